@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Builds Quorvel twice, plain and under the address and undefined-behaviour sanitizers,
+# and runs every test in both builds. Usage: scripts/test.sh [extra ctest arguments]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+jobs=${QUORVEL_JOBS:-2}
+
+run_suite() {
+  local dir=$1; shift
+  cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
+  cmake --build "$dir" -j"$jobs"
+  (cd "$dir" && ctest --output-on-failure -j"$jobs" "${CTEST_ARGS[@]}")
+}
+
+CTEST_ARGS=("$@")
+echo "== plain build =="
+run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+echo "== sanitizer build (address, undefined) =="
+run_suite build-sanitize -DCMAKE_BUILD_TYPE=Debug -DQUORVEL_SANITIZE=ON -DQUORVEL_BUILD_BENCH=OFF

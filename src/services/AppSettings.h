@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+class SettingsStore;
+
+// The five user choices that survive a restart. Every assignment is written through to the
+// store; observers hear only of real changes.
+class AppSettings : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(QString customHost READ customHost WRITE setCustomHost NOTIFY customHostChanged)
+    Q_PROPERTY(bool useCustomHost READ useCustomHost WRITE setUseCustomHost NOTIFY useCustomHostChanged)
+    Q_PROPERTY(bool notifyOnRateChange READ notifyOnRateChange WRITE setNotifyOnRateChange NOTIFY
+                   notifyOnRateChangeChanged)
+    Q_PROPERTY(bool notifyOnDisconnect READ notifyOnDisconnect WRITE setNotifyOnDisconnect NOTIFY
+                   notifyOnDisconnectChanged)
+    Q_PROPERTY(bool showRateInMenuBar READ showRateInMenuBar WRITE setShowRateInMenuBar NOTIFY
+                   showRateInMenuBarChanged)
+    Q_PROPERTY(QString effectiveHost READ effectiveHost NOTIFY effectiveHostChanged)
+
+public:
+    // The M-1620's USB control address, polled whenever no custom host is in force.
+    static inline const QString defaultHost = QStringLiteral("172.20.0.1");
+
+    static AppSettings &shared(); // on SettingsStore::shared()
+
+    explicit AppSettings(SettingsStore &store, QObject *parent = nullptr);
+
+    QString customHost() const { return m_customHost; }
+    void setCustomHost(const QString &value);
+    bool useCustomHost() const { return m_useCustomHost; }
+    void setUseCustomHost(bool value);
+    bool notifyOnRateChange() const { return m_notifyOnRateChange; }
+    void setNotifyOnRateChange(bool value);
+    bool notifyOnDisconnect() const { return m_notifyOnDisconnect; }
+    void setNotifyOnDisconnect(bool value);
+    bool showRateInMenuBar() const { return m_showRateInMenuBar; }
+    void setShowRateInMenuBar(bool value);
+
+    // The custom host when switched on and not empty (no trimming), else defaultHost.
+    QString effectiveHost() const;
+
+Q_SIGNALS:
+    void customHostChanged();
+    void useCustomHostChanged();
+    void notifyOnRateChangeChanged();
+    void notifyOnDisconnectChanged();
+    void showRateInMenuBarChanged();
+    void effectiveHostChanged();
+
+private:
+    SettingsStore &m_store;
+    QString m_customHost;
+    bool m_useCustomHost = false;
+    bool m_notifyOnRateChange = true;
+    bool m_notifyOnDisconnect = true;
+    bool m_showRateInMenuBar = false;
+};
