@@ -2,8 +2,7 @@
 
 namespace {
 // Stores value and emits only when it differs from what was there.
-template<typename T, typename Signal>
-void assign(AppState *self, T &field, const T &value, Signal signal)
+template<typename T, typename Signal> void assign(AppState *self, T &field, const T &value, Signal signal)
 {
     if (field == value)
         return;
@@ -14,8 +13,7 @@ void assign(AppState *self, T &field, const T &value, Signal signal)
 
 AppState::AppState(QObject *parent)
     : QObject(parent)
-{
-}
+{ }
 
 void AppState::setConnectionState(const ConnectionState &value)
 {

@@ -30,8 +30,7 @@ private:
     ConnectionState(Kind kind, QString text)
         : m_kind(kind)
         , m_text(std::move(text))
-    {
-    }
+    { }
 
     Kind m_kind = Kind::Disconnected;
     QString m_text;

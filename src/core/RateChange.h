@@ -16,8 +16,7 @@ public:
         , m_timestamp(std::move(timestamp))
         , m_from(from)
         , m_to(to)
-    {
-    }
+    { }
 
     // A new entry with a fresh random id, stamped with the current wall-clock time.
     static RateChange make(std::optional<qint64> from, qint64 to);

@@ -1,7 +1,7 @@
 #pragma once
 
-#include <optional>
 #include <QtGlobal>
+#include <optional>
 
 // One status reading. Each value is absent when the device did not report it in a usable form.
 struct DeviceStatus

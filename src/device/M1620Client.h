@@ -9,6 +9,8 @@
 
 #include <qcoro/qcorotask.h>
 
+#include <memory>
+
 class QNetworkAccessManager;
 
 // The program's only way of talking to an M-1620: one HTTP POST of a JSON object to
@@ -22,6 +24,9 @@ public:
     static constexpr int idleTimeoutMs = 2000;
     static constexpr int exchangeTimeoutMs = 2000;
     static constexpr qint64 maxBodyBytes = 1024 * 1024;
+    // Failure texts of the client's own limits; every other failure carries Qt's text.
+    static QString timedOutMessage();
+    static QString tooLargeMessage();
 
     explicit M1620Client(const QString &host, QObject *parent = nullptr);
     ~M1620Client() override;
@@ -37,5 +42,7 @@ private:
     QCoro::Task<M1620Result<QJsonObject>> post(const QJsonObject &body);
 
     QString m_host;
-    QNetworkAccessManager *m_network;
+    // Shared with every exchange in flight, so that deleting the client mid-request lets the
+    // request end in an orderly way (answer or time-out) instead of leaving its caller waiting.
+    std::shared_ptr<QNetworkAccessManager> m_network;
 };

@@ -21,8 +21,7 @@ private:
     M1620Error(Kind kind, QString message)
         : m_kind(kind)
         , m_message(std::move(message))
-    {
-    }
+    { }
 
     Kind m_kind;
     QString m_message;

@@ -6,18 +6,15 @@
 #include <variant>
 
 // The outcome of one exchange: a value or an M1620Error. Failures are values, never exceptions.
-template<typename T>
-class M1620Result
+template<typename T> class M1620Result
 {
 public:
     M1620Result(T value)
         : m_outcome(std::move(value))
-    {
-    }
+    { }
     M1620Result(M1620Error error)
         : m_outcome(std::move(error))
-    {
-    }
+    { }
 
     bool ok() const { return std::holds_alternative<T>(m_outcome); }
     const T &value() const { return std::get<T>(m_outcome); }

@@ -15,14 +15,22 @@ private Q_SLOTS:
         QTest::addColumn<qint64>("hertz");
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("compact");
-        QTest::newRow("48000") << qint64(48000) << "48.0 kHz" << "48k";
-        QTest::newRow("44100") << qint64(44100) << "44.1 kHz" << "44.1k";
-        QTest::newRow("88200") << qint64(88200) << "88.2 kHz" << "88.2k";
-        QTest::newRow("96000") << qint64(96000) << "96.0 kHz" << "96k";
-        QTest::newRow("176400") << qint64(176400) << "176.4 kHz" << "176.4k";
-        QTest::newRow("192000") << qint64(192000) << "192.0 kHz" << "192k";
-        QTest::newRow("zero") << qint64(0) << "0.0 kHz" << "0k";
-        QTest::newRow("negative whole") << qint64(-48000) << "-48.0 kHz" << "-48k";
+        QTest::newRow("48000") << qint64(48000) << "48.0 kHz"
+                               << "48k";
+        QTest::newRow("44100") << qint64(44100) << "44.1 kHz"
+                               << "44.1k";
+        QTest::newRow("88200") << qint64(88200) << "88.2 kHz"
+                               << "88.2k";
+        QTest::newRow("96000") << qint64(96000) << "96.0 kHz"
+                               << "96k";
+        QTest::newRow("176400") << qint64(176400) << "176.4 kHz"
+                                << "176.4k";
+        QTest::newRow("192000") << qint64(192000) << "192.0 kHz"
+                                << "192k";
+        QTest::newRow("zero") << qint64(0) << "0.0 kHz"
+                              << "0k";
+        QTest::newRow("negative whole") << qint64(-48000) << "-48.0 kHz"
+                                        << "-48k";
     }
 
     void kilohertz()

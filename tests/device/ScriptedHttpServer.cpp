@@ -1,0 +1,137 @@
+#include "ScriptedHttpServer.h"
+
+#include <QPointer>
+#include <QTcpSocket>
+#include <QTimer>
+
+namespace {
+
+// Per-connection read state, kept on the socket so that the server needs no map.
+constexpr const char *bufferProperty = "scriptedBuffer";
+
+// A full request (head and Content-Length body) at the front of buffer, or nothing yet.
+std::optional<ReceivedRequest> takeRequest(QByteArray &buffer)
+{
+    const qsizetype headEnd = buffer.indexOf("\r\n\r\n");
+    if (headEnd < 0)
+        return std::nullopt;
+    ReceivedRequest request;
+    const QList<QByteArray> lines = buffer.left(headEnd).split('\n');
+    const QList<QByteArray> start = lines.value(0).trimmed().split(' ');
+    request.method = start.value(0);
+    request.target = start.value(1);
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const qsizetype colon = lines[i].indexOf(':');
+        if (colon > 0)
+            request.headers.append({lines[i].left(colon).trimmed(), lines[i].mid(colon + 1).trimmed()});
+    }
+    const qsizetype length = request.header("Content-Length").toLongLong();
+    if (buffer.size() < headEnd + 4 + length)
+        return std::nullopt;
+    request.body = buffer.mid(headEnd + 4, length);
+    buffer.remove(0, headEnd + 4 + length);
+    return request;
+}
+
+void trickle(QPointer<QTcpSocket> socket, QByteArray rest, int intervalMs, bool closeAfter)
+{
+    if (!socket)
+        return;
+    if (rest.isEmpty()) {
+        if (closeAfter)
+            socket->disconnectFromHost();
+        return;
+    }
+    socket->write(rest.left(1));
+    QTimer::singleShot(intervalMs, Qt::PreciseTimer, socket,
+                       [socket, rest = rest.mid(1), intervalMs, closeAfter] {
+                           trickle(socket, rest, intervalMs, closeAfter);
+                       });
+}
+
+} // namespace
+
+ScriptedAnswer ScriptedAnswer::http(int status, const QByteArray &body, const QByteArray &contentType,
+                                    const QList<QByteArray> &extraHeaders)
+{
+    QByteArray head = "HTTP/1.1 " + QByteArray::number(status) + " Scripted\r\n";
+    if (!contentType.isEmpty())
+        head += "Content-Type: " + contentType + "\r\n";
+    for (const QByteArray &line : extraHeaders)
+        head += line + "\r\n";
+    head += "Content-Length: " + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n";
+    ScriptedAnswer answer;
+    answer.bytes = head + body;
+    return answer;
+}
+
+QByteArray ReceivedRequest::header(const QByteArray &name) const
+{
+    for (const auto &[key, value] : headers) {
+        if (key.compare(name, Qt::CaseInsensitive) == 0)
+            return value;
+    }
+    return {};
+}
+
+ScriptedHttpServer::ScriptedHttpServer(QObject *parent)
+    : QObject(parent)
+{
+    connect(&m_server, &QTcpServer::newConnection, this, &ScriptedHttpServer::accept);
+}
+
+ScriptedHttpServer::~ScriptedHttpServer() = default;
+
+bool ScriptedHttpServer::listen(const QHostAddress &address)
+{
+    return m_server.listen(address);
+}
+
+QString ScriptedHttpServer::hostText() const
+{
+    const QHostAddress address = m_server.serverAddress();
+    const QString host = address.protocol() == QAbstractSocket::IPv6Protocol
+        ? QLatin1Char('[') + address.toString() + QLatin1Char(']')
+        : address.toString();
+    return host + QLatin1Char(':') + QString::number(port());
+}
+
+void ScriptedHttpServer::accept()
+{
+    while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+        ++m_connections;
+        socket->setParent(this);
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { readFrom(socket); });
+        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    }
+}
+
+void ScriptedHttpServer::readFrom(QTcpSocket *socket)
+{
+    QByteArray buffer = socket->property(bufferProperty).toByteArray() + socket->readAll();
+    while (std::optional<ReceivedRequest> request = takeRequest(buffer)) {
+        m_requests.append(*request);
+        respond(socket);
+    }
+    socket->setProperty(bufferProperty, buffer);
+}
+
+void ScriptedHttpServer::respond(QTcpSocket *socket)
+{
+    if (m_answer.hang)
+        return;
+    const ScriptedAnswer answer = m_answer;
+    const QPointer<QTcpSocket> guarded(socket);
+    QTimer::singleShot(answer.delayMs, Qt::PreciseTimer, socket, [guarded, answer] {
+        if (!guarded)
+            return;
+        if (answer.trickleMs <= 0) {
+            guarded->write(answer.bytes);
+            if (answer.closeAfter)
+                guarded->disconnectFromHost();
+            return;
+        }
+        guarded->write(answer.bytes.left(answer.trickleAfter));
+        trickle(guarded, answer.bytes.mid(answer.trickleAfter), answer.trickleMs, answer.closeAfter);
+    });
+}

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QList>
+#include <QObject>
+#include <QTcpServer>
+
+class QTcpSocket;
+
+// What the server does with one request: which bytes it sends back, and how.
+struct ScriptedAnswer
+{
+    QByteArray bytes; // sent as they are, HTTP or not
+    int delayMs = 0; // wait after the request before answering
+    int trickleMs = 0; // > 0: after the first trickleAfter bytes, one byte per trickleMs
+    qsizetype trickleAfter = 0;
+    bool hang = false; // read the request, never answer, keep the connection open
+    bool closeAfter = true; // close the connection once the bytes are sent
+
+    // A complete HTTP/1.1 answer with Content-Length and "Connection: close".
+    static ScriptedAnswer http(int status, const QByteArray &body,
+                               const QByteArray &contentType = QByteArrayLiteral("application/json"),
+                               const QList<QByteArray> &extraHeaders = {});
+};
+
+// One request as the server read it off the wire.
+struct ReceivedRequest
+{
+    QByteArray method;
+    QByteArray target;
+    QList<std::pair<QByteArray, QByteArray>> headers;
+    QByteArray body;
+
+    QByteArray header(const QByteArray &name) const; // first value, name case-insensitive
+};
+
+// A real HTTP/1.1 server on loopback that answers every request with a scripted answer and
+// records what it received. Runs in the test's own event loop.
+class ScriptedHttpServer : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit ScriptedHttpServer(QObject *parent = nullptr);
+    ~ScriptedHttpServer() override;
+
+    bool listen(const QHostAddress &address = QHostAddress::LocalHost);
+    // "127.0.0.1:port" or "[::1]:port", as the client's host text.
+    QString hostText() const;
+    quint16 port() const { return m_server.serverPort(); }
+
+    void answerWith(const ScriptedAnswer &answer) { m_answer = answer; }
+
+    int connectionCount() const { return m_connections; }
+    const QList<ReceivedRequest> &requests() const { return m_requests; }
+
+private:
+    void accept();
+    void readFrom(QTcpSocket *socket);
+    void respond(QTcpSocket *socket);
+
+    QTcpServer m_server;
+    ScriptedAnswer m_answer;
+    int m_connections = 0;
+    QList<ReceivedRequest> m_requests;
+};

@@ -1,0 +1,52 @@
+#include "FakeNotificationServer.h"
+
+namespace {
+const QString serviceName = QStringLiteral("org.freedesktop.Notifications");
+const QString connectionName = QStringLiteral("quorvel-fake-notifications");
+} // namespace
+
+FakeNotificationServer::FakeNotificationServer()
+    : m_bus(QDBusConnection::connectToBus(QDBusConnection::SessionBus, connectionName))
+{
+    m_registered = m_bus.isConnected()
+        && m_bus.registerObject(QStringLiteral("/org/freedesktop/Notifications"), this,
+                                QDBusConnection::ExportAllSlots)
+        && m_bus.registerService(serviceName);
+}
+
+FakeNotificationServer::~FakeNotificationServer()
+{
+    m_bus.unregisterService(serviceName);
+    m_bus.unregisterObject(QStringLiteral("/org/freedesktop/Notifications"));
+    QDBusConnection::disconnectFromBus(connectionName);
+}
+
+QStringList FakeNotificationServer::summaries() const
+{
+    QStringList result;
+    for (const Notification &n : m_notifications)
+        result << n.summary;
+    return result;
+}
+
+uint FakeNotificationServer::Notify(const QString &appName, uint replacesId, const QString &appIcon,
+                                    const QString &summary, const QString &body, const QStringList &,
+                                    const QVariantMap &, int)
+{
+    m_notifications.append({appName, replacesId, appIcon, summary, body});
+    Q_EMIT notified();
+    return m_nextId++;
+}
+
+QStringList FakeNotificationServer::GetCapabilities()
+{
+    return {QStringLiteral("body")};
+}
+
+QString FakeNotificationServer::GetServerInformation(QString &vendor, QString &version, QString &specVersion)
+{
+    vendor = QStringLiteral("Quorvel tests");
+    version = QStringLiteral("1");
+    specVersion = QStringLiteral("1.2");
+    return QStringLiteral("fake");
+}
