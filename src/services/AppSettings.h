@@ -51,6 +51,10 @@ Q_SIGNALS:
     void effectiveHostChanged();
 
 private:
+    // Stores and writes through on every assignment; notifies only on a real change.
+    template<typename T>
+    void assign(T &field, const T &value, const QString &key, void (AppSettings::*changed)());
+
     SettingsStore &m_store;
     QString m_customHost;
     bool m_useCustomHost = false;

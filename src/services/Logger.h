@@ -19,8 +19,10 @@ public:
 
     // The process-wide logger, writing under $XDG_STATE_HOME/Quorvel (created on first use).
     static Logger &shared();
+    static QString defaultLogDir(); // $XDG_STATE_HOME/Quorvel, ~/.local/state/Quorvel by default
 
-    // A logger of its own for the given folder; systemLog may be null (no system log).
+    // A logger of its own for the given folder, which it creates; systemLog may be null (no
+    // system log). The system log is written on the worker too, in the same order as the file.
     Logger(const QString &logDir, std::unique_ptr<SystemLog> systemLog);
     ~Logger(); // drains every line handed over so far
     Logger(const Logger &) = delete;

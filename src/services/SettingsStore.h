@@ -25,12 +25,15 @@ public:
     // The stored value, or an undefined QJsonValue when the key is absent.
     QJsonValue value(const QString &key) const;
     std::optional<QString> stringValue(const QString &key) const; // absent unless a string
-    std::optional<bool> boolValue(const QString &key) const;      // absent unless a boolean
+    std::optional<bool> boolValue(const QString &key) const; // absent unless a boolean
 
     // Stores the value and writes the whole file. False when the write failed.
     bool setValue(const QString &key, const QJsonValue &value);
 
 private:
+    bool write();
+    bool moveCorruptFileAside(QString &failure);
+
     QString m_filePath;
     QJsonObject m_values;
     bool m_fileCorrupt = false;

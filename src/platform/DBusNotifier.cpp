@@ -1,0 +1,26 @@
+#include "platform/DBusNotifier.h"
+
+#include <QDBusMessage>
+#include <QDBusPendingCall>
+#include <QVariantMap>
+
+#include <qcoro/qcorodbuspendingcall.h>
+
+DBusNotifier::DBusNotifier(QDBusConnection bus)
+    : m_bus(std::move(bus))
+{ }
+
+QCoro::Task<> DBusNotifier::post(const QString &title, const QString &body)
+{
+    if (!m_bus.isConnected())
+        co_return;
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"),
+        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
+    // replaces_id 0: every notification is a fresh one; expire -1: the server's default.
+    call << QStringLiteral("Quorvel") << 0u << QStringLiteral("app.quorvel.Quorvel") << title << body
+         << QStringList()
+         << QVariantMap {{QStringLiteral("desktop-entry"), QStringLiteral("app.quorvel.Quorvel")}} << -1;
+    // The answer, error or not, is not looked at: a notification that cannot be shown is dropped.
+    co_await qCoro(m_bus.asyncCall(call, callTimeoutMs)).waitForFinished();
+}

@@ -1,0 +1,81 @@
+#include "services/AppSettings.h"
+
+#include "services/SettingsStore.h"
+
+#include <QJsonValue>
+
+namespace {
+
+const QString customHostKey = QStringLiteral("customHost");
+const QString useCustomHostKey = QStringLiteral("useCustomHost");
+const QString notifyOnRateChangeKey = QStringLiteral("notifyOnRateChange");
+const QString notifyOnDisconnectKey = QStringLiteral("notifyOnDisconnect");
+const QString showRateInMenuBarKey = QStringLiteral("showRateInMenuBar");
+
+} // namespace
+
+AppSettings &AppSettings::shared()
+{
+    static AppSettings *const instance = new AppSettings(SettingsStore::shared());
+    return *instance;
+}
+
+// Reads only; building the object writes nothing. The notification flags count only when
+// stored as booleans, so anything else leaves them on; the other flags default to off.
+AppSettings::AppSettings(SettingsStore &store, QObject *parent)
+    : QObject(parent)
+    , m_store(store)
+{
+    m_customHost = m_store.stringValue(customHostKey).value_or(QString());
+    m_useCustomHost = m_store.boolValue(useCustomHostKey).value_or(false);
+    m_notifyOnRateChange = m_store.boolValue(notifyOnRateChangeKey).value_or(true);
+    m_notifyOnDisconnect = m_store.boolValue(notifyOnDisconnectKey).value_or(true);
+    m_showRateInMenuBar = m_store.boolValue(showRateInMenuBarKey).value_or(false);
+}
+
+template<typename T>
+void AppSettings::assign(T &field, const T &value, const QString &key, void (AppSettings::*changed)())
+{
+    const QString hostBefore = effectiveHost();
+    const bool differs = field != value;
+    field = value;
+    m_store.setValue(key, QJsonValue(value));
+    if (!differs)
+        return;
+    Q_EMIT(this->*changed)();
+    if (effectiveHost() != hostBefore)
+        Q_EMIT effectiveHostChanged();
+}
+
+void AppSettings::setCustomHost(const QString &value)
+{
+    assign(m_customHost, value, customHostKey, &AppSettings::customHostChanged);
+}
+
+void AppSettings::setUseCustomHost(bool value)
+{
+    assign(m_useCustomHost, value, useCustomHostKey, &AppSettings::useCustomHostChanged);
+}
+
+void AppSettings::setNotifyOnRateChange(bool value)
+{
+    assign(m_notifyOnRateChange, value, notifyOnRateChangeKey, &AppSettings::notifyOnRateChangeChanged);
+}
+
+void AppSettings::setNotifyOnDisconnect(bool value)
+{
+    assign(m_notifyOnDisconnect, value, notifyOnDisconnectKey, &AppSettings::notifyOnDisconnectChanged);
+}
+
+void AppSettings::setShowRateInMenuBar(bool value)
+{
+    assign(m_showRateInMenuBar, value, showRateInMenuBarKey, &AppSettings::showRateInMenuBarChanged);
+}
+
+QString AppSettings::effectiveHost() const
+{
+    // Blanks count as a host: no trimming, a bad host fails later at the device client.
+    if (!m_useCustomHost || m_customHost.isEmpty())
+        return defaultHost;
+    return m_customHost;
+}
