@@ -1,0 +1,40 @@
+#include "app/QuorvelApp.h"
+
+#include "core/AppState.h"
+#include "core/BuildInfo.h"
+#include "platform/DBusNotifier.h"
+#include "platform/SystemClock.h"
+#include "services/AppSettings.h"
+#include "services/Logger.h"
+#include "sync/LegacyScriptDetector.h"
+#include "sync/SyncEngine.h"
+
+QuorvelApp::QuorvelApp(QObject *parent)
+    : QObject(parent)
+    , m_clock(std::make_unique<SystemClock>())
+    , m_notifier(std::make_unique<DBusNotifier>())
+    , m_legacyDetector(std::make_unique<LegacyScriptDetector>(LegacyScriptDetector::forCurrentUser()))
+    , m_state(new AppState(this))
+{
+    AppSettings &settings = AppSettings::shared();
+    m_sync
+        = new SyncEngine(*m_state, settings,
+                         {m_clock.get(), m_notifier.get(), &Logger::shared(), m_legacyDetector.get()}, this);
+    Logger::shared().info(launchLine());
+    m_sync->start();
+    // Desktop notifications on Linux need no permission, so there is nothing to ask for here.
+}
+
+QuorvelApp::~QuorvelApp()
+{
+    // The engine's loops hold guards; deleting it first ends them before their services go.
+    delete m_sync;
+    m_sync = nullptr;
+}
+
+QString QuorvelApp::launchLine()
+{
+    const QString version = QString::fromUtf8(BuildInfo::version);
+    return QStringLiteral("Quorvel launched — version ")
+        + (version.isEmpty() ? QStringLiteral("?") : version);
+}

@@ -1,0 +1,103 @@
+#include "app/CommandLine.h"
+#include "app/QuorvelApp.h"
+#include "app/SingleInstance.h"
+#include "core/BuildInfo.h"
+#include "platform/UnixSignalWatcher.h"
+#include "services/Logger.h"
+#include "sync/SyncEngine.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <cstdio>
+#include <optional>
+#include <qcoro/qcorotask.h>
+
+namespace {
+
+void print(FILE *stream, const QString &text)
+{
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    std::fflush(stream);
+}
+
+int runTestConnection(QCoreApplication &app, const QString &host)
+{
+    std::optional<int> exitCode;
+    // A malformed host fails before anything is sent, so the answer may come before exec().
+    QCoro::connect(SyncEngine::testConnection(host), &app, [&](const M1620Result<DeviceStatus> &result) {
+        print(stdout, SyncEngine::testOutcomeText(result) + QLatin1Char('\n'));
+        exitCode = result.ok() ? 0 : 1;
+        app.quit();
+    });
+    if (!exitCode)
+        app.exec();
+    return exitCode.value_or(1);
+}
+
+int runEngine(QCoreApplication &app, bool headless)
+{
+    SingleInstance instance;
+    if (!instance.tryAcquire()) {
+        if (headless) {
+            const qint64 pid = instance.runningPid();
+            print(stderr,
+                  QStringLiteral("quorvel: another Quorvel is already running for this user")
+                      + (pid > 0 ? QStringLiteral(" (pid %1)").arg(pid) : QString())
+                      + QStringLiteral("; two would fight over the device.\n"));
+            return 3;
+        }
+        if (!instance.activateRunning())
+            print(stderr, QStringLiteral("quorvel: another Quorvel is running but did not answer.\n"));
+        return 0;
+    }
+
+    UnixSignalWatcher terminationWatcher;
+    QObject::connect(&terminationWatcher, &UnixSignalWatcher::terminationRequested, &app,
+                     &QCoreApplication::quit);
+
+    int exitCode = 0;
+    {
+        QuorvelApp quorvel;
+        exitCode = app.exec();
+    }
+    // Lines handed to the log before the quit reach the file before the process ends.
+    Logger::shared().flush();
+    return exitCode;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const CommandLine command = CommandLine::parse(arguments);
+
+    switch (command.mode) {
+    case CommandLine::Mode::Invalid:
+        print(stderr,
+              QStringLiteral("quorvel: ") + command.error + QStringLiteral("\n\n") + CommandLine::helpText());
+        return 2;
+    case CommandLine::Mode::Help:
+        print(stdout, CommandLine::helpText());
+        return 0;
+    case CommandLine::Mode::Version:
+        print(stdout,
+              QStringLiteral("Quorvel %1 (%2)\n")
+                  .arg(QString::fromUtf8(BuildInfo::version), QString::fromUtf8(BuildInfo::buildNumber)));
+        return 0;
+    default:
+        break;
+    }
+
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("Quorvel"));
+    QCoreApplication::setApplicationVersion(QString::fromUtf8(BuildInfo::version));
+
+    if (command.mode == CommandLine::Mode::TestConnection)
+        return runTestConnection(app, command.host);
+    return runEngine(app, command.mode == CommandLine::Mode::Headless);
+}

@@ -1,0 +1,249 @@
+#include "sync/SyncEngine.h"
+
+#include "core/AppState.h"
+#include "core/RateFormat.h"
+#include "device/M1620Client.h"
+#include "platform/Clock.h"
+#include "platform/Notifier.h"
+#include "services/AppSettings.h"
+#include "services/Logger.h"
+#include "sync/LegacyScriptDetector.h"
+
+#include <array>
+
+using namespace std::chrono;
+
+namespace {
+constexpr std::array<qint64, 6> supportedRates {44100, 48000, 88200, 96000, 176400, 192000};
+
+const QString arrow = QStringLiteral(" → ");
+} // namespace
+
+SyncEngine::SyncEngine(AppState &state, AppSettings &settings, Services services, QObject *parent)
+    : QObject(parent)
+    , m_state(state)
+    , m_settings(settings)
+    , m_services(services)
+    , m_client(new M1620Client(settings.effectiveHost(), this))
+{
+    Q_ASSERT(m_services.clock && m_services.notifier && m_services.logger && m_services.legacyDetector);
+}
+
+// The loops hold a guard and end at their next step once the engine is gone.
+SyncEngine::~SyncEngine() = default;
+
+bool SyncEngine::isSupportedRate(qint64 hertz)
+{
+    return std::find(supportedRates.begin(), supportedRates.end(), hertz) != supportedRates.end();
+}
+
+void SyncEngine::start()
+{
+    if (m_started)
+        return;
+    m_started = true;
+    m_services.logger->info(QStringLiteral("Sync starting (host: ") + m_settings.effectiveHost()
+                            + QLatin1Char(')'));
+    m_task.emplace(pollingLoop());
+    m_legacyTask.emplace(legacyWatchLoop());
+}
+
+void SyncEngine::togglePause()
+{
+    const bool paused = !m_state.isPaused();
+    m_state.setPaused(paused);
+    m_services.logger->info(paused ? QStringLiteral("Sync paused") : QStringLiteral("Sync resumed"));
+}
+
+QCoro::Task<M1620Result<DeviceStatus>> SyncEngine::testConnection(const QString &host)
+{
+    M1620Client client(host);
+    co_return co_await client.fetchStatus();
+}
+
+QString SyncEngine::testOutcomeText(const M1620Result<DeviceStatus> &result)
+{
+    if (!result.ok())
+        return QStringLiteral("✗ ") + result.error().errorDescription();
+    const std::optional<qint64> rate = result.value().deviceRate;
+    return QStringLiteral("✓ Connected. Device rate: ")
+        + (rate ? QString::number(*rate) + QStringLiteral(" Hz") : QStringLiteral("unknown"));
+}
+
+QCoro::Task<> SyncEngine::pollingLoop()
+{
+    const QPointer<SyncEngine> alive(this);
+    m_state.setConnectionState(ConnectionState::connecting());
+    bool wasConnected = false;
+    for (;;) {
+        const QString host = m_settings.effectiveHost();
+        m_client->updateHost(host);
+        const M1620Result<DeviceStatus> result = co_await m_client->fetchStatus();
+        if (!alive)
+            co_return;
+
+        bool rateWasSet = false;
+        if (result.ok()) {
+            if (!wasConnected || !m_lastConnectedHost || *m_lastConnectedHost != host) {
+                m_state.setConnectionState(ConnectionState::connected(host));
+                m_services.logger->info(QStringLiteral("Connected to ") + host);
+                setLastConnectedHost(host);
+            }
+            // Published together, with no suspension between, so no view sees half a reading.
+            const DeviceStatus &status = result.value();
+            m_state.setDeviceRate(status.deviceRate);
+            m_state.setMadiRate(status.madiRate);
+            m_state.setMadiSync(status.madiSync);
+            rateWasSet = co_await followRate(status);
+            if (!alive)
+                co_return;
+        } else {
+            co_await handleConnectionLoss(result.error(), wasConnected);
+            if (!alive)
+                co_return;
+        }
+        wasConnected = result.ok();
+        Q_EMIT pollFinished();
+        if (!alive)
+            co_return;
+
+        // After a successful set-rate the device gets a pause to settle before the usual interval.
+        if (rateWasSet) {
+            co_await m_services.clock->sleep(afterSetRateDelay);
+            if (!alive)
+                co_return;
+        }
+        co_await m_services.clock->sleep(result.ok() ? connectedInterval : disconnectedInterval);
+        if (!alive)
+            co_return;
+    }
+}
+
+QCoro::Task<bool> SyncEngine::followRate(const DeviceStatus &status)
+{
+    const QPointer<SyncEngine> alive(this);
+    const std::optional<qint64> device = status.deviceRate;
+    const std::optional<qint64> madi = status.madiRate;
+
+    if (madi && m_lastMadiRate && *madi != *m_lastMadiRate)
+        m_services.logger->info(QStringLiteral("MADI input rate changed: ") + QString::number(*m_lastMadiRate)
+                                + arrow + QString::number(*madi) + QStringLiteral(" Hz"));
+    setLastMadiRate(madi);
+
+    updateMismatch(status);
+
+    // Lock is not consulted: a supported MADI rate is followed whether or not it is locked.
+    const bool due = madi && !m_state.isPaused() && device && isSupportedRate(*madi) && *device != *madi;
+    if (!due)
+        co_return false;
+
+    m_services.logger->info(QStringLiteral("Syncing ") + QString::number(*device) + arrow
+                            + QString::number(*madi) + QStringLiteral(" Hz"));
+    const M1620Result<M1620Done> set = co_await m_client->setRate(*madi);
+    if (!alive)
+        co_return false;
+    if (!set.ok()) {
+        m_services.logger->warn(QStringLiteral("Set rate failed: ") + set.error().errorDescription());
+        co_return false;
+    }
+    m_state.recordRateChange(device, *madi);
+    if (m_settings.notifyOnRateChange()) {
+        co_await postNotification(QStringLiteral("Sample rate changed"),
+                                  QStringLiteral("M-1620 set to ") + RateFormat::kilohertz(*madi));
+        if (!alive)
+            co_return false;
+    }
+    m_services.logger->info(QStringLiteral("Set rate to ") + QString::number(*madi) + QStringLiteral(" Hz"));
+    co_return true;
+}
+
+void SyncEngine::updateMismatch(const DeviceStatus &status)
+{
+    const bool candidate = status.madiSync.value_or(false) && status.deviceRate && status.madiRate
+        && isSupportedRate(*status.madiRate) && *status.deviceRate != *status.madiRate;
+    if (!candidate) {
+        setMismatchSince(std::nullopt);
+        m_state.setRateMismatch(false);
+        return;
+    }
+    if (!m_mismatchSince)
+        setMismatchSince(m_services.clock->monotonicNow());
+    const duration<double> elapsed = m_services.clock->monotonicNow() - *m_mismatchSince;
+    m_state.setRateMismatch(elapsed.count() >= mismatchGrace);
+}
+
+QCoro::Task<> SyncEngine::handleConnectionLoss(const M1620Error &error, bool wasConnected)
+{
+    const QPointer<SyncEngine> alive(this);
+    const QString description = error.errorDescription();
+    if (wasConnected) {
+        m_services.logger->warn(QStringLiteral("Lost connection: ") + description);
+        if (m_settings.notifyOnDisconnect()) {
+            co_await postNotification(QStringLiteral("M-1620 disconnected"), description);
+            if (!alive)
+                co_return;
+        }
+    }
+    m_state.setConnectionState(ConnectionState::error(description));
+    setMismatchSince(std::nullopt);
+    m_state.setRateMismatch(false);
+}
+
+QCoro::Task<> SyncEngine::postNotification(const QString &title, const QString &body)
+{
+    co_await m_services.notifier->post(title, body);
+}
+
+QCoro::Task<> SyncEngine::legacyWatchLoop()
+{
+    const QPointer<SyncEngine> alive(this);
+    for (;;) {
+        const bool detected = co_await m_services.legacyDetector->detect();
+        if (!alive)
+            co_return;
+        if (detected != m_state.legacyScriptDetected()) {
+            m_state.setLegacyScriptDetected(detected);
+            if (detected)
+                m_services.logger->warn(
+                    QStringLiteral("Old M-1620 Rate Sync script detected — it also sets the sample rate"));
+            else
+                m_services.logger->info(QStringLiteral("Old M-1620 Rate Sync script no longer detected"));
+        }
+        if (detected && !m_legacyNotified) {
+            m_legacyNotified = true;
+            Q_EMIT legacyNotifiedChanged();
+            co_await postNotification(QStringLiteral("Old M-1620 Rate Sync is still installed"),
+                                      QStringLiteral("It changes the sample rate on its own and can fight "
+                                                     "Quorvel. Open Quorvel for how to remove it."));
+            if (!alive)
+                co_return;
+        }
+        co_await m_services.clock->sleep(legacyCheckInterval);
+        if (!alive)
+            co_return;
+    }
+}
+
+void SyncEngine::setMismatchSince(std::optional<steady_clock::time_point> value)
+{
+    const bool wasPending = m_mismatchSince.has_value();
+    m_mismatchSince = value;
+    if (wasPending != m_mismatchSince.has_value())
+        Q_EMIT mismatchPendingChanged();
+}
+
+void SyncEngine::setLastMadiRate(std::optional<qint64> value)
+{
+    if (m_lastMadiRate == value)
+        return;
+    m_lastMadiRate = value;
+    Q_EMIT lastMadiRateChanged();
+}
+
+void SyncEngine::setLastConnectedHost(const std::optional<QString> &value)
+{
+    if (m_lastConnectedHost == value)
+        return;
+    m_lastConnectedHost = value;
+    Q_EMIT lastConnectedHostChanged();
+}

@@ -1,0 +1,108 @@
+#pragma once
+
+#include "device/DeviceStatus.h"
+#include "device/M1620Result.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <qcoro/qcorotask.h>
+
+class AppSettings;
+class AppState;
+class Clock;
+class LegacyScriptDetector;
+class Logger;
+class M1620Client;
+class Notifier;
+
+// Polls the device, follows its MADI input rate, handles a lost device and watches for the
+// legacy script. The only writer of AppState. Runs on the main thread; its two loops are
+// coroutines that suspend at every request and every wait.
+class SyncEngine : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(bool legacyNotified READ legacyNotified NOTIFY legacyNotifiedChanged)
+    Q_PROPERTY(std::optional<qint64> lastMadiRate READ lastMadiRate NOTIFY lastMadiRateChanged)
+    Q_PROPERTY(
+        std::optional<QString> lastConnectedHost READ lastConnectedHost NOTIFY lastConnectedHostChanged)
+    Q_PROPERTY(bool mismatchPending READ mismatchPending NOTIFY mismatchPendingChanged)
+
+public:
+    static constexpr std::chrono::milliseconds connectedInterval {500};
+    static constexpr std::chrono::milliseconds disconnectedInterval {3000};
+    static constexpr std::chrono::milliseconds afterSetRateDelay {2000};
+    static constexpr std::chrono::milliseconds legacyCheckInterval {30000};
+    static constexpr double mismatchGrace = 3.0; // seconds; exactly 3.0 counts
+
+    // What the engine reaches the outside world through; tests replace any of them.
+    struct Services
+    {
+        Clock *clock = nullptr;
+        Notifier *notifier = nullptr;
+        Logger *logger = nullptr;
+        const LegacyScriptDetector *legacyDetector = nullptr;
+    };
+
+    // The services must outlive the engine.
+    SyncEngine(AppState &state, AppSettings &settings, Services services, QObject *parent = nullptr);
+    ~SyncEngine() override;
+
+    static bool isSupportedRate(qint64 hertz);
+
+    // Starts the polling loop and the legacy watch; a second call does nothing.
+    void start();
+    bool isStarted() const { return m_started; }
+    // Pauses or resumes rate following; polling goes on either way.
+    void togglePause();
+
+    // One status read of host with a client of its own. Touches no state and logs nothing.
+    static QCoro::Task<M1620Result<DeviceStatus>> testConnection(const QString &host);
+    // "✓ Connected. Device rate: 48000 Hz", "… unknown", or "✗ " and the error's text.
+    static QString testOutcomeText(const M1620Result<DeviceStatus> &result);
+
+    bool legacyNotified() const { return m_legacyNotified; }
+    std::optional<qint64> lastMadiRate() const { return m_lastMadiRate; }
+    std::optional<QString> lastConnectedHost() const { return m_lastConnectedHost; }
+    // A lasting-mismatch candidate is being timed.
+    bool mismatchPending() const { return m_mismatchSince.has_value(); }
+    M1620Client &client() const { return *m_client; }
+
+Q_SIGNALS:
+    void legacyNotifiedChanged();
+    void lastMadiRateChanged();
+    void lastConnectedHostChanged();
+    void mismatchPendingChanged();
+    // After every poll's reading has been handled (success or failure); for observers and tests.
+    void pollFinished();
+
+private:
+    QCoro::Task<> pollingLoop();
+    QCoro::Task<> legacyWatchLoop();
+    // True when the device rate was set, which lengthens the wait before the next poll.
+    QCoro::Task<bool> followRate(const DeviceStatus &status);
+    void updateMismatch(const DeviceStatus &status);
+    QCoro::Task<> handleConnectionLoss(const M1620Error &error, bool wasConnected);
+    QCoro::Task<> postNotification(const QString &title, const QString &body);
+
+    void setMismatchSince(std::optional<std::chrono::steady_clock::time_point> value);
+    void setLastMadiRate(std::optional<qint64> value);
+    void setLastConnectedHost(const std::optional<QString> &value);
+
+    AppState &m_state;
+    AppSettings &m_settings;
+    Services m_services;
+    M1620Client *m_client;
+    std::optional<QCoro::Task<>> m_task;
+    std::optional<QCoro::Task<>> m_legacyTask;
+    bool m_started = false;
+    bool m_legacyNotified = false;
+    // Monotonic, so a wall-clock jump can neither raise nor hide the warning.
+    std::optional<std::chrono::steady_clock::time_point> m_mismatchSince;
+    std::optional<qint64> m_lastMadiRate;
+    std::optional<QString> m_lastConnectedHost;
+};

@@ -1,0 +1,236 @@
+// The real program, headless, against the real simulator program, in this test's own
+// temporary XDG tree (tests/isolated.sh) and, where the machine allows, its own network
+// namespace (tests/netns.sh).
+#include "FakeNotificationServer.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
+#include <QNetworkReply>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTest>
+
+namespace {
+
+QString binary(const QString &name)
+{
+    return qEnvironmentVariable("QUORVEL_BIN_DIR") + QLatin1Char('/') + name;
+}
+
+QString configHome()
+{
+    return qEnvironmentVariable("XDG_CONFIG_HOME");
+}
+
+QString logPath()
+{
+    return qEnvironmentVariable("XDG_STATE_HOME") + QStringLiteral("/Quorvel/sync.log");
+}
+
+QString settingsPath()
+{
+    return configHome() + QStringLiteral("/Quorvel/settings.json");
+}
+
+// Log messages without their timestamps.
+QStringList logMessages()
+{
+    QFile file(logPath());
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    static const QRegularExpression stamp(QStringLiteral(R"(^\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\] )"));
+    for (QString &line : lines) {
+        if (!line.contains(stamp))
+            return {QStringLiteral("malformed line: ") + line};
+        line.remove(stamp);
+    }
+    return lines;
+}
+
+struct Run
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+Run runQuorvel(const QStringList &arguments)
+{
+    QProcess process;
+    process.start(binary(QStringLiteral("quorvel")), arguments);
+    Run run;
+    if (!process.waitForFinished(15000)) {
+        process.kill();
+        process.waitForFinished();
+        return run;
+    }
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.out = QString::fromUtf8(process.readAllStandardOutput());
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+} // namespace
+
+class TestHeadlessEndToEnd : public QObject
+{
+    Q_OBJECT
+
+private:
+    QProcess m_sim;
+    QString m_host;
+    QNetworkAccessManager m_network;
+
+    void control(const QString &pathAndQuery)
+    {
+        QNetworkRequest request(QUrl(QStringLiteral("http://%1%2").arg(m_host, pathAndQuery)));
+        request.setHeader(QNetworkRequest::ContentTypeHeader,
+                          QStringLiteral("application/x-www-form-urlencoded"));
+        QNetworkReply *reply = m_network.post(request, QByteArray());
+        QVERIFY(QTest::qWaitFor([reply] { return reply->isFinished(); }, 5000));
+        QCOMPARE(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 200);
+        reply->deleteLater();
+    }
+
+    bool waitForLog(const QString &message, int timeoutMs = 15000)
+    {
+        return QTest::qWaitFor([&] { return logMessages().contains(message); }, timeoutMs);
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        m_network.setProxy(QNetworkProxy::NoProxy);
+        QVERIFY2(QFileInfo::exists(binary(QStringLiteral("quorvel"))), "build the quorvel program first");
+        m_sim.start(binary(QStringLiteral("m1620-sim")), {});
+        QVERIFY(m_sim.waitForStarted());
+        QVERIFY(m_sim.waitForReadyRead(10000));
+        const QString line = QString::fromUtf8(m_sim.readLine()).trimmed();
+        QVERIFY2(line.startsWith(QStringLiteral("listening on 127.0.0.1:")), qPrintable(line));
+        m_host = line.mid(int(qstrlen("listening on ")));
+
+        // The engine polls only the simulator: never the default address.
+        QVERIFY(QDir().mkpath(configHome() + QStringLiteral("/Quorvel")));
+        QFile settings(settingsPath());
+        QVERIFY(settings.open(QIODevice::WriteOnly));
+        settings.write(QStringLiteral(R"({"customHost":"%1","useCustomHost":true,"futureKey":[1,2]})")
+                           .arg(m_host)
+                           .toUtf8());
+    }
+
+    void cleanupTestCase()
+    {
+        m_sim.terminate(); // by its own id
+        m_sim.waitForFinished(5000);
+    }
+
+    void commandLine()
+    {
+        const Run version = runQuorvel({QStringLiteral("--version")});
+        QCOMPARE(version.exitCode, 0);
+        QVERIFY(version.out.startsWith(QStringLiteral("Quorvel ")));
+        const Run help = runQuorvel({QStringLiteral("--help")});
+        QCOMPARE(help.exitCode, 0);
+        QVERIFY(help.out.contains(QStringLiteral("--test-connection HOST")));
+        const Run wrong = runQuorvel({QStringLiteral("--frobnicate")});
+        QCOMPARE(wrong.exitCode, 2);
+        QVERIFY(wrong.err.contains(QStringLiteral("--frobnicate")));
+    }
+
+    void testConnectionTouchesNeitherLogNorSettings()
+    {
+        QFile::remove(logPath());
+        const QByteArray settingsBefore = [] {
+            QFile f(settingsPath());
+            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        }();
+
+        const Run ok = runQuorvel({QStringLiteral("--test-connection"), m_host});
+        QCOMPARE(ok.exitCode, 0);
+        QCOMPARE(ok.out, QStringLiteral("✓ Connected. Device rate: 48000 Hz\n"));
+
+        QTcpServer closed;
+        QVERIFY(closed.listen(QHostAddress::LocalHost));
+        const QString deadHost = QStringLiteral("127.0.0.1:%1").arg(closed.serverPort());
+        closed.close();
+        const Run dead = runQuorvel({QStringLiteral("--test-connection"), deadHost});
+        QCOMPARE(dead.exitCode, 1);
+        QVERIFY2(dead.out.startsWith(QStringLiteral("✗ ")), qPrintable(dead.out));
+
+        const Run malformed
+            = runQuorvel({QStringLiteral("--test-connection"), QStringLiteral("m1620 local")});
+        QCOMPARE(malformed.exitCode, 1);
+        QVERIFY(malformed.out.startsWith(QStringLiteral("✗ ")));
+
+        QVERIFY(!QFileInfo::exists(logPath()));
+        QFile after(settingsPath());
+        QVERIFY(after.open(QIODevice::ReadOnly));
+        QCOMPARE(after.readAll(), settingsBefore);
+    }
+
+    void followsTheDeviceAndQuitsCleanly()
+    {
+        FakeNotificationServer notifications;
+        QFile::remove(logPath());
+
+        QProcess quorvel;
+        quorvel.start(binary(QStringLiteral("quorvel")), {QStringLiteral("--headless")});
+        QVERIFY(quorvel.waitForStarted());
+        QVERIFY2(waitForLog(QStringLiteral("[INFO] Connected to ") + m_host),
+                 qPrintable(logMessages().join('\n')));
+
+        // One engine per user: a second headless start refuses and says why.
+        const Run second = runQuorvel({QStringLiteral("--headless")});
+        QVERIFY(second.exitCode != 0);
+        QVERIFY2(second.err.contains(QStringLiteral("already running")), qPrintable(second.err));
+
+        control(QStringLiteral("/sim/state?madi=96000"));
+        QVERIFY2(waitForLog(QStringLiteral("[INFO] Set rate to 96000 Hz")),
+                 qPrintable(logMessages().join('\n')));
+        if (notifications.isRegistered()) {
+            QVERIFY(QTest::qWaitFor([&] { return !notifications.notifications().isEmpty(); }, 5000));
+            QCOMPARE(notifications.notifications().first().summary, QStringLiteral("Sample rate changed"));
+            QCOMPARE(notifications.notifications().first().body, QStringLiteral("M-1620 set to 96.0 kHz"));
+        }
+
+        quorvel.terminate(); // SIGTERM, by its own id
+        QVERIFY(quorvel.waitForFinished(10000));
+        QCOMPARE(quorvel.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(quorvel.exitCode(), 0);
+
+        const QStringList log = logMessages();
+        QVERIFY(log.size() >= 6);
+        QVERIFY(log[0].startsWith(QStringLiteral("[INFO] Quorvel launched — version ")));
+        QCOMPARE(log.mid(1, 5),
+                 (QStringList {QStringLiteral("[INFO] Sync starting (host: %1)").arg(m_host),
+                               QStringLiteral("[INFO] Connected to ") + m_host,
+                               QStringLiteral("[INFO] MADI input rate changed: 48000 → 96000 Hz"),
+                               QStringLiteral("[INFO] Syncing 48000 → 96000 Hz"),
+                               QStringLiteral("[INFO] Set rate to 96000 Hz")}));
+
+        // Unknown keys in the settings file survive a run.
+        QFile settings(settingsPath());
+        QVERIFY(settings.open(QIODevice::ReadOnly));
+        QVERIFY(settings.readAll().contains("futureKey"));
+
+        // The lock is free again once the first instance has ended.
+        QProcess again;
+        again.start(binary(QStringLiteral("quorvel")), {QStringLiteral("--headless")});
+        QVERIFY(again.waitForStarted());
+        QVERIFY(QTest::qWaitFor(
+            [&] { return logMessages().count(QStringLiteral("[INFO] Connected to ") + m_host) == 2; },
+            15000));
+        again.terminate();
+        QVERIFY(again.waitForFinished(10000));
+        QCOMPARE(again.exitCode(), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestHeadlessEndToEnd)
+#include "tst_HeadlessEndToEnd.moc"

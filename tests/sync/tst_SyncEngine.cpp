@@ -1,0 +1,506 @@
+#include "AwaitTask.h"
+#include "DeviceSimulator.h"
+#include "FakeNotificationServer.h"
+#include "VirtualClock.h"
+
+#include "core/AppState.h"
+#include "device/M1620Client.h"
+#include "platform/DBusNotifier.h"
+#include "platform/SystemLog.h"
+#include "services/AppSettings.h"
+#include "services/Logger.h"
+#include "services/SettingsStore.h"
+#include "sync/LegacyScriptDetector.h"
+#include "sync/SyncEngine.h"
+
+#include <QFile>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <qcoro/qcorotask.h>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+class FakeLegacyDetector final : public LegacyScriptDetector
+{
+public:
+    FakeLegacyDetector()
+        : LegacyScriptDetector(QStringLiteral("/nonexistent"))
+    { }
+    QCoro::Task<bool> detect() const override { co_return present; }
+    bool present = false;
+};
+
+// A loopback port with nobody listening: connections are refused at once.
+quint16 closedPort()
+{
+    QTcpServer server;
+    server.listen(QHostAddress::LocalHost);
+    return server.serverPort();
+}
+
+QString loopback(quint16 port)
+{
+    return QStringLiteral("127.0.0.1:%1").arg(port);
+}
+
+// One engine against an in-process simulator on loopback, on a clock that the test moves.
+struct Harness
+{
+    VirtualClock clock;
+    FakeNotificationServer notifications;
+    DBusNotifier notifier;
+    QTemporaryDir dir;
+    Logger logger {dir.path() + QStringLiteral("/logs"), nullptr};
+    SettingsStore store {dir.path() + QStringLiteral("/settings.json")};
+    AppSettings settings {store};
+    AppState state;
+    DeviceSimulator device;
+    FakeLegacyDetector legacy;
+    std::unique_ptr<SyncEngine> engine;
+    std::unique_ptr<QSignalSpy> polls;
+    QList<ConnectionState> connectionStates;
+
+    Harness()
+    {
+        if (!device.listen())
+            qFatal("simulator could not listen");
+        // Never the default address: every engine here polls loopback.
+        settings.setCustomHost(loopback(device.port()));
+        settings.setUseCustomHost(true);
+        QObject::connect(&state, &AppState::connectionStateChanged,
+                         [this] { connectionStates.append(state.connectionState()); });
+        engine = std::make_unique<SyncEngine>(state, settings,
+                                              SyncEngine::Services {&clock, &notifier, &logger, &legacy});
+        polls = std::make_unique<QSignalSpy>(engine.get(), &SyncEngine::pollFinished);
+    }
+
+    ~Harness()
+    {
+        // Let the loop reach a wait before the engine goes, so no request is cut off.
+        if (engine->isStarted())
+            waitForPollSleep();
+        engine.reset();
+    }
+
+    QString host() const { return loopback(device.port()); }
+
+    bool waitForPollSleep()
+    {
+        return QTest::qWaitFor([this] { return clock.sleepersUpTo(SyncEngine::disconnectedInterval) > 0; },
+                               10000);
+    }
+
+    // Starts the engine and waits for its first reading.
+    void start()
+    {
+        engine->start();
+        QVERIFY(QTest::qWaitFor([this] { return polls->count() >= 1; }, 10000));
+    }
+
+    // Lets the loop's waits pass and waits until the next reading has been handled.
+    void nextPoll()
+    {
+        const qsizetype before = polls->count();
+        const bool done = QTest::qWaitFor(
+            [&] {
+                if (polls->count() > before)
+                    return true;
+                if (clock.sleepersUpTo(SyncEngine::disconnectedInterval) > 0)
+                    clock.advanceToNextWake(SyncEngine::disconnectedInterval);
+                return false;
+            },
+            10000);
+        QVERIFY2(done, "no poll was handled");
+    }
+
+    void nextPolls(int n)
+    {
+        for (int i = 0; i < n; ++i)
+            nextPoll();
+    }
+
+    // The log as "[LEVEL] message" lines, timestamps cut off.
+    QStringList log()
+    {
+        logger.flush();
+        QFile file(logger.logFile());
+        if (!file.open(QIODevice::ReadOnly))
+            return {};
+        QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        static const QRegularExpression stamp(QStringLiteral(R"(^\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\] )"));
+        for (QString &line : lines)
+            line.remove(stamp);
+        return lines;
+    }
+
+    QStringList logMatching(const QString &needle) { return log().filter(needle); }
+
+    // The waits the polling loop asked for, without the legacy watch's.
+    QList<std::chrono::milliseconds> pollWaits() const
+    {
+        QList<std::chrono::milliseconds> waits;
+        for (auto wait : clock.requestedSleeps())
+            if (wait != SyncEngine::legacyCheckInterval)
+                waits << wait;
+        return waits;
+    }
+
+    // Makes the request after every status query (the set-rate) fail with the given status,
+    // and keeps the device from ever taking the rate.
+    void failSetRatesWith(int status)
+    {
+        device.setFollowDelay(60 * 60 * 1000);
+        QObject::connect(
+            &device, &DeviceSimulator::requestReceived, &device, [this, status](const QJsonObject &body) {
+                const QJsonObject clock = body.value(QStringLiteral("clock")).toObject();
+                if (clock.value(QStringLiteral("sampling_rate"))
+                        .isNull()) // queued: this answer is not the one to fail
+                    QMetaObject::invokeMethod(
+                        &device, [this, status] { device.setFault(SimFault::Mode::Status, 1, status); },
+                        Qt::QueuedConnection);
+            });
+    }
+};
+
+} // namespace
+
+class TestSyncEngine : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        FakeNotificationServer probe;
+        if (!probe.isRegistered())
+            QSKIP("no private session bus for the notification server (run under dbus-run-session)");
+    }
+
+    void answeredFromTheStart()
+    {
+        Harness h;
+        QCOMPARE(h.state.connectionState(), ConnectionState::disconnected());
+        h.start();
+        h.nextPolls(3);
+        QCOMPARE(
+            h.connectionStates,
+            (QList<ConnectionState> {ConnectionState::connecting(), ConnectionState::connected(h.host())}));
+        QCOMPARE(h.log(),
+                 (QStringList {QStringLiteral("[INFO] Sync starting (host: %1)").arg(h.host()),
+                               QStringLiteral("[INFO] Connected to %1").arg(h.host())}));
+        QCOMPARE(h.state.deviceRate(), std::optional<qint64>(48000));
+        QCOMPARE(h.state.madiRate(), std::optional<qint64>(48000));
+        QCOMPARE(h.state.madiSync(), std::optional<bool>(true));
+        QVERIFY(h.device.setRateRequests().isEmpty());
+        QCOMPARE(h.pollWaits(), (QList<std::chrono::milliseconds> {500ms, 500ms, 500ms, 500ms}));
+        QVERIFY(h.notifications.notifications().isEmpty());
+    }
+
+    void startTwiceStartsOnce()
+    {
+        Harness h;
+        h.start();
+        h.engine->start();
+        h.nextPolls(2);
+        QCOMPARE(h.logMatching(QStringLiteral("Sync starting")).size(), 1);
+        QCOMPARE(h.clock.requestedSleeps().count(SyncEngine::legacyCheckInterval), 1);
+        QCOMPARE(h.clock.sleepersUpTo(SyncEngine::legacyCheckInterval), 2); // one poll wait, one legacy wait
+    }
+
+    void unreachableAtStart()
+    {
+        Harness h;
+        h.settings.setCustomHost(loopback(closedPort()));
+        h.start();
+        h.nextPolls(2);
+        QCOMPARE(h.connectionStates.size(), 2);
+        QCOMPARE(h.connectionStates[0], ConnectionState::connecting());
+        QCOMPARE(h.connectionStates[1].kind(), ConnectionState::Kind::Error);
+        QVERIFY(!h.connectionStates[1].message().isEmpty());
+        QVERIFY(h.logMatching(QStringLiteral("Connected to")).isEmpty());
+        QVERIFY(h.logMatching(QStringLiteral("Lost connection")).isEmpty());
+        QVERIFY(h.notifications.notifications().isEmpty());
+        QCOMPARE(h.pollWaits(), (QList<std::chrono::milliseconds> {3000ms, 3000ms, 3000ms}));
+    }
+
+    void hostSwitchedWhileConnected()
+    {
+        Harness h;
+        DeviceSimulator other;
+        QVERIFY(other.listen());
+        h.start();
+        h.nextPolls(1);
+        h.settings.setCustomHost(loopback(other.port()));
+        h.nextPoll();
+        h.nextPoll();
+        QCOMPARE(h.state.connectionState(), ConnectionState::connected(loopback(other.port())));
+        QCOMPARE(h.logMatching(QStringLiteral("Connected to")),
+                 (QStringList {QStringLiteral("[INFO] Connected to ") + h.host(),
+                               QStringLiteral("[INFO] Connected to ") + loopback(other.port())}));
+        QVERIFY(other.statusQueryCount() >= 2);
+    }
+
+    void emptyCustomHostKeepsTheDefault()
+    {
+        // Checked without starting: nothing may ever be sent to the default address here.
+        Harness h;
+        h.settings.setCustomHost(QString());
+        SyncEngine engine(h.state, h.settings, {&h.clock, &h.notifier, &h.logger, &h.legacy});
+        QCOMPARE(engine.client().host(), AppSettings::defaultHost);
+    }
+
+    void followsASupportedMadiRate()
+    {
+        Harness h;
+        h.start();
+        h.device.setMadiRate(96000);
+        h.nextPoll();
+        QCOMPARE(h.device.setRateRequests(), QList<qint64> {96000});
+        QCOMPARE(h.log().mid(2),
+                 (QStringList {QStringLiteral("[INFO] MADI input rate changed: 48000 → 96000 Hz"),
+                               QStringLiteral("[INFO] Syncing 48000 → 96000 Hz"),
+                               QStringLiteral("[INFO] Set rate to 96000 Hz")}));
+        QCOMPARE(h.state.history().size(), 1);
+        QCOMPARE(h.state.history()[0].from(), std::optional<qint64>(48000));
+        QCOMPARE(h.state.history()[0].to(), 96000);
+        // The reading that triggered the change still shows the old device rate.
+        QCOMPARE(h.state.deviceRate(), std::optional<qint64>(48000));
+        QVERIFY(QTest::qWaitFor([&] { return h.notifications.notifications().size() == 1; }, 5000));
+        QCOMPARE(h.notifications.notifications()[0].summary, QStringLiteral("Sample rate changed"));
+        QCOMPARE(h.notifications.notifications()[0].body, QStringLiteral("M-1620 set to 96.0 kHz"));
+        QCOMPARE(h.notifications.notifications()[0].appName, QStringLiteral("Quorvel"));
+        QCOMPARE(h.notifications.notifications()[0].replacesId, 0u);
+
+        h.nextPoll();
+        QCOMPARE(h.state.deviceRate(), std::optional<qint64>(96000));
+        // 2 s to settle, then the usual half second; then back to the plain interval.
+        QCOMPARE(h.pollWaits(), (QList<std::chrono::milliseconds> {500ms, 2000ms, 500ms, 500ms}));
+        QVERIFY(!h.state.rateMismatch());
+    }
+
+    void twoChangesGiveTwoNotifications()
+    {
+        Harness h;
+        h.start();
+        h.device.setMadiRate(96000);
+        h.nextPolls(2);
+        h.device.setMadiRate(44100);
+        h.nextPolls(2);
+        QCOMPARE(h.device.setRateRequests(), (QList<qint64> {96000, 44100}));
+        QVERIFY(QTest::qWaitFor([&] { return h.notifications.notifications().size() == 2; }, 5000));
+        QCOMPARE(h.notifications.notifications()[1].body, QStringLiteral("M-1620 set to 44.1 kHz"));
+        QCOMPARE(h.state.history()[0].to(), 44100);
+        QCOMPARE(h.state.history()[1].to(), 96000);
+    }
+
+    void rateChangeNotificationCanBeTurnedOff()
+    {
+        Harness h;
+        h.settings.setNotifyOnRateChange(false);
+        h.start();
+        h.device.setMadiRate(88200);
+        h.nextPolls(2);
+        QCOMPARE(h.device.setRateRequests(), QList<qint64> {88200});
+        QCOMPARE(h.logMatching(QStringLiteral("Set rate to")).size(), 1);
+        QTest::qWait(100);
+        QVERIFY(h.notifications.notifications().isEmpty());
+    }
+
+    void unlockedInputIsStillFollowed()
+    {
+        Harness h;
+        h.device.setMadiSync(false);
+        h.device.setMadiRate(96000);
+        h.device.setFollowDelay(60 * 60 * 1000); // the device never follows: the mismatch lasts
+        h.start();
+        h.nextPolls(12);
+        QVERIFY(h.device.setRateRequests().size() >= 2);
+        QCOMPARE(h.device.setRateRequests().first(), 96000);
+        QVERIFY(!h.state.rateMismatch());
+        QVERIFY(!h.engine->mismatchPending());
+    }
+
+    void unsupportedRateIsIgnored()
+    {
+        Harness h;
+        h.device.setMadiRate(32000);
+        h.start();
+        h.nextPolls(10);
+        QVERIFY(h.device.setRateRequests().isEmpty());
+        QVERIFY(h.logMatching(QStringLiteral("Syncing")).isEmpty());
+        QVERIFY(!h.state.rateMismatch());
+        QVERIFY(!h.engine->mismatchPending());
+    }
+
+    void absentDeviceRateIsNeverActedOn()
+    {
+        Harness h;
+        h.device.setReported(DeviceSimulator::Member::DeviceRate, false);
+        h.device.setMadiRate(96000);
+        h.start();
+        h.nextPolls(10);
+        QVERIFY(!h.state.deviceRate());
+        QVERIFY(h.device.setRateRequests().isEmpty());
+        QVERIFY(!h.state.rateMismatch());
+        QVERIFY(!h.engine->mismatchPending());
+    }
+
+    void pausedMismatchRisesAtExactlyThreeSeconds()
+    {
+        Harness h;
+        h.device.setMadiRate(96000);
+        h.engine->togglePause();
+        h.start(); // reading 1 at t = 0 s: the mismatch starts
+        QVERIFY(h.engine->mismatchPending());
+        h.nextPolls(5); // readings at 0.5 … 2.5 s
+        QVERIFY(!h.state.rateMismatch());
+        h.nextPoll(); // reading 7 at exactly 3.0 s
+        QVERIFY(h.state.rateMismatch());
+        QVERIFY(h.device.setRateRequests().isEmpty());
+        QVERIFY(h.logMatching(QStringLiteral("Syncing")).isEmpty());
+        h.engine->togglePause();
+        QCOMPARE(h.log().filter(QRegularExpression(QStringLiteral("Sync (paused|resumed)"))),
+                 (QStringList {QStringLiteral("[INFO] Sync paused"), QStringLiteral("[INFO] Sync resumed")}));
+        QVERIFY(!h.state.isPaused());
+    }
+
+    void wallClockJumpNeitherRaisesNorHidesTheWarning()
+    {
+        Harness h;
+        h.engine->togglePause();
+        h.device.setMadiRate(96000);
+        h.start();
+        h.clock.jumpWallClock(std::chrono::hours(2));
+        h.nextPoll();
+        QVERIFY(!h.state.rateMismatch());
+        h.clock.jumpWallClock(-std::chrono::hours(4));
+        h.nextPolls(5);
+        QVERIFY(h.state.rateMismatch());
+    }
+
+    void failingSetRateWarnsAndRetries()
+    {
+        Harness h;
+        h.failSetRatesWith(500);
+        h.device.setMadiRate(96000);
+        h.start();
+        h.nextPolls(6); // readings at 0 … 3.0 s; each one's set-rate fails
+        const QStringList failures = h.logMatching(QStringLiteral("Set rate failed"));
+        QCOMPARE(failures.size(), 7);
+        QCOMPARE(failures.first(), QStringLiteral("[WARN] Set rate failed: Unexpected response from device"));
+        QVERIFY(h.state.history().isEmpty());
+        QCOMPARE(h.state.connectionState(), ConnectionState::connected(h.host()));
+        QCOMPARE(h.pollWaits().count(2000ms), 0);
+        QVERIFY(h.state.rateMismatch());
+        QCOMPARE(h.logMatching(QStringLiteral("Connected to")).size(), 1);
+    }
+
+    void lostAndRegainedDevice()
+    {
+        Harness h;
+        h.start();
+        h.device.setMadiRate(96000);
+        h.device.setFollowDelay(60 * 60 * 1000);
+        h.engine->togglePause();
+        h.nextPolls(7);
+        QVERIFY(h.state.rateMismatch());
+
+        h.device.setFault(SimFault::Mode::Status, -1, 503);
+        h.nextPolls(3);
+        QCOMPARE(h.state.connectionState(),
+                 ConnectionState::error(QStringLiteral("Unexpected response from device")));
+        QCOMPARE(h.logMatching(QStringLiteral("Lost connection")),
+                 QStringList {QStringLiteral("[WARN] Lost connection: Unexpected response from device")});
+        QVERIFY(!h.state.rateMismatch());
+        QVERIFY(!h.engine->mismatchPending());
+        // The last reading stays on show.
+        QCOMPARE(h.state.madiRate(), std::optional<qint64>(96000));
+        QVERIFY(QTest::qWaitFor([&] { return h.notifications.notifications().size() == 1; }, 5000));
+        QCOMPARE(h.notifications.notifications()[0].summary, QStringLiteral("M-1620 disconnected"));
+        QCOMPARE(h.notifications.notifications()[0].body, QStringLiteral("Unexpected response from device"));
+        QCOMPARE(h.pollWaits().mid(h.pollWaits().size() - 3),
+                 (QList<std::chrono::milliseconds> {3000ms, 3000ms, 3000ms}));
+
+        h.device.clearFault();
+        h.nextPoll();
+        QCOMPARE(h.state.connectionState(), ConnectionState::connected(h.host()));
+        QCOMPARE(h.logMatching(QStringLiteral("Connected to")).size(), 2);
+        QTest::qWait(50);
+        QCOMPARE(h.notifications.notifications().size(), 1);
+    }
+
+    void disconnectNotificationCanBeTurnedOff()
+    {
+        Harness h;
+        h.settings.setNotifyOnDisconnect(false);
+        h.start();
+        h.device.setFault(SimFault::Mode::Array);
+        h.nextPoll();
+        QCOMPARE(h.logMatching(QStringLiteral("Lost connection")).size(), 1);
+        QTest::qWait(100);
+        QVERIFY(h.notifications.notifications().isEmpty());
+    }
+
+    void legacyScriptWatch()
+    {
+        Harness h;
+        h.legacy.present = true;
+        h.start();
+        QVERIFY(QTest::qWaitFor([&] { return h.state.legacyScriptDetected(); }, 5000));
+        QVERIFY(QTest::qWaitFor([&] { return h.notifications.notifications().size() == 1; }, 5000));
+        QCOMPARE(h.notifications.notifications()[0].summary,
+                 QStringLiteral("Old M-1620 Rate Sync is still installed"));
+        QCOMPARE(h.notifications.notifications()[0].body,
+                 QStringLiteral("It changes the sample rate on its own and can fight Quorvel. "
+                                "Open Quorvel for how to remove it."));
+
+        const auto nextCheck = [&] {
+            QVERIFY(h.waitForPollSleep());
+            QVERIFY(QTest::qWaitFor(
+                [&] { return h.clock.sleepersUpTo(SyncEngine::legacyCheckInterval) == 2; }, 5000));
+            h.clock.advance(SyncEngine::legacyCheckInterval);
+            QTest::qWait(20);
+        };
+        h.legacy.present = false;
+        nextCheck();
+        QVERIFY(!h.state.legacyScriptDetected());
+        h.legacy.present = true;
+        nextCheck();
+        QVERIFY(h.state.legacyScriptDetected());
+        QCOMPARE(
+            h.log().filter(QStringLiteral("Old M-1620")),
+            (QStringList {
+                QStringLiteral("[WARN] Old M-1620 Rate Sync script detected — it also sets the sample rate"),
+                QStringLiteral("[INFO] Old M-1620 Rate Sync script no longer detected"),
+                QStringLiteral(
+                    "[WARN] Old M-1620 Rate Sync script detected — it also sets the sample rate")}));
+        QTest::qWait(50);
+        QCOMPARE(h.notifications.notifications().size(), 1);
+        QVERIFY(h.engine->legacyNotified());
+    }
+
+    void testConnectionTouchesNothing()
+    {
+        Harness h;
+        const auto ok = awaitTask(SyncEngine::testConnection(h.host()));
+        QVERIFY(ok.ok());
+        QCOMPARE(SyncEngine::testOutcomeText(ok), QStringLiteral("✓ Connected. Device rate: 48000 Hz"));
+        h.device.setReported(DeviceSimulator::Member::DeviceRate, false);
+        QCOMPARE(SyncEngine::testOutcomeText(awaitTask(SyncEngine::testConnection(h.host()))),
+                 QStringLiteral("✓ Connected. Device rate: unknown"));
+        const auto dead = awaitTask(SyncEngine::testConnection(loopback(closedPort())));
+        QVERIFY(!dead.ok());
+        QVERIFY(SyncEngine::testOutcomeText(dead).startsWith(QStringLiteral("✗ ")));
+        QCOMPARE(h.state.connectionState(), ConnectionState::disconnected());
+        QVERIFY(h.log().isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSyncEngine)
+#include "tst_SyncEngine.moc"
