@@ -7,6 +7,8 @@
 #include "sync/SyncEngine.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QEventLoop>
 #include <QTimer>
 
 #include <cstdio>
@@ -62,6 +64,20 @@ int runEngine(QCoreApplication &app, bool headless)
         QuorvelApp quorvel;
         exitCode = app.exec();
     }
+    // The engine is gone; its loops end at their next step (a pending request or wait is
+    // cut short). A notification still being posted gets a moment to finish.
+    if (SyncEngine::runningLoops() > 0) {
+        const QDeadlineTimer drain(2000);
+        QEventLoop loop;
+        QTimer check;
+        QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+            if (SyncEngine::runningLoops() == 0 || drain.hasExpired())
+                loop.quit();
+        });
+        check.start(10);
+        loop.exec();
+    }
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     // Lines handed to the log before the quit reach the file before the process ends.
     Logger::shared().flush();
     return exitCode;

@@ -97,7 +97,14 @@ M1620Client::M1620Client(const QString &host, QObject *parent)
     m_network->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
 }
 
-M1620Client::~M1620Client() = default;
+M1620Client::~M1620Client()
+{
+    // A request still in flight ends now, as cancelled, so whoever awaits it resumes instead
+    // of waiting for an event loop that may already be gone.
+    const QList<QNetworkReply *> inFlight = m_network->findChildren<QNetworkReply *>();
+    for (QNetworkReply *reply : inFlight)
+        reply->abort();
+}
 
 QString M1620Client::timedOutMessage()
 {

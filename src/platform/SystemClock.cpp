@@ -2,7 +2,39 @@
 
 #include <QTimer>
 
-#include <qcoro/qcorotimer.h>
+struct SystemClock::Wait
+{
+    SystemClock *clock;
+    std::chrono::milliseconds duration;
+
+    bool await_ready() const noexcept { return false; }
+    void await_suspend(std::coroutine_handle<> handle)
+    {
+        auto *timer = new QTimer;
+        timer->setTimerType(Qt::PreciseTimer);
+        timer->setSingleShot(true);
+        clock->m_waits.insert(timer, handle);
+        SystemClock *const owner = clock;
+        QObject::connect(timer, &QTimer::timeout, timer, [owner, timer] {
+            const std::coroutine_handle<> waiting = owner->m_waits.take(timer);
+            timer->deleteLater();
+            waiting.resume();
+        });
+        timer->start(duration);
+    }
+    void await_resume() const noexcept { }
+};
+
+SystemClock::SystemClock() = default;
+
+SystemClock::~SystemClock()
+{
+    const auto waits = std::exchange(m_waits, {});
+    for (auto it = waits.begin(); it != waits.end(); ++it) {
+        delete it.key();
+        it.value().resume();
+    }
+}
 
 std::chrono::steady_clock::time_point SystemClock::monotonicNow() const
 {
@@ -16,10 +48,5 @@ QDateTime SystemClock::wallNow() const
 
 QCoro::Task<> SystemClock::sleep(std::chrono::milliseconds duration)
 {
-    // The timer lives in this frame, so the wait ends even if whoever awaits it is gone.
-    QTimer timer;
-    timer.setTimerType(Qt::PreciseTimer);
-    timer.setSingleShot(true);
-    timer.start(duration);
-    co_await timer;
+    co_await Wait {this, duration};
 }

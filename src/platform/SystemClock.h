@@ -2,11 +2,27 @@
 
 #include "platform/Clock.h"
 
+#include <QHash>
+
+#include <coroutine>
+
+class QTimer;
+
 // The real clocks. Waits use precise timers: a coarse timer may fire up to 5 % early.
 class SystemClock final : public Clock
 {
 public:
+    SystemClock();
+    // Wakes whoever still waits, so no waiting coroutine outlives the clock. Its owner must
+    // already be gone (or be ending) by then.
+    ~SystemClock() override;
+
     std::chrono::steady_clock::time_point monotonicNow() const override;
     QDateTime wallNow() const override;
     QCoro::Task<> sleep(std::chrono::milliseconds duration) override;
+
+private:
+    struct Wait;
+
+    QHash<QTimer *, std::coroutine_handle<>> m_waits;
 };

@@ -17,6 +17,17 @@ namespace {
 constexpr std::array<qint64, 6> supportedRates {44100, 48000, 88200, 96000, 176400, 192000};
 
 const QString arrow = QStringLiteral(" → ");
+
+int loopsRunning = 0;
+
+// Counts a loop for as long as its coroutine frame lives.
+struct LoopCount
+{
+    LoopCount() { ++loopsRunning; }
+    ~LoopCount() { --loopsRunning; }
+    LoopCount(const LoopCount &) = delete;
+    LoopCount &operator=(const LoopCount &) = delete;
+};
 } // namespace
 
 SyncEngine::SyncEngine(AppState &state, AppSettings &settings, Services services, QObject *parent)
@@ -31,6 +42,11 @@ SyncEngine::SyncEngine(AppState &state, AppSettings &settings, Services services
 
 // The loops hold a guard and end at their next step once the engine is gone.
 SyncEngine::~SyncEngine() = default;
+
+int SyncEngine::runningLoops()
+{
+    return loopsRunning;
+}
 
 bool SyncEngine::isSupportedRate(qint64 hertz)
 {
@@ -72,6 +88,7 @@ QString SyncEngine::testOutcomeText(const M1620Result<DeviceStatus> &result)
 
 QCoro::Task<> SyncEngine::pollingLoop()
 {
+    const LoopCount counted;
     const QPointer<SyncEngine> alive(this);
     m_state.setConnectionState(ConnectionState::connecting());
     bool wasConnected = false;
@@ -196,6 +213,7 @@ QCoro::Task<> SyncEngine::postNotification(const QString &title, const QString &
 
 QCoro::Task<> SyncEngine::legacyWatchLoop()
 {
+    const LoopCount counted;
     const QPointer<SyncEngine> alive(this);
     for (;;) {
         const bool detected = co_await m_services.legacyDetector->detect();

@@ -53,6 +53,9 @@ public:
     ~SyncEngine() override;
 
     static bool isSupportedRate(qint64 hertz);
+    // Loops of any engine still running; after an engine is deleted its loops end at their
+    // next step, which a clean exit waits for.
+    static int runningLoops();
 
     // Starts the polling loop and the legacy watch; a second call does nothing.
     void start();
