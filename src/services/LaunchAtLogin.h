@@ -32,6 +32,11 @@ Q_SIGNALS:
     void isEnabledChanged();
 
 private:
+    // The entry as written: Exec and TryExec name the program; it starts after the panel.
+    QString entryText() const;
+    // Creates the folder and writes the entry atomically; false with a readable reason.
+    bool writeEntry(QString &failure) const;
+
     QString m_autostartDir;
     QString m_program;
     Logger &m_logger;
