@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-qpa-plugins libqt6svg6
   qcoro-qt6-dev
   libavahi-client-dev libsystemd-dev
+  avahi-daemon avahi-utils
   libbenchmark-dev
   dbus dbus-bin procps curl clang-format
   desktop-file-utils

@@ -1,4 +1,5 @@
 #include "DeviceSimulator.h"
+#include "discovery/AvahiPublisher.h"
 #include "platform/UnixSignalWatcher.h"
 
 #include <csignal>
@@ -9,6 +10,7 @@
 #include <QSaveFile>
 
 #include <cstdio>
+#include <memory>
 
 namespace {
 constexpr const char *helpText = R"(Usage: m1620-sim [options]
@@ -25,6 +27,9 @@ Options:
   --madi HZ           MADI input rate at start (default 48000)
   --sync BOOL         MADI input locked at start (default true)
   --follow-delay MS   a set-rate takes effect MS ms after its answer (default 0)
+  --advertise NAME    also announce NAME as a "_http._tcp" service on the simulator's port
+                      through the system's avahi-daemon, so that Quorvel's list of
+                      discovered devices can be tried without a device (see Advertising)
   --help              this text
   --version           the version
 
@@ -88,6 +93,18 @@ Log (stderr or --log FILE), one line per event, flushed at once:
   A state line appears only on a real change; an accepted set-rate logs state device=HZ
   when the rate changes (after the follow delay, if any).
 
+Advertising (--advertise NAME):
+  The service is announced on every network interface that avahi-daemon serves, until
+  the simulator ends. Quorvel offers it as NAME.local when NAME contains "rme", "m-1620",
+  "m1620" or "madi" in any letter case, e.g. --advertise "M-1620 Sim". The simulator still
+  answers on 127.0.0.1 only: to talk to it, use 127.0.0.1:PORT as the custom host.
+  On stderr:
+    m1620-sim: advertising "NAME" (_http._tcp, port PORT) through avahi
+  once the daemon has announced it (NAME becomes "NAME #2" and so on when another
+  service holds the name), or
+    m1620-sim: cannot advertise "NAME" through avahi: REASON; running without it
+  when avahi-daemon cannot be reached or refuses it. Either way the simulator keeps running.
+
 Examples:
   m1620-sim --port 8080 &
   curl -s -d '{"clock":{"sampling_rate":null}}' 127.0.0.1:8080/api/v2/self
@@ -123,7 +140,8 @@ int main(int argc, char *argv[])
     const QCommandLineOption madi(QStringLiteral("madi"), {}, QStringLiteral("HZ"));
     const QCommandLineOption sync(QStringLiteral("sync"), {}, QStringLiteral("BOOL"));
     const QCommandLineOption followDelay(QStringLiteral("follow-delay"), {}, QStringLiteral("MS"));
-    parser.addOptions({help, version, port, portFile, logFile, device, madi, sync, followDelay});
+    const QCommandLineOption advertise(QStringLiteral("advertise"), {}, QStringLiteral("NAME"));
+    parser.addOptions({help, version, port, portFile, logFile, device, madi, sync, followDelay, advertise});
     if (!parser.parse(QCoreApplication::arguments()))
         return fail(parser.errorText() + QStringLiteral(" (see --help)"));
     if (parser.isSet(help)) {
@@ -186,6 +204,9 @@ int main(int argc, char *argv[])
         simulator.setFollowDelay(int(*ms));
     }
 
+    if (parser.isSet(advertise) && !AvahiPublisher::isValidServiceName(parser.value(advertise)))
+        return fail(QStringLiteral("--advertise needs a name of 1 to 63 bytes"));
+
     UnixSignalWatcher watcher;
     QObject::connect(
         &watcher, &UnixSignalWatcher::terminationRequested, &app, [&simulator](int signalNumber) {
@@ -208,5 +229,25 @@ int main(int argc, char *argv[])
     }
     std::printf("listening on 127.0.0.1:%u\n", unsigned(simulator.port()));
     std::fflush(stdout);
+
+    // Announced after the port line, so that a missing daemon never delays it.
+    std::unique_ptr<AvahiPublisher> publisher;
+    if (parser.isSet(advertise)) {
+        const QString name = parser.value(advertise);
+        const quint16 advertisedPort = simulator.port();
+        publisher = std::make_unique<AvahiPublisher>(name, QStringLiteral("_http._tcp"), advertisedPort);
+        QObject::connect(
+            publisher.get(), &AvahiPublisher::established, &app, [advertisedPort](const QString &announced) {
+                std::fprintf(stderr, "m1620-sim: advertising \"%s\" (_http._tcp, port %u) through avahi\n",
+                             qPrintable(announced), unsigned(advertisedPort));
+                std::fflush(stderr);
+            });
+        QObject::connect(publisher.get(), &AvahiPublisher::failed, &app, [name](const QString &reason) {
+            std::fprintf(stderr, "m1620-sim: cannot advertise \"%s\" through avahi: %s; running without it\n",
+                         qPrintable(name), qPrintable(reason));
+            std::fflush(stderr);
+        });
+        publisher->start();
+    }
     return QCoreApplication::exec();
 }

@@ -1,0 +1,82 @@
+#include "discovery/DeviceDiscovery.h"
+
+#include "discovery/AvahiBrowser.h"
+#include "discovery/ServiceBrowser.h"
+
+DeviceDiscovery::DeviceDiscovery(QObject *parent)
+    : DeviceDiscovery([] { return std::make_unique<AvahiBrowser>(serviceType); }, parent)
+{ }
+
+DeviceDiscovery::DeviceDiscovery(BrowserFactory factory, QObject *parent)
+    : QObject(parent)
+    , m_factory(std::move(factory))
+{ }
+
+DeviceDiscovery::~DeviceDiscovery()
+{
+    delete m_browser;
+}
+
+void DeviceDiscovery::startBrowsing()
+{
+    if (m_browser)
+        return;
+    std::unique_ptr<ServiceBrowser> browser = m_factory();
+    if (!browser)
+        return;
+    browser->setParent(this);
+    m_browser = browser.release();
+    connect(m_browser, &ServiceBrowser::ready, this, [this] { setBrowsing(true); });
+    // A failed browser is neither logged nor retried, and it stays until stopBrowsing().
+    connect(m_browser, &ServiceBrowser::failed, this, [this] { setBrowsing(false); });
+    connect(m_browser, &ServiceBrowser::servicesChanged, this,
+            [this](const QStringList &names) { setDiscoveredHosts(hostsFor(names)); });
+    m_browser->start();
+}
+
+void DeviceDiscovery::stopBrowsing()
+{
+    if (ServiceBrowser *browser = std::exchange(m_browser, nullptr)) {
+        browser->disconnect(this);
+        browser->stop();
+        // Later, since this may run inside one of the browser's own signals.
+        browser->deleteLater();
+    }
+    setBrowsing(false);
+}
+
+bool DeviceDiscovery::looksLikeDevice(const QString &serviceName)
+{
+    const QString lower = serviceName.toLower();
+    for (QStringView keyword : keywords) {
+        if (lower.contains(keyword))
+            return true;
+    }
+    return false;
+}
+
+QStringList DeviceDiscovery::hostsFor(const QStringList &serviceNames)
+{
+    QStringList hosts;
+    for (const QString &name : serviceNames) {
+        if (looksLikeDevice(name))
+            hosts.append(name + QStringLiteral(".local"));
+    }
+    return hosts;
+}
+
+void DeviceDiscovery::setDiscoveredHosts(const QStringList &hosts)
+{
+    if (hosts == m_discoveredHosts)
+        return;
+    m_discoveredHosts = hosts;
+    Q_EMIT discoveredHostsChanged();
+}
+
+void DeviceDiscovery::setBrowsing(bool browsing)
+{
+    if (browsing == m_isBrowsing)
+        return;
+    m_isBrowsing = browsing;
+    Q_EMIT isBrowsingChanged();
+}

@@ -1,0 +1,3 @@
+#include "discovery/ServiceBrowser.h"
+
+ServiceBrowser::~ServiceBrowser() = default;

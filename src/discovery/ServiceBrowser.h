@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QObject>
+#include <QStringList>
+
+// A DNS-SD browser for one service type in the default domain. It reports through signals
+// only, each delivered from the event loop and never from inside start() or stop(), so a
+// receiver may stop or delete the browser. After stop() nothing more is reported.
+// One browse per object: start() a second time does nothing.
+class ServiceBrowser : public QObject
+{
+    Q_OBJECT
+
+public:
+    using QObject::QObject;
+    ~ServiceBrowser() override;
+
+    virtual void start() = 0;
+    virtual void stop() = 0;
+
+Q_SIGNALS:
+    // The browser is up and reporting.
+    void ready();
+    // Browsing has ended for good; the reason is for people, never parsed.
+    void failed(const QString &reason);
+    // The complete current set of service names after every addition or removal, one entry per
+    // service instance (the same name on two interfaces or protocols appears twice).
+    void servicesChanged(const QStringList &serviceNames);
+};
