@@ -5,11 +5,14 @@
 #include "platform/DBusNotifier.h"
 #include "platform/SystemClock.h"
 #include "services/AppSettings.h"
+#include "services/LaunchAtLogin.h"
 #include "services/Logger.h"
+#include "services/UpdateController.h"
 #include "sync/LegacyScriptDetector.h"
 #include "sync/SyncEngine.h"
+#include "ui/AppScenes.h"
 
-QuorvelApp::QuorvelApp(QObject *parent)
+QuorvelApp::QuorvelApp(Frontend frontend, QObject *parent)
     : QObject(parent)
     , m_clock(std::make_unique<SystemClock>())
     , m_notifier(std::make_unique<DBusNotifier>())
@@ -22,11 +25,29 @@ QuorvelApp::QuorvelApp(QObject *parent)
                          {m_clock.get(), m_notifier.get(), &Logger::shared(), m_legacyDetector.get()}, this);
     Logger::shared().info(launchLine());
     m_sync->start();
+    if (frontend == Frontend::Desktop) {
+        // Headless there is nobody to tell about a newer version, so the updater starts only
+        // with the desktop program.
+        UpdateController &updates = UpdateController::shared();
+        m_scenes = std::make_unique<AppScenes>(
+            *m_state, *m_sync,
+            AppScenes::Services {&settings, &LaunchAtLogin::shared(), &updates, &Logger::shared()},
+            AppScenes::TrayWait {});
+        m_scenes->start();
+    }
     // Desktop notifications on Linux need no permission, so there is nothing to ask for here.
+}
+
+void QuorvelApp::showPanel()
+{
+    if (m_scenes)
+        m_scenes->showPanel();
 }
 
 QuorvelApp::~QuorvelApp()
 {
+    // The views read the state and call the engine, so they go first.
+    m_scenes.reset();
     // The engine's loops hold guards; deleting it first ends them before their services go.
     delete m_sync;
     m_sync = nullptr;

@@ -5,7 +5,9 @@
 #include "platform/UnixSignalWatcher.h"
 #include "services/Logger.h"
 #include "sync/SyncEngine.h"
+#include "ui/SymbolImage.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QEventLoop>
@@ -40,6 +42,8 @@ int runTestConnection(QCoreApplication &app, const QString &host)
 
 int runEngine(QCoreApplication &app, bool headless)
 {
+    // A second start of the desktop program shows the running one's panel; one of the
+    // headless program is refused, since nobody would see the panel.
     SingleInstance instance;
     if (!instance.tryAcquire()) {
         if (headless) {
@@ -61,7 +65,8 @@ int runEngine(QCoreApplication &app, bool headless)
 
     int exitCode = 0;
     {
-        QuorvelApp quorvel;
+        QuorvelApp quorvel(headless ? QuorvelApp::Frontend::Headless : QuorvelApp::Frontend::Desktop);
+        QObject::connect(&instance, &SingleInstance::activationRequested, &quorvel, &QuorvelApp::showPanel);
         exitCode = app.exec();
     }
     // The engine is gone; its loops end at their next step (a pending request or wait is
@@ -109,11 +114,31 @@ int main(int argc, char *argv[])
         break;
     }
 
-    QCoreApplication app(argc, argv);
+    if (command.mode == CommandLine::Mode::TestConnection || command.mode == CommandLine::Mode::Headless) {
+        // No display needed: these run on a server or over ssh as well.
+        QCoreApplication app(argc, argv);
+        QCoreApplication::setApplicationName(QStringLiteral("Quorvel"));
+        QCoreApplication::setApplicationVersion(QString::fromUtf8(BuildInfo::version));
+        if (command.mode == CommandLine::Mode::TestConnection)
+            return runTestConnection(app, command.host);
+        return runEngine(app, true);
+    }
+
+    // Qt would abort with a terse message of its own; say what to do instead.
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
+        && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        print(stderr,
+              QStringLiteral("quorvel: no display to show the tray on; run quorvel --headless to "
+                             "sync without a user interface.\n"));
+        return 2;
+    }
+    QApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Quorvel"));
     QCoreApplication::setApplicationVersion(QString::fromUtf8(BuildInfo::version));
-
-    if (command.mode == CommandLine::Mode::TestConnection)
-        return runTestConnection(app, command.host);
-    return runEngine(app, command.mode == CommandLine::Mode::Headless);
+    QGuiApplication::setApplicationDisplayName(QStringLiteral("Quorvel"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("app.quorvel.Quorvel"));
+    QGuiApplication::setWindowIcon(SymbolImage::appIcon());
+    // A tray program keeps running with no window open; only "Quit Quorvel" ends it.
+    QApplication::setQuitOnLastWindowClosed(false);
+    return runEngine(app, false);
 }

@@ -1,0 +1,100 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+
+#include <chrono>
+#include <functional>
+
+class AppSettings;
+class AppState;
+class LaunchAtLogin;
+class Logger;
+class MenuBarLabel;
+class MenuBarView;
+class PanelWindow;
+class SettingsWindow;
+class StatusItem;
+class SyncEngine;
+class UpdateController;
+class UpdateOutcomeDialog;
+
+// The program's whole user interface: the status item with its label, the drop-down panel and
+// the settings window, opened on demand. The status item is always there: with no tray on the
+// desktop the panel becomes an ordinary window instead, so the user is never locked out.
+class AppScenes : public QObject
+{
+    Q_OBJECT
+
+public:
+    struct Services
+    {
+        AppSettings *settings = nullptr;
+        LaunchAtLogin *launchAtLogin = nullptr;
+        UpdateController *updates = nullptr;
+        Logger *logger = nullptr;
+    };
+
+    // At login the tray may come up after us: it is looked for every interval until patience
+    // runs out.
+    struct TrayWait
+    {
+        std::function<bool()> isTrayAvailable; // QSystemTrayIcon::isSystemTrayAvailable when empty
+        std::chrono::milliseconds interval {1000};
+        std::chrono::milliseconds patience {30000};
+    };
+
+    // For the log, with %1 the seconds waited.
+    static inline const QString noTrayMessage = QStringLiteral(
+        "No system tray found after %1 s — showing the Quorvel panel as a window instead. Closing it "
+        "keeps Quorvel running; start Quorvel again to reopen it.");
+
+    // The services must outlive the scenes.
+    AppScenes(AppState &state, SyncEngine &sync, Services services, TrayWait trayWait,
+              QObject *parent = nullptr);
+    ~AppScenes() override;
+
+    // Puts the status item up, or starts waiting for a tray.
+    void start();
+
+    // Shows the panel, e.g. for a second start of the program.
+    void showPanel();
+    // Opens the settings window, or brings the open one forward.
+    void openSettings();
+
+    MenuBarLabel &label() const { return *m_label; }
+    MenuBarView &view() const { return *m_view; }
+    PanelWindow &panel() const { return *m_panel; }
+    StatusItem &statusItem() const { return *m_statusItem; }
+    // The open settings window, or null.
+    SettingsWindow *settingsWindow() const;
+    // The dialog with the last update check's outcome while it shows, or null.
+    UpdateOutcomeDialog *updateDialog() const;
+    bool isWaitingForTray() const { return m_trayTimer.isActive(); }
+    bool hasTray() const { return m_hasTray; }
+
+Q_SIGNALS:
+    // The wait is over: trayFound tells whether the status item is up.
+    void trayDecided(bool trayFound);
+
+private:
+    bool trayAvailable() const;
+    void checkTray();
+    void useTray();
+    void useWindow();
+
+    AppState &m_state;
+    SyncEngine &m_sync;
+    Services m_services;
+    TrayWait m_trayWait;
+    MenuBarLabel *m_label;
+    MenuBarView *m_view;
+    PanelWindow *m_panel;
+    StatusItem *m_statusItem;
+    QPointer<SettingsWindow> m_settingsWindow;
+    QPointer<UpdateOutcomeDialog> m_updateDialog;
+    QTimer m_trayTimer;
+    std::chrono::milliseconds m_waited {0};
+    bool m_hasTray = false;
+};

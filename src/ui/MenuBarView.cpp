@@ -1,0 +1,545 @@
+#include "ui/MenuBarView.h"
+
+#include "ui/CommandButton.h"
+#include "ui/SwitchButton.h"
+#include "ui/SymbolImage.h"
+
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+using Section = MenuBarViewModel::Section;
+using Tint = MenuBarViewModel::Tint;
+
+namespace {
+
+// A filled circle of one colour, centred in its box.
+class Dot : public QWidget
+{
+public:
+    Dot(int diameter, QWidget *parent)
+        : QWidget(parent)
+        , m_diameter(diameter)
+    {
+        setFixedSize(diameter, diameter);
+    }
+
+    void setColor(const QColor &color)
+    {
+        if (color == m_color)
+            return;
+        m_color = color;
+        update();
+    }
+    QColor color() const { return m_color; }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(m_color);
+        painter.drawEllipse(QRectF(0, 0, m_diameter, m_diameter));
+    }
+
+private:
+    int m_diameter;
+    QColor m_color;
+};
+
+// A full-width hairline between two sections.
+class Divider : public QWidget
+{
+public:
+    explicit Divider(QWidget *parent)
+        : QWidget(parent)
+    {
+        setFixedHeight(1);
+        setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        QColor line = palette().color(QPalette::WindowText);
+        line.setAlphaF(0.14f);
+        painter.fillRect(rect(), line);
+    }
+};
+
+bool isDark(const QPalette &palette)
+{
+    return palette.color(QPalette::Window).lightness() < 128;
+}
+
+// The grey of secondary texts and of the grey circles.
+QColor secondaryColor(const QPalette &palette)
+{
+    QColor color = palette.color(QPalette::WindowText);
+    color.setAlphaF(0.55f);
+    return color;
+}
+
+QColor tintColor(Tint tint, const QPalette &palette)
+{
+    const bool dark = isDark(palette);
+    switch (tint) {
+    case Tint::Green:
+        return dark ? QColor(0x30, 0xd1, 0x58) : QColor(0x28, 0xb4, 0x4a);
+    case Tint::Yellow:
+        return dark ? QColor(0xff, 0xd6, 0x0a) : QColor(0xf5, 0xc2, 0x00);
+    case Tint::Orange:
+        return dark ? QColor(0xff, 0x9f, 0x0a) : QColor(0xf0, 0x8c, 0x00);
+    case Tint::Secondary:
+        break;
+    }
+    return secondaryColor(palette);
+}
+
+// Text styles as relative sizes and weights of the desktop's own font, so the panel follows the
+// user's font choice: headline, subheadline, body and caption.
+QFont styled(const QFont &base, qreal scale, QFont::Weight weight)
+{
+    QFont font(base);
+    if (base.pointSizeF() > 0)
+        font.setPointSizeF(base.pointSizeF() * scale);
+    else
+        font.setPixelSize(std::max(1, qRound(base.pixelSize() * scale)));
+    font.setWeight(weight);
+    return font;
+}
+QFont headline(const QFont &base)
+{
+    return styled(base, 1.0, QFont::Bold);
+}
+QFont subheadlineSemibold(const QFont &base)
+{
+    return styled(base, 0.93, QFont::DemiBold);
+}
+QFont caption(const QFont &base)
+{
+    return styled(base, 0.85, QFont::Normal);
+}
+
+void setTextColor(QWidget *widget, const QColor &color)
+{
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::WindowText, color);
+    palette.setColor(QPalette::Text, color);
+    widget->setPalette(palette);
+}
+
+QLabel *makeLabel(QWidget *parent, const QString &name, const QString &text = {})
+{
+    auto *label = new QLabel(text, parent);
+    label->setObjectName(name);
+    label->setTextFormat(Qt::PlainText);
+    return label;
+}
+
+QVBoxLayout *sectionLayout(QWidget *section, int horizontal, int top, int bottom, int spacing)
+{
+    auto *layout = new QVBoxLayout(section);
+    layout->setContentsMargins(horizontal, top, horizontal, bottom);
+    layout->setSpacing(spacing);
+    return layout;
+}
+
+constexpr int symbolSize = 16;
+constexpr int symbolBox = 18;
+
+} // namespace
+
+MenuBarView::MenuBarView(AppState &state, SyncEngine &sync, LaunchAtLogin &launchAtLogin,
+                         UpdateController &updates, MenuBarViewModel::Actions actions, QWidget *parent)
+    : QWidget(parent)
+    , m_model(new MenuBarViewModel(state, sync, launchAtLogin, updates, std::move(actions), this))
+    , m_layout(new QVBoxLayout(this))
+{
+    setObjectName(QStringLiteral("menuBarView"));
+    setFixedWidth(panelWidth);
+    m_layout->setContentsMargins(0, 0, 0, 0);
+    m_layout->setSpacing(0);
+
+    addSection(Section::StatusHeader, buildStatusHeader());
+    addSection(Section::LegacyWarning, buildLegacyWarning());
+    addSection(Section::Rates, buildRates());
+    addSection(Section::RecentChanges, buildRecentChanges());
+    addSection(Section::Switches, buildSwitches());
+    addSection(Section::Commands, buildCommands());
+
+    connect(m_model, &MenuBarViewModel::statusHeaderChanged, this, &MenuBarView::showStatusHeader);
+    connect(m_model, &MenuBarViewModel::legacyWarningChanged, this, &MenuBarView::showLegacyWarning);
+    connect(m_model, &MenuBarViewModel::ratesChanged, this, &MenuBarView::showRates);
+    connect(m_model, &MenuBarViewModel::historyRowsChanged, this, &MenuBarView::showRecentChanges);
+    connect(m_model, &MenuBarViewModel::switchesChanged, this, &MenuBarView::showSwitches);
+    connect(m_model, &MenuBarViewModel::commandsChanged, this, &MenuBarView::showCommands);
+
+    applyColors();
+    showStatusHeader();
+    showLegacyWarning();
+    showRates();
+    showRecentChanges();
+    showSwitches();
+    showCommands();
+}
+
+MenuBarView::~MenuBarView() = default;
+
+QWidget *MenuBarView::section(Section section) const
+{
+    for (const SectionParts &parts : m_sections) {
+        if (parts.section == section)
+            return parts.widget;
+    }
+    return nullptr;
+}
+
+QWidget *MenuBarView::dividerOf(Section section) const
+{
+    for (const SectionParts &parts : m_sections) {
+        if (parts.section == section)
+            return parts.divider;
+    }
+    return nullptr;
+}
+
+QSize MenuBarView::sizeHint() const
+{
+    // Wrapped texts make the height depend on the fixed width.
+    const int height = m_layout->hasHeightForWidth() ? m_layout->totalHeightForWidth(panelWidth)
+                                                     : m_layout->totalSizeHint().height();
+    return {panelWidth, height};
+}
+
+void MenuBarView::addSection(Section section, QWidget *widget)
+{
+    SectionParts parts {section, widget, nullptr};
+    if (!m_sections.isEmpty()) {
+        parts.divider = new Divider(this);
+        parts.divider->setObjectName(widget->objectName() + QStringLiteral("Divider"));
+        m_layout->addWidget(parts.divider);
+    }
+    m_layout->addWidget(widget);
+    m_sections.append(parts);
+}
+
+QWidget *MenuBarView::buildStatusHeader()
+{
+    auto *section = new QWidget(this);
+    section->setObjectName(QStringLiteral("statusSection"));
+    auto *outer = new QHBoxLayout(section);
+    outer->setContentsMargins(14, 12, 14, 10);
+    outer->setSpacing(10);
+
+    m_statusDot = new Dot(10, section);
+    m_statusDot->setObjectName(QStringLiteral("statusDot"));
+    outer->addWidget(m_statusDot, 0, Qt::AlignVCenter);
+
+    auto *texts = new QVBoxLayout;
+    texts->setSpacing(2);
+    m_statusTitle = makeLabel(section, QStringLiteral("statusTitle"));
+    m_statusSubtitle = makeLabel(section, QStringLiteral("statusSubtitle"));
+    m_statusSubtitle->setWordWrap(true);
+    texts->addWidget(m_statusTitle);
+    texts->addWidget(m_statusSubtitle);
+    outer->addLayout(texts, 1);
+    return section;
+}
+
+QWidget *MenuBarView::buildLegacyWarning()
+{
+    auto *section = new QWidget(this);
+    section->setObjectName(QStringLiteral("legacySection"));
+    auto *outer = new QHBoxLayout(section);
+    outer->setContentsMargins(14, 10, 14, 10);
+    outer->setSpacing(10);
+
+    m_warningSymbol = makeLabel(section, QStringLiteral("legacySymbol"));
+    m_warningSymbol->setFixedSize(symbolBox, symbolBox);
+    m_warningSymbol->setAlignment(Qt::AlignCenter);
+    outer->addWidget(m_warningSymbol, 0, Qt::AlignTop);
+
+    auto *column = new QVBoxLayout;
+    column->setSpacing(6);
+    m_warningTitle = makeLabel(section, QStringLiteral("legacyTitle"), MenuBarViewModel::legacyWarningTitle);
+    m_warningTitle->setWordWrap(true);
+    m_warningText = makeLabel(section, QStringLiteral("legacyText"), MenuBarViewModel::legacyWarningText);
+    m_warningText->setWordWrap(true);
+    m_copyButton = new QPushButton(section);
+    m_copyButton->setObjectName(QStringLiteral("copyRemovalCommand"));
+    m_copyButton->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    m_copyButton->setAutoDefault(false);
+    column->addWidget(m_warningTitle);
+    column->addWidget(m_warningText);
+    column->addWidget(m_copyButton, 0, Qt::AlignLeft);
+    outer->addLayout(column, 1);
+
+    connect(m_copyButton, &QPushButton::clicked, m_model, &MenuBarViewModel::copyRemovalCommand);
+    return section;
+}
+
+QWidget *MenuBarView::buildRates()
+{
+    auto *section = new QWidget(this);
+    section->setObjectName(QStringLiteral("ratesSection"));
+    auto *column = sectionLayout(section, 14, 10, 10, 8);
+
+    const auto row = [&](QLabel *&label, const QString &text, const QString &name) {
+        auto *line = new QHBoxLayout;
+        line->setSpacing(8);
+        label = makeLabel(section, name + QStringLiteral("Label"), text);
+        line->addWidget(label);
+        line->addStretch(1);
+        column->addLayout(line);
+        return line;
+    };
+
+    row(m_deviceRateLabel, QStringLiteral("Device rate"), QStringLiteral("deviceRate"))
+        ->addWidget(m_deviceRate = makeLabel(section, QStringLiteral("deviceRate")));
+    row(m_madiInputLabel, QStringLiteral("MADI input"), QStringLiteral("madiInput"))
+        ->addWidget(m_madiInput = makeLabel(section, QStringLiteral("madiInput")));
+
+    QHBoxLayout *syncLine = row(m_madiSyncLabel, QStringLiteral("MADI sync"), QStringLiteral("madiSync"));
+    auto *value = new QHBoxLayout;
+    value->setSpacing(4);
+    m_madiSyncDot = new Dot(8, section);
+    m_madiSyncDot->setObjectName(QStringLiteral("madiSyncDot"));
+    m_madiSync = makeLabel(section, QStringLiteral("madiSync"));
+    value->addWidget(m_madiSyncDot, 0, Qt::AlignVCenter);
+    value->addWidget(m_madiSync);
+    syncLine->addLayout(value);
+    return section;
+}
+
+QWidget *MenuBarView::buildRecentChanges()
+{
+    auto *section = new QWidget(this);
+    section->setObjectName(QStringLiteral("historySection"));
+    auto *column = sectionLayout(section, 14, 10, 10, 4);
+
+    m_historyHeading
+        = makeLabel(section, QStringLiteral("historyHeading"), MenuBarViewModel::recentChangesHeading);
+    column->addWidget(m_historyHeading);
+    for (int i = 0; i < MenuBarViewModel::maxHistoryRows; ++i) {
+        HistoryLine line;
+        line.row = new QWidget(section);
+        line.row->setObjectName(QStringLiteral("historyRow%1").arg(i));
+        auto *layout = new QHBoxLayout(line.row);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->setSpacing(8);
+        line.time = makeLabel(line.row, QStringLiteral("historyTime"));
+        line.time->setFixedWidth(64);
+        line.change = makeLabel(line.row, QStringLiteral("historyChange"));
+        layout->addWidget(line.time);
+        layout->addWidget(line.change, 1);
+        column->addWidget(line.row);
+        m_historyLines.append(line);
+    }
+    return section;
+}
+
+MenuBarView::SwitchLine MenuBarView::buildSwitchLine(QWidget *parent, const QString &name)
+{
+    SwitchLine line;
+    auto *row = new QWidget(parent);
+    row->setObjectName(name + QStringLiteral("Row"));
+    auto *layout = new QHBoxLayout(row);
+    layout->setContentsMargins(6, 4, 6, 4);
+    layout->setSpacing(8);
+    line.symbol = makeLabel(row, name + QStringLiteral("Symbol"));
+    line.symbol->setFixedSize(symbolBox, symbolBox);
+    line.symbol->setAlignment(Qt::AlignCenter);
+    line.text = makeLabel(row, name + QStringLiteral("Text"));
+    line.toggle = new SwitchButton(row);
+    line.toggle->setObjectName(name + QStringLiteral("Switch"));
+    layout->addWidget(line.symbol);
+    layout->addWidget(line.text, 1);
+    layout->addWidget(line.toggle);
+    parent->layout()->addWidget(row);
+    return line;
+}
+
+QWidget *MenuBarView::buildSwitches()
+{
+    auto *section = new QWidget(this);
+    section->setObjectName(QStringLiteral("switchesSection"));
+    sectionLayout(section, 10, 6, 6, 4);
+    m_syncLine = buildSwitchLine(section, QStringLiteral("sync"));
+    m_loginLine = buildSwitchLine(section, QStringLiteral("login"));
+
+    // The switches show what the engine and the system hold, not where the click left them.
+    connect(m_syncLine.toggle, &QAbstractButton::clicked, this, [this](bool requested) {
+        m_model->turnSyncSwitch(requested);
+        showSwitches();
+    });
+    connect(m_loginLine.toggle, &QAbstractButton::clicked, this, [this](bool requested) {
+        m_model->turnLoginSwitch(requested);
+        showSwitches();
+    });
+    return section;
+}
+
+QWidget *MenuBarView::buildCommands()
+{
+    auto *section = new QWidget(this);
+    section->setObjectName(QStringLiteral("commandsSection"));
+    auto *column = sectionLayout(section, 10, 6, 6, 0);
+    for (const MenuBarViewModel::CommandRow &row : m_model->commands()) {
+        auto *button = new CommandButton(row.symbol, row.title, section);
+        button->setObjectName(QStringLiteral("command%1").arg(int(row.command)));
+        column->addWidget(button);
+        m_commandButtons.append(button);
+        const MenuBarViewModel::Command command = row.command;
+        connect(button, &QAbstractButton::clicked, this, [this, command] {
+            m_model->run(command);
+            if (command != MenuBarViewModel::Command::Quit)
+                Q_EMIT dismissRequested();
+        });
+    }
+    return section;
+}
+
+void MenuBarView::showStatusHeader()
+{
+    const MenuBarViewModel::StatusHeader header = m_model->statusHeader();
+    static_cast<Dot *>(m_statusDot)->setColor(tintColor(header.circle, palette()));
+    m_statusTitle->setText(header.title);
+    m_statusSubtitle->setText(header.subtitle);
+    m_statusSubtitle->setVisible(!header.subtitle.isEmpty());
+    // At most two lines; a longer host name is cut rather than pushing the panel down.
+    m_statusSubtitle->setMaximumHeight(2 * m_statusSubtitle->fontMetrics().lineSpacing() + 1);
+    m_statusSubtitle->setToolTip(header.subtitle);
+    updateGeometry();
+}
+
+void MenuBarView::showLegacyWarning()
+{
+    m_copyButton->setText(m_model->copyButtonTitle());
+    showSectionVisibility();
+}
+
+void MenuBarView::showRates()
+{
+    const MenuBarViewModel::Rates rates = m_model->rates();
+    m_deviceRate->setText(rates.deviceRate);
+    m_madiInput->setText(rates.madiInput);
+    static_cast<Dot *>(m_madiSyncDot)->setColor(tintColor(rates.madiSyncCircle, palette()));
+    m_madiSync->setText(rates.madiSync);
+}
+
+void MenuBarView::showRecentChanges()
+{
+    const QList<MenuBarViewModel::HistoryRow> rows = m_model->historyRows();
+    for (qsizetype i = 0; i < m_historyLines.size(); ++i) {
+        const HistoryLine &line = m_historyLines[i];
+        const bool shown = i < rows.size();
+        if (shown) {
+            line.time->setText(rows[i].time);
+            line.change->setText(rows[i].change);
+        }
+        line.row->setVisible(shown);
+    }
+    showSectionVisibility();
+}
+
+void MenuBarView::showSwitches()
+{
+    const auto show = [this](const SwitchLine &line, const MenuBarViewModel::SwitchRow &row) {
+        line.symbol->setPixmap(
+            SymbolImage::pixmap(row.symbol, symbolSize, secondaryColor(palette()), devicePixelRatioF()));
+        line.symbol->setProperty("symbol", row.symbol);
+        line.text->setText(row.text);
+        line.toggle->setChecked(row.isOn);
+        line.toggle->setAccessibleName(row.text);
+    };
+    show(m_syncLine, m_model->syncSwitch());
+    show(m_loginLine, m_model->loginSwitch());
+}
+
+void MenuBarView::showCommands()
+{
+    const QList<MenuBarViewModel::CommandRow> rows = m_model->commands();
+    for (qsizetype i = 0; i < rows.size() && i < m_commandButtons.size(); ++i) {
+        m_commandButtons[i]->setText(rows[i].title);
+        m_commandButtons[i]->setEnabled(rows[i].enabled);
+    }
+}
+
+void MenuBarView::showSectionVisibility()
+{
+    bool changed = false;
+    for (const SectionParts &parts : m_sections) {
+        const bool shown = m_model->isShown(parts.section);
+        if (parts.widget->isHidden() != shown)
+            continue;
+        changed = true;
+        parts.widget->setVisible(shown);
+        if (parts.divider)
+            parts.divider->setVisible(shown);
+    }
+    if (changed)
+        updateGeometry();
+}
+
+void MenuBarView::applyColors()
+{
+    const QPalette &pal = palette();
+    const QColor secondary = secondaryColor(pal);
+    const QFont base = font();
+
+    m_statusTitle->setFont(headline(base));
+    m_statusSubtitle->setFont(caption(base));
+    setTextColor(m_statusSubtitle, secondary);
+
+    m_warningSymbol->setPixmap(SymbolImage::pixmap(QStringLiteral("exclamationmark.triangle.fill"),
+                                                   symbolSize, tintColor(Tint::Orange, pal),
+                                                   devicePixelRatioF()));
+    m_warningTitle->setFont(subheadlineSemibold(base));
+    m_warningText->setFont(caption(base));
+    setTextColor(m_warningText, secondary);
+    m_copyButton->setFont(styled(base, 0.9, QFont::Normal));
+
+    QFont value = base;
+    value.setWeight(QFont::Medium);
+    for (QLabel *label : {m_deviceRateLabel, m_madiInputLabel, m_madiSyncLabel})
+        setTextColor(label, secondary);
+    for (QLabel *label : {m_deviceRate, m_madiInput, m_madiSync})
+        label->setFont(value);
+
+    QFont heading = caption(base);
+    heading.setCapitalization(QFont::AllUppercase);
+    m_historyHeading->setFont(heading);
+    setTextColor(m_historyHeading, secondary);
+    for (const HistoryLine &line : m_historyLines) {
+        line.time->setFont(caption(base));
+        setTextColor(line.time, secondary);
+        line.change->setFont(caption(base));
+    }
+
+    // Colours that depend on the palette are drawn again.
+    showStatusHeader();
+    showRates();
+    showSwitches();
+}
+
+void MenuBarView::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    // Only once built: a parent may pass its palette on while the sections are being made.
+    if ((event->type() == QEvent::PaletteChange || event->type() == QEvent::FontChange)
+        && !m_commandButtons.isEmpty())
+        applyColors();
+}
+
+void MenuBarView::showEvent(QShowEvent *event)
+{
+    // The login item lives outside the program and may have changed since the last look.
+    m_model->refreshLaunchAtLogin();
+    QWidget::showEvent(event);
+}

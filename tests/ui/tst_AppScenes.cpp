@@ -1,0 +1,309 @@
+#include "UiHarness.h"
+
+#include "ui/AppScenes.h"
+#include "ui/MenuBarLabel.h"
+#include "ui/MenuBarView.h"
+#include "ui/PanelWindow.h"
+#include "ui/SettingsWindow.h"
+#include "ui/StatusItem.h"
+#include "ui/UpdateOutcomeDialog.h"
+
+#include <QAction>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSystemTrayIcon>
+#include <QTabWidget>
+#include <QTest>
+#include <QTimer>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+struct Scenes
+{
+    explicit Scenes(UiHarness &h, AppScenes::TrayWait wait = {[] { return true; }, 1000ms, 30000ms})
+        : scenes(h.state, *h.engine,
+                 AppScenes::Services {&h.settings, h.launchAtLogin.get(), h.updates.get(), &h.logger},
+                 std::move(wait))
+    { }
+    QAction *action(const QString &name) const
+    {
+        return scenes.statusItem().menu().findChild<QAction *>(name);
+    }
+    QStringList menuTexts() const
+    {
+        QStringList texts;
+        for (QAction *action : scenes.statusItem().menu().actions())
+            if (!action->isSeparator())
+                texts << action->text();
+        return texts;
+    }
+    AppScenes scenes;
+};
+
+QStringList warnings(UiHarness &h)
+{
+    return h.logLines().filter(QStringLiteral("] [WARN] "));
+}
+
+} // namespace
+
+class TestAppScenes : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void trayMenuOffersThePanelAndEverythingItCanDo()
+    {
+        UiHarness h;
+        Scenes s(h);
+        s.scenes.start();
+        QSystemTrayIcon &tray = s.scenes.statusItem().trayIcon();
+        // Always set: some trays hide an icon without a menu, some show nothing else.
+        QCOMPARE(tray.contextMenu(), &s.scenes.statusItem().menu());
+        QCOMPARE(s.menuTexts(),
+                 (QStringList {"Open Quorvel", "Auto-sync enabled", "Launch at login", "Check for Updates…",
+                               "Settings…", "Quit Quorvel"}));
+        for (const MenuBarViewModel::CommandRow &row : s.scenes.view().model().commands())
+            QVERIFY2(s.menuTexts().contains(row.title), qPrintable(row.title));
+        QVERIFY(!s.action(QStringLiteral("command0"))->isEnabled()); // no update feed in this build
+    }
+
+    void menuSwitchesAndCommandsAct()
+    {
+        UiHarness h;
+        Scenes s(h);
+        s.scenes.start();
+        QSignalSpy paused(&h.state, &AppState::isPausedChanged);
+
+        QAction *sync = s.action(QStringLiteral("syncSwitch"));
+        QVERIFY(sync->isChecked());
+        sync->trigger();
+        QCOMPARE(paused.count(), 1);
+        QVERIFY(h.state.isPaused());
+        QCOMPARE(sync->text(), QStringLiteral("Sync paused"));
+        QVERIFY(!sync->isChecked());
+        sync->trigger();
+        QCOMPARE(paused.count(), 2);
+        QCOMPARE(sync->text(), QStringLiteral("Auto-sync enabled"));
+
+        QAction *login = s.action(QStringLiteral("loginSwitch"));
+        login->trigger();
+        QVERIFY(QFileInfo::exists(h.launchAtLogin->entryPath()));
+        QVERIFY(login->isChecked());
+
+        QVERIFY(!s.scenes.panel().isVisible());
+        s.action(QStringLiteral("openPanel"))->trigger();
+        QVERIFY(s.scenes.panel().isVisible());
+    }
+
+    void settingsWindowIsCreatedOnceAndBroughtForward()
+    {
+        UiHarness h;
+        Scenes s(h);
+        s.scenes.start();
+        QVERIFY(!s.scenes.settingsWindow());
+        s.action(QStringLiteral("command1"))->trigger();
+        SettingsWindow *window = s.scenes.settingsWindow();
+        QVERIFY(window);
+        QVERIFY(window->isVisible());
+        QCOMPARE(window->windowTitle(), QStringLiteral("Quorvel Settings"));
+        QCOMPARE(window->tabs()->count(), 2);
+        QCOMPARE(window->tabs()->tabText(0), QStringLiteral("Connection"));
+        QCOMPARE(window->tabs()->tabText(1), QStringLiteral("General"));
+
+        // From the panel too: the same window, not a second one.
+        s.scenes.showPanel();
+        QTest::mouseClick(s.scenes.view().findChild<QWidget *>(QStringLiteral("command1")), Qt::LeftButton);
+        QCOMPARE(s.scenes.settingsWindow(), window);
+        const QWidgetList windows = QApplication::topLevelWidgets();
+        QCOMPARE(std::count_if(windows.begin(), windows.end(),
+                               [](QWidget *w) { return qobject_cast<SettingsWindow *>(w) != nullptr; }),
+                 1);
+        // The panel steps aside for the window it opened.
+        QVERIFY(!s.scenes.panel().isVisible());
+
+        // Closed, it is gone; opened again, it is new.
+        window->close();
+        QTRY_VERIFY(!s.scenes.settingsWindow());
+        s.scenes.openSettings();
+        QVERIFY(s.scenes.settingsWindow());
+    }
+
+    void trayIconFollowsTheLabel()
+    {
+        UiHarness h;
+        Scenes s(h);
+        s.scenes.start();
+        StatusItem &item = s.scenes.statusItem();
+        QCOMPARE(item.toolTip(), QStringLiteral("Quorvel"));
+        const qint64 idle = item.trayIcon().icon().cacheKey();
+
+        h.state.setConnectionState(ConnectionState::connected(QStringLiteral("127.0.0.1:9")));
+        const qint64 connected = item.trayIcon().icon().cacheKey();
+        QVERIFY(connected != idle);
+
+        h.state.setDeviceRate(44100);
+        QCOMPARE(item.toolTip(), QStringLiteral("Quorvel")); // the rate is not shown yet
+        h.settings.setShowRateInMenuBar(true);
+        QCOMPARE(item.toolTip(), QStringLiteral("Quorvel — 44.1k"));
+        QVERIFY(item.trayIcon().icon().cacheKey() != connected);
+        QVERIFY(item.trayIcon().icon().isMask());
+    }
+
+    void withoutATrayThePanelBecomesAWindowAndTheLogSaysWhyOnce()
+    {
+        UiHarness h;
+        int looks = 0;
+        Scenes s(h,
+                 {[&] {
+                      ++looks;
+                      return false;
+                  },
+                  50ms, 1000ms});
+        QSignalSpy decided(&s.scenes, &AppScenes::trayDecided);
+        s.scenes.start();
+        QVERIFY(s.scenes.isWaitingForTray());
+        QVERIFY(!s.scenes.panel().isVisible());
+        QVERIFY(decided.wait(10000));
+        QCOMPARE(decided.first().first().toBool(), false);
+        QVERIFY(looks >= 20); // it kept looking for the whole second
+        QVERIFY(!s.scenes.hasTray());
+        QCOMPARE(s.scenes.panel().style(), PanelWindow::Style::Window);
+        QVERIFY(s.scenes.panel().isVisible());
+        QVERIFY(s.scenes.panel().windowFlags().testFlag(Qt::Window));
+        QVERIFY(!s.scenes.panel().windowFlags().testFlag(Qt::FramelessWindowHint));
+
+        QTest::qWait(200);
+        const QStringList warned = warnings(h);
+        QCOMPARE(warned.size(), 1);
+        QVERIFY(warned.first().endsWith(AppScenes::noTrayMessage.arg(1)));
+
+        // Closing the window hides it; the program keeps running and can show it again.
+        s.scenes.panel().close();
+        QVERIFY(!s.scenes.panel().isVisible());
+        s.scenes.showPanel();
+        QVERIFY(s.scenes.panel().isVisible());
+    }
+
+    void aTrayThatComesLateIsUsed()
+    {
+        UiHarness h;
+        int looks = 0;
+        Scenes s(h, {[&] { return ++looks >= 3; }, 20ms, 30000ms});
+        QSignalSpy decided(&s.scenes, &AppScenes::trayDecided);
+        s.scenes.start();
+        QVERIFY(decided.wait(5000));
+        QCOMPARE(decided.first().first().toBool(), true);
+        QVERIFY(s.scenes.hasTray());
+        QVERIFY(!s.scenes.isWaitingForTray());
+        QVERIFY(!s.scenes.panel().isVisible()); // it does not push itself forward
+        QVERIFY(warnings(h).isEmpty());
+    }
+
+    void activationShowsThePanel()
+    {
+        UiHarness h;
+        Scenes s(h);
+        s.scenes.start();
+        s.scenes.showPanel();
+        QVERIFY(s.scenes.panel().isVisible());
+        QCOMPARE(s.scenes.panel().view(), &s.scenes.view());
+        // Not on Wayland: a popup that drops down and closes on a click elsewhere.
+        QCOMPARE(s.scenes.panel().style(), PanelWindow::Style::Popup);
+        QCOMPARE(s.scenes.panel().windowType(), Qt::Popup);
+        QVERIFY(s.scenes.panel().windowFlags().testFlag(Qt::FramelessWindowHint));
+    }
+
+    void dropDownStylePerPlatform()
+    {
+        QCOMPARE(PanelWindow::dropDownStyle(QStringLiteral("wayland")), PanelWindow::Style::Dialog);
+        QCOMPARE(PanelWindow::dropDownStyle(QStringLiteral("wayland-egl")), PanelWindow::Style::Dialog);
+        QCOMPARE(PanelWindow::dropDownStyle(QStringLiteral("xcb")), PanelWindow::Style::Popup);
+
+        UiHarness h;
+        PanelWindow panel(new MenuBarView(h.state, *h.engine, *h.launchAtLogin, *h.updates, {}));
+        QCOMPARE(panel.windowType(), Qt::Popup);
+        panel.setStyle(PanelWindow::Style::Dialog);
+        QCOMPARE(panel.windowType(), Qt::Dialog);
+        QVERIFY(panel.windowFlags().testFlag(Qt::FramelessWindowHint));
+        panel.setStyle(PanelWindow::Style::Window);
+        QCOMPARE(panel.windowType(), Qt::Window);
+        QVERIFY(!panel.windowFlags().testFlag(Qt::FramelessWindowHint));
+    }
+
+    void dropDownSitsBesideTheIconInsideTheScreen()
+    {
+        const QRect screen(0, 0, 1920, 1080);
+        const QSize panel(300, 400);
+        // A top panel: below the icon, centred on it.
+        const QRect icon(1000, 0, 24, 24);
+        QPoint at = PanelWindow::placement(panel, icon, screen);
+        QCOMPARE(at, QPoint(icon.center().x() - 150, icon.bottom() + 1 + 4));
+        // A bottom panel: above it.
+        at = PanelWindow::placement(panel, QRect(1000, 1056, 24, 24), screen);
+        QCOMPARE(at.y(), 1056 - 4 - 400);
+        // At the right edge: kept on the screen.
+        at = PanelWindow::placement(panel, QRect(1900, 0, 20, 20), screen);
+        QCOMPARE(at.x(), 1920 - 300);
+    }
+
+    void updateOutcomesAreShown()
+    {
+        UiHarness h;
+        Scenes s(h);
+        s.scenes.start();
+        UpdateController::Outcome newer;
+        newer.kind = UpdateController::Outcome::Kind::NewerVersion;
+        newer.version = QStringLiteral("0.2.0");
+        newer.releaseNotes = QUrl(QStringLiteral("https://example.invalid/notes"));
+        newer.downloadPage = QUrl(QStringLiteral("https://example.invalid/download"));
+        Q_EMIT h.updates->userCheckFinished(newer);
+        UpdateOutcomeDialog *dialog = s.scenes.updateDialog();
+        QVERIFY(dialog);
+        QVERIFY(dialog->isVisible());
+        QVERIFY(!dialog->isModal());
+        QCOMPARE(dialog->findChild<QLabel *>(QStringLiteral("heading"))->text(),
+                 QStringLiteral("Quorvel 0.2.0 is available"));
+        QVERIFY(dialog->findChild<QPushButton *>(QStringLiteral("download"))->isVisibleTo(dialog));
+        QVERIFY(dialog->findChild<QLabel *>(QStringLiteral("notes"))
+                    ->text()
+                    .contains(QStringLiteral("https://example.invalid/notes")));
+
+        UpdateController::Outcome failed;
+        failed.kind = UpdateController::Outcome::Kind::Failed;
+        failed.errorMessage = QStringLiteral("Connection refused");
+        Q_EMIT h.updates->userCheckFinished(failed);
+        QCOMPARE(s.scenes.updateDialog(), dialog); // one dialog, brought up to date
+        QCOMPARE(dialog->findChild<QLabel *>(QStringLiteral("heading"))->text(),
+                 QStringLiteral("Update check failed"));
+        QCOMPARE(dialog->findChild<QLabel *>(QStringLiteral("message"))->text(),
+                 QStringLiteral("Connection refused"));
+        QVERIFY(!dialog->findChild<QPushButton *>(QStringLiteral("download"))->isVisibleTo(dialog));
+
+        UpdateController::Outcome upToDate;
+        upToDate.kind = UpdateController::Outcome::Kind::UpToDate;
+        const UpdateOutcomeDialog::Texts texts
+            = UpdateOutcomeDialog::textsFor(upToDate, QStringLiteral("0.1.0"));
+        QCOMPARE(texts.heading, QStringLiteral("Quorvel is up to date"));
+        QVERIFY(texts.message.contains(QStringLiteral("0.1.0")));
+        QVERIFY(texts.downloadButton.isEmpty());
+    }
+
+    void quitFromTheMenuEndsTheProgram()
+    {
+        UiHarness h;
+        Scenes s(h);
+        s.scenes.start();
+        QTimer::singleShot(0, [&] { s.action(QStringLiteral("command2"))->trigger(); });
+        QTimer::singleShot(10000, [] { QCoreApplication::exit(99); });
+        QCOMPARE(QCoreApplication::exec(), 0);
+    }
+};
+
+QTEST_MAIN(TestAppScenes)
+#include "tst_AppScenes.moc"

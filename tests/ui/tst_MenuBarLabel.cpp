@@ -1,0 +1,205 @@
+#include "ui/MenuBarLabel.h"
+
+#include "core/AppState.h"
+#include "services/AppSettings.h"
+#include "services/SettingsStore.h"
+
+#include <QLocale>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <clocale>
+
+using std::optional;
+
+class TestMenuBarLabel : public QObject
+{
+    Q_OBJECT
+
+    struct Objects
+    {
+        QTemporaryDir dir;
+        SettingsStore store {dir.path() + QStringLiteral("/settings.json")};
+        AppSettings settings {store};
+        AppState state;
+    };
+
+private Q_SLOTS:
+    void iconRuleInItsOrder_data()
+    {
+        QTest::addColumn<bool>("mismatch");
+        QTest::addColumn<bool>("legacy");
+        QTest::addColumn<ConnectionState>("connection");
+        QTest::addColumn<QString>("icon");
+        const auto connected = ConnectionState::connected(QStringLiteral("172.20.0.1"));
+        const QString warning = QStringLiteral("exclamationmark.triangle.fill");
+        QTest::newRow("connected") << false << false << connected << "metronome.fill";
+        QTest::newRow("connected, other host")
+            << false << false << ConnectionState::connected(QStringLiteral("m1620.local"))
+            << "metronome.fill";
+        QTest::newRow("connecting") << false << false << ConnectionState::connecting() << "metronome";
+        QTest::newRow("disconnected") << false << false << ConnectionState::disconnected() << "metronome";
+        QTest::newRow("error") << false << false << ConnectionState::error(QStringLiteral("timed out"))
+                               << "metronome";
+        QTest::newRow("mismatch while connected") << true << false << connected << warning;
+        QTest::newRow("mismatch while in error")
+            << true << false << ConnectionState::error(QStringLiteral("x")) << warning;
+        QTest::newRow("legacy while connecting") << false << true << ConnectionState::connecting() << warning;
+        QTest::newRow("legacy while connected") << false << true << connected << warning;
+        QTest::newRow("both") << true << true << connected << warning;
+    }
+
+    void iconRuleInItsOrder()
+    {
+        QFETCH(bool, mismatch);
+        QFETCH(bool, legacy);
+        QFETCH(ConnectionState, connection);
+        QFETCH(QString, icon);
+        QCOMPARE(MenuBarLabel::iconNameFor(mismatch, legacy, connection), icon);
+
+        // The live label reaches the same answer from the state.
+        Objects o;
+        o.state.setRateMismatch(mismatch);
+        o.state.setLegacyScriptDetected(legacy);
+        o.state.setConnectionState(connection);
+        MenuBarLabel label(o.state, o.settings);
+        QCOMPARE(label.iconName(), icon);
+    }
+
+    void rateTextRule_data()
+    {
+        QTest::addColumn<bool>("show");
+        QTest::addColumn<optional<qint64>>("deviceRate");
+        QTest::addColumn<optional<QString>>("text");
+        QTest::newRow("hidden by the setting") << false << optional<qint64>(48000) << optional<QString>();
+        QTest::newRow("48000") << true << optional<qint64>(48000) << optional<QString>(QStringLiteral("48k"));
+        QTest::newRow("44100") << true << optional<qint64>(44100)
+                               << optional<QString>(QStringLiteral("44.1k"));
+        QTest::newRow("88200") << true << optional<qint64>(88200)
+                               << optional<QString>(QStringLiteral("88.2k"));
+        QTest::newRow("176400") << true << optional<qint64>(176400)
+                                << optional<QString>(QStringLiteral("176.4k"));
+        QTest::newRow("96000") << true << optional<qint64>(96000) << optional<QString>(QStringLiteral("96k"));
+        QTest::newRow("192000") << true << optional<qint64>(192000)
+                                << optional<QString>(QStringLiteral("192k"));
+        QTest::newRow("zero is a rate")
+            << true << optional<qint64>(0) << optional<QString>(QStringLiteral("0k"));
+        QTest::newRow("absent rate") << true << optional<qint64>() << optional<QString>();
+    }
+
+    void rateTextRule()
+    {
+        QFETCH(bool, show);
+        QFETCH(optional<qint64>, deviceRate);
+        QFETCH(optional<QString>, text);
+        QCOMPARE(MenuBarLabel::rateTextFor(show, deviceRate), text);
+    }
+
+    void rateIsShownInEveryConnectionState()
+    {
+        Objects o;
+        o.settings.setShowRateInMenuBar(true);
+        o.state.setDeviceRate(48000);
+        o.state.setConnectionState(ConnectionState::error(QStringLiteral("gone")));
+        MenuBarLabel label(o.state, o.settings);
+        QCOMPARE(label.iconName(), QStringLiteral("metronome"));
+        QCOMPARE(label.rateText(), optional<QString>(QStringLiteral("48k")));
+
+        // A lasting mismatch changes the symbol, not the rate.
+        o.state.setConnectionState(ConnectionState::connected(QStringLiteral("h")));
+        o.state.setRateMismatch(true);
+        QCOMPARE(label.iconName(), QStringLiteral("exclamationmark.triangle.fill"));
+        QCOMPARE(label.rateText(), optional<QString>(QStringLiteral("48k")));
+    }
+
+    void absentRateHidesTheTextWhateverTheState()
+    {
+        Objects o;
+        o.settings.setShowRateInMenuBar(true);
+        MenuBarLabel label(o.state, o.settings);
+        for (const ConnectionState &state :
+             {ConnectionState::connected(QStringLiteral("h")), ConnectionState::connecting(),
+              ConnectionState::error(QStringLiteral("e")), ConnectionState::disconnected()}) {
+            o.state.setConnectionState(state);
+            QCOMPARE(label.rateText(), optional<QString>());
+        }
+    }
+
+    void followsEachOfTheFiveValuesAndAnnouncesOnlyRealChanges()
+    {
+        Objects o;
+        MenuBarLabel label(o.state, o.settings);
+        QSignalSpy icons(&label, &MenuBarLabel::iconNameChanged);
+        QSignalSpy rates(&label, &MenuBarLabel::rateTextChanged);
+        QCOMPARE(label.iconName(), QStringLiteral("metronome"));
+        QCOMPARE(label.rateText(), optional<QString>());
+
+        o.state.setConnectionState(ConnectionState::connecting()); // still "metronome"
+        QCOMPARE(icons.count(), 0);
+        o.state.setConnectionState(ConnectionState::connected(QStringLiteral("a")));
+        QCOMPARE(icons.count(), 1);
+        QCOMPARE(label.iconName(), QStringLiteral("metronome.fill"));
+        o.state.setConnectionState(ConnectionState::connected(QStringLiteral("b"))); // same symbol
+        QCOMPARE(icons.count(), 1);
+
+        o.state.setDeviceRate(48000); // the rate is hidden by the setting
+        QCOMPARE(rates.count(), 0);
+        o.settings.setShowRateInMenuBar(true);
+        QCOMPARE(rates.count(), 1);
+        QCOMPARE(label.rateText(), optional<QString>(QStringLiteral("48k")));
+        o.state.setDeviceRate(44100);
+        QCOMPARE(rates.count(), 2);
+        QCOMPARE(label.rateText(), optional<QString>(QStringLiteral("44.1k")));
+
+        o.state.setLegacyScriptDetected(true);
+        QCOMPARE(icons.count(), 2);
+        QCOMPARE(label.iconName(), QStringLiteral("exclamationmark.triangle.fill"));
+        o.state.setRateMismatch(true); // already the warning
+        QCOMPARE(icons.count(), 2);
+        o.state.setLegacyScriptDetected(false); // the mismatch keeps it
+        QCOMPARE(icons.count(), 2);
+        o.state.setRateMismatch(false);
+        QCOMPARE(icons.count(), 3);
+        QCOMPARE(label.iconName(), QStringLiteral("metronome.fill"));
+
+        o.state.setDeviceRate(std::nullopt);
+        QCOMPARE(rates.count(), 3);
+        QCOMPARE(label.rateText(), optional<QString>());
+        QCOMPARE(icons.count(), 3);
+    }
+
+    void pausingChangesNothing()
+    {
+        Objects o;
+        o.settings.setShowRateInMenuBar(true);
+        o.state.setDeviceRate(96000);
+        o.state.setConnectionState(ConnectionState::connected(QStringLiteral("h")));
+        MenuBarLabel label(o.state, o.settings);
+        QSignalSpy icons(&label, &MenuBarLabel::iconNameChanged);
+        QSignalSpy rates(&label, &MenuBarLabel::rateTextChanged);
+        o.state.setPaused(true);
+        QCOMPARE(label.iconName(), QStringLiteral("metronome.fill"));
+        QCOMPARE(label.rateText(), optional<QString>(QStringLiteral("96k")));
+        QCOMPARE(icons.count(), 0);
+        QCOMPARE(rates.count(), 0);
+    }
+
+    void germanLocaleStillUsesAFullStop()
+    {
+        const QLocale before;
+        QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+        std::setlocale(LC_ALL, "de_DE.UTF-8"); // where the machine has it
+        Objects o;
+        o.settings.setShowRateInMenuBar(true);
+        o.state.setDeviceRate(44100);
+        MenuBarLabel label(o.state, o.settings);
+        const optional<QString> text = label.rateText();
+        std::setlocale(LC_ALL, "C");
+        QLocale::setDefault(before);
+        QCOMPARE(text, optional<QString>(QStringLiteral("44.1k")));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestMenuBarLabel)
+#include "tst_MenuBarLabel.moc"

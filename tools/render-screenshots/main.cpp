@@ -1,0 +1,312 @@
+// Draws the panel in its main states and the tray icon to PNG, on the offscreen platform, for
+// people who want to see Quorvel before they run it. Everything is built on temporary files;
+// the engine is never started and nothing is sent anywhere.
+#include "core/AppState.h"
+#include "platform/Clock.h"
+#include "platform/Notifier.h"
+#include "platform/SystemLog.h"
+#include "services/AppSettings.h"
+#include "services/LaunchAtLogin.h"
+#include "services/Logger.h"
+#include "services/SettingsStore.h"
+#include "services/UpdateController.h"
+#include "sync/LegacyScriptDetector.h"
+#include "sync/SyncEngine.h"
+#include "ui/MenuBarView.h"
+#include "ui/SymbolImage.h"
+#include "ui/TrayIconImage.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFontDatabase>
+#include <QPainter>
+#include <QPainterPath>
+#include <QStyle>
+#include <QStyleFactory>
+#include <QTemporaryDir>
+
+#include <cstdio>
+
+namespace {
+
+class StillClock final : public Clock
+{
+public:
+    std::chrono::steady_clock::time_point monotonicNow() const override { return {}; }
+    QDateTime wallNow() const override { return QDateTime::currentDateTime(); }
+    QCoro::Task<> sleep(std::chrono::milliseconds) override { co_return; }
+};
+
+class SilentNotifier final : public Notifier
+{
+public:
+    QCoro::Task<> post(const QString &, const QString &) override { co_return; }
+};
+
+// The shared objects a panel is given, on temporary files.
+struct World
+{
+    World()
+    {
+        settings.setCustomHost(QStringLiteral("127.0.0.1:9"));
+        settings.setUseCustomHost(true);
+        engine = std::make_unique<SyncEngine>(state, settings,
+                                              SyncEngine::Services {&clock, &notifier, &logger, &legacy});
+        launchAtLogin = std::make_unique<LaunchAtLogin>(dir.path() + QStringLiteral("/autostart"),
+                                                        QStringLiteral("/usr/bin/quorvel"), logger);
+        // A feed on loopback so the update command is drawn as it is where updates are offered;
+        // no check is ever started here.
+        updates = std::make_unique<UpdateController>(
+            UpdateController::Config {QUrl(QStringLiteral("http://127.0.0.1:9/appcast.xml")),
+                                      QStringLiteral("0.1.0"),
+                                      {},
+                                      std::chrono::milliseconds(1000)},
+            store, UpdateController::Services {&clock, &notifier, &logger});
+    }
+
+    QTemporaryDir dir;
+    Logger logger {dir.path() + QStringLiteral("/logs"), nullptr};
+    SettingsStore store {dir.path() + QStringLiteral("/settings.json")};
+    AppSettings settings {store};
+    AppState state;
+    StillClock clock;
+    SilentNotifier notifier;
+    LegacyScriptDetector legacy {dir.path()};
+    std::unique_ptr<SyncEngine> engine;
+    std::unique_ptr<LaunchAtLogin> launchAtLogin;
+    std::unique_ptr<UpdateController> updates;
+};
+
+RateHistory historyOf(const QList<std::tuple<int, int, std::optional<qint64>, qint64>> &entries)
+{
+    RateHistory history;
+    const QDate today = QDate::currentDate();
+    for (const auto &[hour, minute, from, to] : entries)
+        history.append(RateChange(QUuid::createUuid(), QDateTime(today, QTime(hour, minute)), from, to));
+    return history;
+}
+
+// The panel as it drops down: rounded corners and a soft shadow around it.
+QImage framed(const QPixmap &panel, const QColor &border)
+{
+    const qreal ratio = panel.devicePixelRatio();
+    const int margin = int(28 * ratio);
+    const QSize size = panel.size() + QSize(2 * margin, 2 * margin);
+    QImage image(size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QRectF body(margin, margin, panel.width(), panel.height());
+    const qreal radius = 10 * ratio;
+    for (int i = 24; i > 0; --i) {
+        const qreal spread = i * ratio;
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor(0, 0, 0, int(7 - i * 0.25)));
+        painter.drawRoundedRect(body.adjusted(-spread, -spread + 6 * ratio, spread, spread + 6 * ratio),
+                                radius + spread, radius + spread);
+    }
+    QPainterPath clip;
+    clip.addRoundedRect(body, radius, radius);
+    painter.setClipPath(clip);
+    painter.drawPixmap(body, panel, QRectF(panel.rect()));
+    painter.setClipping(false);
+    painter.setBrush(Qt::NoBrush);
+    painter.setPen(QPen(border, ratio));
+    painter.drawRoundedRect(body.adjusted(0.5, 0.5, -0.5, -0.5), radius, radius);
+    return image;
+}
+
+bool save(const QImage &image, const QString &path)
+{
+    if (!image.save(path)) {
+        std::fprintf(stderr, "render-screenshots: could not write %s\n", qPrintable(path));
+        return false;
+    }
+    std::printf("%s\n", qPrintable(path));
+    return true;
+}
+
+QPalette darkPalette()
+{
+    QPalette p;
+    p.setColor(QPalette::Window, QColor(0x2a, 0x2b, 0x30));
+    p.setColor(QPalette::WindowText, QColor(0xee, 0xee, 0xf0));
+    p.setColor(QPalette::Base, QColor(0x1e, 0x1f, 0x23));
+    p.setColor(QPalette::Text, QColor(0xee, 0xee, 0xf0));
+    p.setColor(QPalette::Button, QColor(0x3a, 0x3b, 0x41));
+    p.setColor(QPalette::ButtonText, QColor(0xee, 0xee, 0xf0));
+    p.setColor(QPalette::Highlight, QColor(0x3d, 0x8b, 0xfd));
+    p.setColor(QPalette::HighlightedText, Qt::white);
+    p.setColor(QPalette::PlaceholderText, QColor(0xee, 0xee, 0xf0, 128));
+    return p;
+}
+
+QPalette lightPalette()
+{
+    QPalette p = QApplication::style()->standardPalette();
+    p.setColor(QPalette::Window, QColor(0xf6, 0xf6, 0xf7));
+    p.setColor(QPalette::Highlight, QColor(0x2f, 0x7c, 0xf6));
+    return p;
+}
+
+QImage renderPanel(World &world, const QPalette &palette)
+{
+    MenuBarView view(world.state, *world.engine, *world.launchAtLogin, *world.updates, {});
+    view.setPalette(palette);
+    view.setAutoFillBackground(true);
+    view.resize(view.sizeHint());
+    view.show();
+    QCoreApplication::processEvents();
+    view.resize(view.sizeHint());
+    QCoreApplication::processEvents();
+    const bool dark = palette.color(QPalette::Window).lightness() < 128;
+    return framed(view.grab(), dark ? QColor(255, 255, 255, 40) : QColor(0, 0, 0, 40));
+}
+
+// Tray icons as a panel shows them: the same states on a dark and on a light bar.
+QImage renderTray(qreal ratio)
+{
+    struct Sample
+    {
+        QString symbol;
+        std::optional<QString> rate;
+        QString caption;
+    };
+    const QList<Sample> samples {
+        {QStringLiteral("metronome"), std::nullopt, QStringLiteral("looking")},
+        {QStringLiteral("metronome.fill"), std::nullopt, QStringLiteral("connected")},
+        {QStringLiteral("metronome.fill"), QStringLiteral("48k"), QStringLiteral("with rate")},
+        {QStringLiteral("metronome.fill"), QStringLiteral("44.1k"), QStringLiteral("with rate")},
+        {QStringLiteral("exclamationmark.triangle.fill"), QStringLiteral("96k"), QStringLiteral("attention")},
+    };
+    const int icon = 24; // a common panel size
+    const int cell = 84;
+    const int barHeight = 34;
+    const int captionHeight = 22;
+    const QSize logical(cell * int(samples.size()) + 24, 2 * (barHeight + captionHeight) + 24);
+    QImage image((QSizeF(logical) * ratio).toSize(), QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(ratio);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QFont caption = QApplication::font();
+    caption.setPointSizeF(caption.pointSizeF() * 0.85);
+    painter.setFont(caption);
+
+    const QList<std::pair<QColor, QColor>> bars {{QColor(0x1d, 0x1e, 0x22), QColor(0xf4, 0xf4, 0xf4)},
+                                                 {QColor(0xe9, 0xea, 0xed), QColor(0x20, 0x21, 0x24)}};
+    int top = 8;
+    for (const auto &[background, ink] : bars) {
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(background);
+        painter.drawRoundedRect(QRectF(8, top, logical.width() - 16, barHeight), 8, 8);
+        for (int i = 0; i < samples.size(); ++i) {
+            const Sample &sample = samples[i];
+            QImage picture = TrayIconImage::render(sample.symbol, sample.rate, ink, int(icon * ratio));
+            picture.setDevicePixelRatio(ratio);
+            const qreal x = 12 + i * cell + (cell - icon) / 2.0;
+            painter.drawImage(QPointF(x, top + (barHeight - icon) / 2.0), picture);
+            painter.setPen(QColor(0x80, 0x82, 0x88));
+            painter.drawText(QRectF(12 + i * cell, top + barHeight, cell, captionHeight), Qt::AlignCenter,
+                             sample.caption);
+        }
+        top += barHeight + captionHeight + 4;
+    }
+    return image;
+}
+
+// Every symbol, large and at the sizes a menu uses.
+QImage renderSymbols(qreal ratio)
+{
+    const QStringList names = SymbolImage::names();
+    const int columns = 4;
+    const int rows = int(names.size() + columns - 1) / columns;
+    const int cell = 190;
+    const QSize logical(cell * columns + 16, rows * 110 + 16);
+    QImage image((QSizeF(logical) * ratio).toSize(), QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(ratio);
+    image.fill(QColor(0xfb, 0xfb, 0xfc));
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QFont caption = QApplication::font();
+    caption.setPointSizeF(caption.pointSizeF() * 0.8);
+    painter.setFont(caption);
+    const QColor ink(0x22, 0x23, 0x27);
+    for (int i = 0; i < names.size(); ++i) {
+        const int column = i % columns;
+        const int row = i / columns;
+        const qreal x = 8 + column * cell;
+        const qreal y = 8 + row * 110;
+        painter.drawPixmap(QPointF(x + (cell - 48) / 2.0, y + 6),
+                           SymbolImage::pixmap(names[i], 48, ink, ratio));
+        painter.drawPixmap(QPointF(x + cell / 2.0 - 24, y + 62),
+                           SymbolImage::pixmap(names[i], 16, ink, ratio));
+        painter.drawPixmap(QPointF(x + cell / 2.0 + 2, y + 58),
+                           SymbolImage::pixmap(names[i], 24, ink, ratio));
+        painter.setPen(QColor(0x70, 0x72, 0x78));
+        painter.drawText(QRectF(x, y + 86, cell, 18), Qt::AlignCenter, names[i]);
+    }
+    return image;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    const QStringList arguments = QCoreApplication::arguments();
+    if (arguments.size() != 2) {
+        std::fprintf(stderr, "usage: render-screenshots OUTPUT_FOLDER\n");
+        return 2;
+    }
+    const QDir out(arguments[1]);
+    if (!QDir().mkpath(out.path()))
+        return 1;
+
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    // A neutral interface face where installed; otherwise the system's default sans.
+    if (QFontDatabase::families().contains(QStringLiteral("Inter"))) {
+        QFont font(QStringLiteral("Inter"));
+        font.setPointSizeF(10);
+        QApplication::setFont(font);
+    }
+    const qreal ratio = qApp->devicePixelRatio();
+    bool ok = true;
+
+    {
+        World world;
+        world.state.setConnectionState(ConnectionState::connected(QStringLiteral("172.20.0.1")));
+        world.state.setDeviceRate(48000);
+        world.state.setMadiRate(48000);
+        world.state.setMadiSync(true);
+        world.state.setHistory(historyOf({{14, 32, 44100, 48000}, {11, 5, 48000, 44100}}));
+        world.launchAtLogin->setEnabled(true);
+        ok &= save(renderPanel(world, lightPalette()), out.filePath(QStringLiteral("panel-connected.png")));
+        ok &= save(renderPanel(world, darkPalette()),
+                   out.filePath(QStringLiteral("panel-connected-dark.png")));
+    }
+    {
+        World world;
+        world.state.setConnectionState(ConnectionState::error(QStringLiteral("Could not connect")));
+        ok &= save(renderPanel(world, lightPalette()), out.filePath(QStringLiteral("panel-not-found.png")));
+    }
+    {
+        World world;
+        world.state.setConnectionState(ConnectionState::connected(QStringLiteral("172.20.0.1")));
+        world.state.setDeviceRate(96000);
+        world.state.setMadiRate(96000);
+        world.state.setMadiSync(true);
+        world.state.setLegacyScriptDetected(true);
+        world.state.setHistory(historyOf({{16, 48, 44100, 96000},
+                                          {16, 47, 96000, 44100},
+                                          {15, 20, 48000, 96000},
+                                          {13, 2, 44100, 48000},
+                                          {9, 41, std::nullopt, 44100},
+                                          {9, 40, std::nullopt, 48000}}));
+        ok &= save(renderPanel(world, lightPalette()),
+                   out.filePath(QStringLiteral("panel-legacy-warning.png")));
+    }
+    ok &= save(renderTray(ratio), out.filePath(QStringLiteral("tray-icons.png")));
+    ok &= save(renderSymbols(ratio), out.filePath(QStringLiteral("symbols.png")));
+    return ok ? 0 : 1;
+}
