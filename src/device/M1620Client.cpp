@@ -1,29 +1,18 @@
 #include "device/M1620Client.h"
 
 #include "device/DeviceAddress.h"
+#include "device/HttpExchange.h"
 
 #include <QCborValue>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonParseError>
-#include <QNetworkAccessManager>
-#include <QNetworkProxy>
-#include <QNetworkReply>
-#include <QNetworkRequest>
-#include <QTimer>
-
-#include <qcoro/qcoronetworkreply.h>
+#include <QPointer>
+#include <QTcpSocket>
 
 #include <cmath>
 
 namespace {
-
-// Qt objects that may still be busy in a signal up the stack (a reply that just emitted
-// finished, the manager that owns it) are only ever released with deleteLater().
-struct DeleteLater
-{
-    void operator()(QObject *object) const { object->deleteLater(); }
-};
 
 // Whole numbers only: 64-bit integers arrive exact; a double counts when it has no fraction
 // and lies within qint64 (-2^63 and 2^63 are exact doubles; a NaN fails the fraction test).
@@ -84,26 +73,88 @@ M1620Result<QJsonObject> parseAnswer(const QByteArray &body)
     return answer.toObject();
 }
 
+// The table of failures: what the exchange ended with, as the client reports it.
+M1620Result<QJsonObject> answerOf(HttpExchange::Outcome outcome)
+{
+    using End = HttpExchange::Outcome::End;
+    // Once the status line is outside 2xx the answer is bad, whatever happens to its body.
+    if (outcome.status && (*outcome.status < 200 || *outcome.status > 299))
+        return M1620Error::badResponse();
+    switch (outcome.end) {
+    case End::Response:
+        return parseAnswer(outcome.body);
+    case End::TimedOut:
+        return M1620Error::unreachable(M1620Client::timedOutMessage());
+    case End::Cancelled:
+        return M1620Error::unreachable(M1620Client::cancelledMessage());
+    case End::TooLarge:
+        return M1620Error::unreachable(M1620Client::tooLargeMessage());
+    case End::NotHttp:
+        return M1620Error::badResponse();
+    case End::Closed:
+        // Closed before a status line, unanswered or mid-line, the peer gave no HTTP answer.
+        if (!outcome.status)
+            return M1620Error::badResponse();
+        return M1620Error::unreachable(outcome.errorString);
+    case End::ConnectionError:
+        return M1620Error::unreachable(outcome.errorString);
+    }
+    return M1620Error::badResponse();
+}
+
 } // namespace
+
+// The connection kept open between exchanges, and the exchanges in flight.
+struct M1620Client::Connections
+{
+    HttpExchange::Connection idle;
+    QString host;
+    quint16 port = 0;
+    bool clientGone = false;
+    QList<QPointer<HttpExchange>> inFlight;
+
+    // The idle connection if it leads to host:port and is still open and quiet; else null, and
+    // the exchange opens a new one. Taking it leaves none idle, so an exchange that overlaps
+    // another never shares its connection.
+    HttpExchange::Connection take(const QString &toHost, quint16 toPort)
+    {
+        HttpExchange::Connection connection = std::move(idle);
+        if (connection && toHost == host && toPort == port
+            && connection->state() == QAbstractSocket::ConnectedState && connection->bytesAvailable() == 0)
+            return connection;
+        return {}; // a stale one is closed as it goes
+    }
+
+    // Keeps a connection for the next exchange; one is enough, and none once the client is gone.
+    void keep(HttpExchange::Connection connection, const QString &toHost, quint16 toPort)
+    {
+        if (!connection || clientGone || idle)
+            return;
+        idle = std::move(connection);
+        host = toHost;
+        port = toPort;
+    }
+};
 
 M1620Client::M1620Client(const QString &host, QObject *parent)
     : QObject(parent)
     , m_host(host)
-    , m_network(new QNetworkAccessManager, DeleteLater())
-{
-    // Only the device is ever contacted: no proxy, no redirect followed. No cache is set and
-    // cookies are neither stored nor sent (see post()).
-    m_network->setProxy(QNetworkProxy::NoProxy);
-    m_network->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
-}
+    , m_connections(std::make_shared<Connections>())
+{ }
 
 M1620Client::~M1620Client()
 {
     // A request still in flight ends now, as cancelled, so whoever awaits it resumes instead
     // of waiting for an event loop that may already be gone.
-    const QList<QNetworkReply *> inFlight = m_network->findChildren<QNetworkReply *>();
-    for (QNetworkReply *reply : inFlight)
-        reply->abort();
+    m_connections->clientGone = true;
+    if (m_connections->idle)
+        m_connections->idle->abort(); // closed now; the object itself goes later
+    m_connections->idle.reset();
+    const QList<QPointer<HttpExchange>> inFlight = std::exchange(m_connections->inFlight, {});
+    for (const QPointer<HttpExchange> &exchange : inFlight) {
+        if (exchange)
+            exchange->cancel();
+    }
 }
 
 QString M1620Client::timedOutMessage()
@@ -114,6 +165,11 @@ QString M1620Client::timedOutMessage()
 QString M1620Client::tooLargeMessage()
 {
     return QStringLiteral("The device’s response is larger than 1 MiB");
+}
+
+QString M1620Client::cancelledMessage()
+{
+    return QStringLiteral("The request was cancelled");
 }
 
 void M1620Client::updateHost(const QString &host)
@@ -145,62 +201,38 @@ QCoro::Task<M1620Result<QJsonObject>> M1620Client::post(const QJsonObject &body)
     const M1620Result<QUrl> url = DeviceAddress::apiUrl(m_host);
     if (!url.ok())
         co_return url.error();
-    QNetworkRequest request(url.value());
-    request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
-    request.setAttribute(QNetworkRequest::CookieLoadControlAttribute, QNetworkRequest::Manual);
-    request.setAttribute(QNetworkRequest::CookieSaveControlAttribute, QNetworkRequest::Manual);
-    request.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
+    // The checked URL names the peer: an IPv6 address comes without its brackets here, and a
+    // name in its ASCII form. No port in the host text means the HTTP port.
+    const QString host = url.value().host(QUrl::EncodeUnicode);
+    const auto port = quint16(url.value().port(80));
+    const QByteArray request = HttpExchange::postRequest(
+        url.value().path(QUrl::FullyEncoded).toLatin1(), url.value().authority(QUrl::FullyEncoded).toLatin1(),
+        "application/json", QJsonDocument(body).toJson(QJsonDocument::Compact));
+    const QDeadlineTimer deadline(exchangeTimeoutMs, Qt::PreciseTimer);
+    const std::shared_ptr<Connections> connections = m_connections;
 
-    const std::shared_ptr<QNetworkAccessManager> network = m_network;
-    const std::unique_ptr<QNetworkReply, DeleteLater> reply(
-        network->post(request, QJsonDocument(body).toJson(QJsonDocument::Compact)));
-    QNetworkReply *const r = reply.get();
+    static_assert(idleTimeoutMs >= exchangeTimeoutMs, "the whole-exchange deadline also bounds idle time");
+    for (bool retried = false;; retried = true) {
+        const std::unique_ptr<HttpExchange, HttpExchange::DeferredDelete> exchange(
+            new HttpExchange(connections->take(host, port), host, port, request, deadline, maxBodyBytes));
+        connections->inFlight.removeAll(nullptr);
+        connections->inFlight.append(exchange.get());
+        exchange->start();
 
-    // One precise deadline bounds the whole exchange. It also keeps the idle limit: the idle
-    // time can never exceed the time since the start. (Qt's own transfer time-out runs on a
-    // coarse timer that fires up to 5 % early, so it is not used.)
-    static_assert(idleTimeoutMs >= exchangeTimeoutMs);
-    auto *deadline = new QTimer(r);
-    deadline->setTimerType(Qt::PreciseTimer);
-    deadline->setSingleShot(true);
-    QObject::connect(deadline, &QTimer::timeout, r, &QNetworkReply::abort);
-    deadline->start(exchangeTimeoutMs);
+        const HttpExchange::Outcome outcome = co_await *exchange;
 
-    // An answer is a few hundred bytes; a device that sends megabytes is not read to the end.
-    const auto tooLarge = std::make_shared<bool>(false);
-    const auto limit = [r, tooLarge](qint64 bytes) {
-        if (bytes > maxBodyBytes && !*tooLarge) {
-            *tooLarge = true;
-            r->abort();
-        }
-    };
-    QObject::connect(r, &QNetworkReply::metaDataChanged, r,
-                     [r, limit] { limit(r->header(QNetworkRequest::ContentLengthHeader).toLongLong()); });
-    QObject::connect(r, &QNetworkReply::downloadProgress, r,
-                     [limit](qint64 received, qint64) { limit(received); });
-
-    co_await r;
-
-    if (*tooLarge)
-        co_return M1620Error::unreachable(tooLargeMessage());
-    // Apart from the size limit above, only the deadline aborts a request.
-    if (r->error() == QNetworkReply::OperationCanceledError)
-        co_return M1620Error::unreachable(timedOutMessage());
-    const QVariant status = r->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (!status.isValid()) {
-        // No status line. Qt treats a peer that answers in another protocol like one that
-        // closes the connection unanswered (RemoteHostClosedError either way), so both count as
-        // an answer that is not HTTP. Refused, unresolvable or unroutable stay unreachable.
-        const QNetworkReply::NetworkError error = r->error();
-        if (error == QNetworkReply::NoError || error == QNetworkReply::RemoteHostClosedError
-            || error == QNetworkReply::ProtocolFailure)
-            co_return M1620Error::badResponse();
-        co_return M1620Error::unreachable(r->errorString());
+        connections->inFlight.removeOne(exchange.get());
+        // A device may close a kept-alive connection just as the next request goes out. If not
+        // a byte came back the request was never taken up, so it goes once more on a new
+        // connection, within the same deadline.
+        using End = HttpExchange::Outcome::End;
+        if (!retried && exchange->reusedConnection() && !outcome.answered && !connections->clientGone
+            && (outcome.end == End::Closed || outcome.end == End::ConnectionError))
+            continue;
+        M1620Result<QJsonObject> answer = answerOf(outcome);
+        // After any failure the device's state is unknown: its connection is not used again.
+        if (answer.ok())
+            connections->keep(exchange->takeConnection(), host, port);
+        co_return answer;
     }
-    // Once the status line is outside 2xx the answer is bad, whatever happens to its body.
-    if (const int code = status.toInt(); code < 200 || code > 299)
-        co_return M1620Error::badResponse();
-    if (r->error() != QNetworkReply::NoError)
-        co_return M1620Error::unreachable(r->errorString());
-    co_return parseAnswer(r->readAll());
 }

@@ -11,10 +11,9 @@
 
 #include <memory>
 
-class QNetworkAccessManager;
-
 // The program's only way of talking to an M-1620: one HTTP POST of a JSON object to
-// "/api/v2/self" per exchange, on one network manager that lives as long as the client.
+// "/api/v2/self" per exchange. The connection is kept open between exchanges with the same
+// host, so that polling twice a second costs one small write and one read each time.
 class M1620Client : public QObject
 {
     Q_OBJECT
@@ -24,9 +23,11 @@ public:
     static constexpr int idleTimeoutMs = 2000;
     static constexpr int exchangeTimeoutMs = 2000;
     static constexpr qint64 maxBodyBytes = 1024 * 1024;
-    // Failure texts of the client's own limits; every other failure carries Qt's text.
+    // Failure texts of the client's own limits and of a request ended because the client was
+    // deleted; every other failure carries Qt's text.
     static QString timedOutMessage();
     static QString tooLargeMessage();
+    static QString cancelledMessage();
 
     explicit M1620Client(const QString &host, QObject *parent = nullptr);
     ~M1620Client() override;
@@ -39,10 +40,12 @@ public:
     QCoro::Task<M1620Result<M1620Done>> setRate(qint64 hertz);
 
 private:
+    struct Connections;
+
     QCoro::Task<M1620Result<QJsonObject>> post(const QJsonObject &body);
 
     QString m_host;
-    // Shared with every exchange in flight, so that deleting the client mid-request lets the
-    // request end in an orderly way (answer or time-out) instead of leaving its caller waiting.
-    std::shared_ptr<QNetworkAccessManager> m_network;
+    // Shared with every exchange in flight, so that an exchange that ends after the client is
+    // gone still has somewhere harmless to hand its connection back to.
+    std::shared_ptr<Connections> m_connections;
 };

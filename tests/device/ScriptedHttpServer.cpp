@@ -8,6 +8,7 @@ namespace {
 
 // Per-connection read state, kept on the socket so that the server needs no map.
 constexpr const char *bufferProperty = "scriptedBuffer";
+constexpr const char *connectionProperty = "scriptedConnection";
 
 // A full request (head and Content-Length body) at the front of buffer, or nothing yet.
 std::optional<ReceivedRequest> takeRequest(QByteArray &buffer)
@@ -29,6 +30,7 @@ std::optional<ReceivedRequest> takeRequest(QByteArray &buffer)
     if (buffer.size() < headEnd + 4 + length)
         return std::nullopt;
     request.body = buffer.mid(headEnd + 4, length);
+    request.raw = buffer.left(headEnd + 4 + length);
     buffer.remove(0, headEnd + 4 + length);
     return request;
 }
@@ -65,6 +67,20 @@ ScriptedAnswer ScriptedAnswer::http(int status, const QByteArray &body, const QB
     return answer;
 }
 
+ScriptedAnswer ScriptedAnswer::keepAlive(int status, const QByteArray &body,
+                                         const QList<QByteArray> &extraHeaders)
+{
+    QByteArray head
+        = "HTTP/1.1 " + QByteArray::number(status) + " Scripted\r\nContent-Type: application/json\r\n";
+    for (const QByteArray &line : extraHeaders)
+        head += line + "\r\n";
+    head += "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n";
+    ScriptedAnswer answer;
+    answer.bytes = head + body;
+    answer.closeAfter = false;
+    return answer;
+}
+
 QByteArray ReceivedRequest::header(const QByteArray &name) const
 {
     for (const auto &[key, value] : headers) {
@@ -82,9 +98,9 @@ ScriptedHttpServer::ScriptedHttpServer(QObject *parent)
 
 ScriptedHttpServer::~ScriptedHttpServer() = default;
 
-bool ScriptedHttpServer::listen(const QHostAddress &address)
+bool ScriptedHttpServer::listen(const QHostAddress &address, quint16 port)
 {
-    return m_server.listen(address);
+    return m_server.listen(address, port);
 }
 
 QString ScriptedHttpServer::hostText() const
@@ -100,9 +116,14 @@ void ScriptedHttpServer::accept()
 {
     while (QTcpSocket *socket = m_server.nextPendingConnection()) {
         ++m_connections;
+        ++m_open;
         socket->setParent(this);
+        socket->setProperty(connectionProperty, m_connections);
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] { readFrom(socket); });
-        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+            --m_open;
+            socket->deleteLater();
+        });
     }
 }
 
@@ -110,17 +131,25 @@ void ScriptedHttpServer::readFrom(QTcpSocket *socket)
 {
     QByteArray buffer = socket->property(bufferProperty).toByteArray() + socket->readAll();
     while (std::optional<ReceivedRequest> request = takeRequest(buffer)) {
+        request->connection = socket->property(connectionProperty).toInt();
         m_requests.append(*request);
         respond(socket);
     }
     socket->setProperty(bufferProperty, buffer);
 }
 
+void ScriptedHttpServer::closeConnections()
+{
+    const QList<QTcpSocket *> sockets = findChildren<QTcpSocket *>();
+    for (QTcpSocket *socket : sockets)
+        socket->disconnectFromHost();
+}
+
 void ScriptedHttpServer::respond(QTcpSocket *socket)
 {
-    if (m_answer.hang)
+    const ScriptedAnswer answer = m_next.isEmpty() ? m_answer : m_next.takeFirst();
+    if (answer.hang)
         return;
-    const ScriptedAnswer answer = m_answer;
     const QPointer<QTcpSocket> guarded(socket);
     QTimer::singleShot(answer.delayMs, Qt::PreciseTimer, socket, [guarded, answer] {
         if (!guarded)

@@ -22,6 +22,9 @@ struct ScriptedAnswer
     static ScriptedAnswer http(int status, const QByteArray &body,
                                const QByteArray &contentType = QByteArrayLiteral("application/json"),
                                const QList<QByteArray> &extraHeaders = {});
+    // A complete HTTP/1.1 answer with Content-Length after which the connection stays open.
+    static ScriptedAnswer keepAlive(int status, const QByteArray &body,
+                                    const QList<QByteArray> &extraHeaders = {});
 };
 
 // One request as the server read it off the wire.
@@ -31,6 +34,8 @@ struct ReceivedRequest
     QByteArray target;
     QList<std::pair<QByteArray, QByteArray>> headers;
     QByteArray body;
+    QByteArray raw; // every byte of the request as it arrived
+    int connection = 0; // which connection it came on, counted from 1 in order of arrival
 
     QByteArray header(const QByteArray &name) const; // first value, name case-insensitive
 };
@@ -45,14 +50,19 @@ public:
     explicit ScriptedHttpServer(QObject *parent = nullptr);
     ~ScriptedHttpServer() override;
 
-    bool listen(const QHostAddress &address = QHostAddress::LocalHost);
+    bool listen(const QHostAddress &address = QHostAddress::LocalHost, quint16 port = 0);
     // "127.0.0.1:port" or "[::1]:port", as the client's host text.
     QString hostText() const;
     quint16 port() const { return m_server.serverPort(); }
 
     void answerWith(const ScriptedAnswer &answer) { m_answer = answer; }
+    // Answers the next request with this, ahead of the standing answer; queued in order.
+    void answerNext(const ScriptedAnswer &answer) { m_next.append(answer); }
+    // Closes every open connection, as a device does with an idle one.
+    void closeConnections();
 
     int connectionCount() const { return m_connections; }
+    int openConnectionCount() const { return m_open; }
     const QList<ReceivedRequest> &requests() const { return m_requests; }
 
 private:
@@ -62,6 +72,8 @@ private:
 
     QTcpServer m_server;
     ScriptedAnswer m_answer;
+    QList<ScriptedAnswer> m_next;
     int m_connections = 0;
+    int m_open = 0;
     QList<ReceivedRequest> m_requests;
 };

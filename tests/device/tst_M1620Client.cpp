@@ -5,8 +5,10 @@
 
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonParseError>
+#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTest>
 
@@ -144,6 +146,25 @@ private Q_SLOTS:
         QCOMPARE(server.requests().size(), 1);
     }
 
+    void worksWithAHostName()
+    {
+        // A name is looked up before connecting; each of its addresses is tried in turn. Only
+        // where the hosts file answers the lookup: a DNS query could leave the machine.
+        QFile hosts(QStringLiteral("/etc/hosts"));
+        if (!hosts.open(QIODevice::ReadOnly)
+            || !QRegularExpression(QStringLiteral("^127\\.0\\.0\\.1\\s.*\\blocalhost\\b"),
+                                   QRegularExpression::MultilineOption)
+                    .match(QString::fromUtf8(hosts.readAll()))
+                    .hasMatch())
+            QSKIP("localhost is not in the hosts file");
+        m_server->answerWith(ScriptedAnswer::http(200, fullStatus));
+        const QString host = QStringLiteral("localhost:%1").arg(m_server->port());
+        const M1620Result<DeviceStatus> result = fetch(host);
+        QVERIFY2(result.ok(), qPrintable(result.ok() ? QString() : result.error().errorDescription()));
+        QCOMPARE(m_server->requests().size(), 1);
+        QCOMPARE(m_server->requests().first().header("Host"), host.toUtf8());
+    }
+
     // ---- Reading the status
 
     void statusLookup_data()
@@ -257,7 +278,7 @@ private Q_SLOTS:
         noStatus.bytes = "HTTP/1.1 OK\r\nContent-Length: 2\r\n\r\n{}";
         QTest::newRow("malformed status line") << noStatus << false << bad;
 
-        // Qt cannot tell a peer that closes unanswered from one speaking another protocol.
+        // A peer that closes a new connection unanswered gave no HTTP answer either.
         ScriptedAnswer silent;
         QTest::newRow("closed without answer") << silent << false << bad;
 
@@ -352,6 +373,247 @@ private Q_SLOTS:
         QCOMPARE(result.error(), M1620Error::unreachable(QStringLiteral("Connection refused")));
     }
 
+    void requestBytesOnTheWire()
+    {
+        m_server->answerWith(ScriptedAnswer::http(200, fullStatus));
+        QVERIFY(fetch().ok());
+        QCOMPARE(m_server->requests().size(), 1);
+        QCOMPARE(m_server->requests().first().raw,
+                 "POST /api/v2/self HTTP/1.1\r\nHost: " + m_server->hostText().toUtf8()
+                     + "\r\nContent-Type: application/json\r\nContent-Length: "
+                     + QByteArray::number(statusQuery.size()) + "\r\nConnection: keep-alive\r\n\r\n"
+                     + statusQuery);
+    }
+
+    void answerArrivingInPieces()
+    {
+        // The status line is cut after "HTTP/", and every later byte arrives on its own.
+        ScriptedAnswer pieces = ScriptedAnswer::http(200, R"({"clock":{"sampling_rate":48000}})");
+        pieces.trickleAfter = 5;
+        pieces.trickleMs = 2;
+        m_server->answerWith(pieces);
+        const M1620Result<DeviceStatus> result = fetch();
+        QVERIFY2(result.ok(), qPrintable(result.ok() ? QString() : result.error().errorDescription()));
+        QCOMPARE(result.value().deviceRate, 48000);
+    }
+
+    void interimAnswerIsSkipped()
+    {
+        ScriptedAnswer answer = ScriptedAnswer::http(200, fullStatus);
+        answer.bytes.prepend("HTTP/1.1 100 Continue\r\n\r\n");
+        m_server->answerWith(answer);
+        const M1620Result<DeviceStatus> result = fetch();
+        QVERIFY(result.ok());
+        QCOMPARE(result.value().deviceRate, 44100);
+    }
+
+    void chunkedAnswer()
+    {
+        // The body in three chunks, the first with an extension, then a trailer field.
+        const QList<QByteArray> pieces {"{\"clock\":{\"sampli", "ng_rate\":4800", "0}}"};
+        ScriptedAnswer answer;
+        answer.bytes = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+        for (const QByteArray &piece : pieces)
+            answer.bytes += QByteArray::number(piece.size(), 16) + (piece == pieces.first() ? ";part=1" : "")
+                + "\r\n" + piece + "\r\n";
+        answer.bytes += "0\r\nX-Trailer: 1\r\n\r\n";
+        answer.closeAfter = false;
+        m_server->answerWith(answer);
+        M1620Client client(m_server->hostText());
+        for (int i = 0; i < 2; ++i) {
+            const M1620Result<DeviceStatus> result = finish(client.fetchStatus());
+            QVERIFY2(result.ok(), qPrintable(result.ok() ? QString() : result.error().errorDescription()));
+            QCOMPARE(result.value().deviceRate, 48000);
+        }
+        QCOMPARE(m_server->connectionCount(), 1); // a chunked answer leaves the connection usable
+    }
+
+    // ---- Keeping the connection
+
+    void keptAliveConnectionCarriesEveryRequest()
+    {
+        m_server->answerWith(ScriptedAnswer::keepAlive(200, fullStatus));
+        M1620Client client(m_server->hostText());
+        QVERIFY(finish(client.fetchStatus()).ok());
+        QVERIFY(finish(client.setRate(48000)).ok());
+        QVERIFY(finish(client.fetchStatus()).ok());
+        QCOMPARE(m_server->requests().size(), 3);
+        QCOMPARE(m_server->connectionCount(), 1);
+        QCOMPARE(m_server->requests()[1].body, QByteArray(R"({"clock":{"sampling_rate":48000}})"));
+    }
+
+    void connectionCloseIsHonoured()
+    {
+        // The device says it will close but leaves the connection open: the client closes it.
+        ScriptedAnswer answer = ScriptedAnswer::http(200, fullStatus);
+        answer.closeAfter = false;
+        m_server->answerWith(answer);
+        M1620Client client(m_server->hostText());
+        QVERIFY(finish(client.fetchStatus()).ok());
+        QTRY_COMPARE(m_server->openConnectionCount(), 0);
+        QVERIFY(finish(client.fetchStatus()).ok());
+        QCOMPARE(m_server->connectionCount(), 2);
+    }
+
+    void bodyUntilTheCloseEndsTheConnection()
+    {
+        ScriptedAnswer answer;
+        answer.bytes = "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n\r\n" + fullStatus;
+        m_server->answerWith(answer);
+        M1620Client client(m_server->hostText());
+        QCOMPARE(finish(client.fetchStatus()).value().madiRate, 48000);
+        QCOMPARE(finish(client.fetchStatus()).value().madiRate, 48000);
+        QCOMPARE(m_server->connectionCount(), 2);
+    }
+
+    void idleConnectionClosedByTheDeviceIsReplaced()
+    {
+        m_server->answerWith(ScriptedAnswer::keepAlive(200, fullStatus));
+        M1620Client client(m_server->hostText());
+        QVERIFY(finish(client.fetchStatus()).ok());
+        m_server->closeConnections();
+        QTRY_COMPARE(m_server->openConnectionCount(), 0);
+        QTest::qWait(50); // the client's side sees the close too
+        QVERIFY(finish(client.fetchStatus()).ok());
+        // Sent once, on a new connection.
+        QCOMPARE(m_server->requests().size(), 2);
+        QCOMPARE(m_server->connectionCount(), 2);
+        QCOMPARE(m_server->requests()[1].connection, 2);
+    }
+
+    void requestLostOnAKeptConnectionGoesOnceMore()
+    {
+        // The device closes the kept connection just as the next request arrives, without a
+        // byte of answer: that request goes again, on a new connection.
+        m_server->answerWith(ScriptedAnswer::keepAlive(200, R"({"clock":{"sampling_rate":96000}})"));
+        m_server->answerNext(ScriptedAnswer::keepAlive(200, fullStatus));
+        m_server->answerNext(ScriptedAnswer()); // close without answering
+        M1620Client client(m_server->hostText());
+        QCOMPARE(finish(client.fetchStatus()).value().deviceRate, 44100);
+        const M1620Result<M1620Done> result = finish(client.setRate(96000));
+        QVERIFY2(result.ok(), qPrintable(result.ok() ? QString() : result.error().errorDescription()));
+        QCOMPARE(m_server->requests().size(), 3);
+        QCOMPARE(m_server->requests()[1].connection, 1);
+        QCOMPARE(m_server->requests()[2].connection, 2);
+        QCOMPARE(m_server->requests()[2].raw, m_server->requests()[1].raw);
+        // The new connection is the one kept from now on.
+        QCOMPARE(finish(client.fetchStatus()).value().deviceRate, 96000);
+        QCOMPARE(m_server->requests().last().connection, 2);
+        QCOMPARE(m_server->connectionCount(), 2);
+    }
+
+    void lostRequestGoesOnceMoreOnly()
+    {
+        m_server->answerWith(ScriptedAnswer::keepAlive(200, fullStatus));
+        m_server->answerNext(ScriptedAnswer::keepAlive(200, fullStatus));
+        m_server->answerNext(ScriptedAnswer());
+        m_server->answerNext(ScriptedAnswer());
+        M1620Client client(m_server->hostText());
+        QVERIFY(finish(client.fetchStatus()).ok());
+        const M1620Result<DeviceStatus> result = finish(client.fetchStatus());
+        QVERIFY(!result.ok());
+        QCOMPARE(result.error(), M1620Error::badResponse());
+        QCOMPARE(m_server->requests().size(), 3);
+        QCOMPARE(m_server->connectionCount(), 2);
+    }
+
+    void partlyAnsweredRequestIsNotSentAgain()
+    {
+        // A byte of answer means the device took the request up: no second try.
+        ScriptedAnswer cut = ScriptedAnswer::keepAlive(200, fullStatus);
+        cut.bytes.chop(10);
+        cut.closeAfter = true;
+        m_server->answerWith(ScriptedAnswer::keepAlive(200, fullStatus));
+        m_server->answerNext(ScriptedAnswer::keepAlive(200, fullStatus));
+        m_server->answerNext(cut);
+        M1620Client client(m_server->hostText());
+        QVERIFY(finish(client.fetchStatus()).ok());
+        const M1620Result<DeviceStatus> result = finish(client.fetchStatus());
+        QVERIFY(!result.ok());
+        QCOMPARE(result.error().kind(), M1620Error::Kind::Unreachable);
+        QVERIFY(!result.error().errorDescription().isEmpty());
+        QCOMPARE(m_server->requests().size(), 2);
+        QCOMPARE(m_server->connectionCount(), 1);
+    }
+
+    void newConnectionClosedUnansweredIsNotSentAgain()
+    {
+        m_server->answerWith(ScriptedAnswer());
+        const M1620Result<DeviceStatus> result = fetch();
+        QCOMPARE(result.error(), M1620Error::badResponse());
+        QCOMPARE(m_server->requests().size(), 1);
+        QCOMPARE(m_server->connectionCount(), 1);
+    }
+
+    void failedExchangeClosesItsConnection()
+    {
+        m_server->answerWith(ScriptedAnswer::keepAlive(200, fullStatus));
+        m_server->answerNext(ScriptedAnswer::keepAlive(500, fullStatus));
+        M1620Client client(m_server->hostText());
+        QCOMPARE(finish(client.fetchStatus()).error(), M1620Error::badResponse());
+        QTRY_COMPARE(m_server->openConnectionCount(), 0);
+        QVERIFY(finish(client.fetchStatus()).ok());
+        QCOMPARE(m_server->connectionCount(), 2);
+    }
+
+    void hostChangeReplacesTheConnection()
+    {
+        ScriptedHttpServer second;
+        QVERIFY(second.listen());
+        m_server->answerWith(ScriptedAnswer::keepAlive(200, R"({"clock":{"sampling_rate":44100}})"));
+        second.answerWith(ScriptedAnswer::keepAlive(200, R"({"clock":{"sampling_rate":96000}})"));
+        M1620Client client(m_server->hostText());
+        QCOMPARE(finish(client.fetchStatus()).value().deviceRate, 44100);
+        client.updateHost(second.hostText());
+        QCOMPARE(finish(client.fetchStatus()).value().deviceRate, 96000);
+        QTRY_COMPARE(m_server->openConnectionCount(), 0); // the first host's connection is let go
+        QCOMPARE(finish(client.fetchStatus()).value().deviceRate, 96000);
+        QCOMPARE(second.connectionCount(), 1);
+        client.updateHost(m_server->hostText());
+        QCOMPARE(finish(client.fetchStatus()).value().deviceRate, 44100);
+        QCOMPARE(m_server->connectionCount(), 2);
+    }
+
+    void hostChangeOnTheSamePort()
+    {
+        ScriptedHttpServer second;
+        if (!second.listen(QHostAddress(QStringLiteral("127.0.0.2")), m_server->port()))
+            QSKIP("127.0.0.2 is not a loopback address here");
+        m_server->answerWith(ScriptedAnswer::keepAlive(200, R"({"clock":{"sampling_rate":44100}})"));
+        second.answerWith(ScriptedAnswer::keepAlive(200, R"({"clock":{"sampling_rate":96000}})"));
+        M1620Client client(m_server->hostText());
+        QCOMPARE(finish(client.fetchStatus()).value().deviceRate, 44100);
+        client.updateHost(second.hostText());
+        QCOMPARE(finish(client.fetchStatus()).value().deviceRate, 96000);
+        QCOMPARE(second.requests().size(), 1);
+    }
+
+    void overlappingRequestsNeverShareAConnection()
+    {
+        ScriptedAnswer slow = ScriptedAnswer::keepAlive(200, fullStatus);
+        slow.delayMs = 200;
+        m_server->answerWith(slow);
+        M1620Client client(m_server->hostText());
+        QVERIFY(finish(client.fetchStatus()).ok());
+        QCoro::Task<M1620Result<DeviceStatus>> first = client.fetchStatus();
+        QCoro::Task<M1620Result<DeviceStatus>> second = client.fetchStatus();
+        QVERIFY(finish(first).ok());
+        QVERIFY(finish(second).ok());
+        QCOMPARE(m_server->requests().size(), 3);
+        QCOMPARE(m_server->requests()[1].connection, 1);
+        QCOMPARE(m_server->requests()[2].connection, 2);
+    }
+
+    void deletingTheClientClosesItsConnection()
+    {
+        m_server->answerWith(ScriptedAnswer::keepAlive(200, fullStatus));
+        auto *client = new M1620Client(m_server->hostText());
+        QVERIFY(finish(client->fetchStatus()).ok());
+        QCOMPARE(m_server->openConnectionCount(), 1);
+        delete client;
+        QTRY_COMPARE(m_server->openConnectionCount(), 0);
+    }
+
     // ---- Time-outs (upper bounds are generous so that a busy machine cannot break them)
 
     void silentDeviceTimesOutAtTwoSeconds()
@@ -382,6 +644,22 @@ private Q_SLOTS:
         QVERIFY(!result.ok());
         QCOMPARE(result.error(), M1620Error::unreachable(M1620Client::timedOutMessage()));
         QVERIFY2(elapsed >= 1990 && elapsed < 5000, qPrintable(QString::number(elapsed)));
+    }
+
+    void timedOutExchangeClosesItsConnection()
+    {
+        ScriptedAnswer hang;
+        hang.hang = true;
+        m_server->answerWith(ScriptedAnswer::keepAlive(200, fullStatus));
+        m_server->answerNext(ScriptedAnswer::keepAlive(200, fullStatus));
+        m_server->answerNext(hang);
+        M1620Client client(m_server->hostText());
+        QVERIFY(finish(client.fetchStatus()).ok());
+        QCOMPARE(finish(client.fetchStatus()).error(),
+                 M1620Error::unreachable(M1620Client::timedOutMessage()));
+        QTRY_COMPARE(m_server->openConnectionCount(), 0);
+        QVERIFY(finish(client.fetchStatus()).ok());
+        QCOMPARE(m_server->connectionCount(), 2);
     }
 
     void slowButCompleteAnswerSucceeds()
@@ -475,14 +753,14 @@ private Q_SLOTS:
         QVERIFY(pending.isReady());
         const M1620Result<DeviceStatus> result = finish(pending);
         QVERIFY(!result.ok());
-        QCOMPARE(result.error().kind(), M1620Error::Kind::Unreachable);
+        QCOMPARE(result.error(), M1620Error::unreachable(M1620Client::cancelledMessage()));
         QVERIFY(clock.elapsed() < 1000);
     }
 
     void clientLivingInsideACoroutine()
     {
         // The connection test's shape: the client ends with the coroutine frame, which is
-        // resumed from the reply's own finished signal.
+        // resumed from within the socket's own signal.
         m_server->answerWith(ScriptedAnswer::http(200, fullStatus));
         const auto probe = [](QString host) -> QCoro::Task<std::optional<qint64>> {
             M1620Client client(host);
