@@ -11,7 +11,9 @@ packages=(
   avahi-daemon avahi-utils
   libbenchmark-dev
   dbus dbus-bin procps curl clang-format
+  clang-14 libclang-rt-14-dev
   desktop-file-utils
+  appstream dpkg-dev file   # packaging/check-package.sh: appstreamcli; dpkg-shlibdeps and file for cpack
 )
 
 missing=()

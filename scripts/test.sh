@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds Quorvel twice, plain and under the address and undefined-behaviour sanitizers,
-# and runs every test in both builds. Usage: scripts/test.sh [extra ctest arguments]
+# Builds Quorvel plain and under the address and undefined-behaviour sanitizers and runs every
+# test in both builds, then builds, validates, installs and removes the Debian package.
+# Usage: scripts/test.sh [extra ctest arguments]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=${QUORVEL_JOBS:-2}
@@ -17,3 +18,5 @@ echo "== plain build =="
 run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 echo "== sanitizer build (address, undefined) =="
 run_suite build-sanitize -DCMAKE_BUILD_TYPE=Debug -DQUORVEL_SANITIZE=ON -DQUORVEL_BUILD_BENCH=OFF
+echo "== package (desktop entry, AppStream, Debian package: build, install, run, remove) =="
+packaging/check-package.sh build-package
