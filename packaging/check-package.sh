@@ -63,6 +63,7 @@ app_id=app.quorvel.Quorvel
 files=(
   bin/quorvel
   bin/m1620-sim
+  libexec/quorvel/quorvel-engine
   "share/applications/$app_id.desktop"
   "share/metainfo/$app_id.metainfo.xml"
   "share/icons/hicolor/scalable/apps/$app_id.svg"
@@ -176,7 +177,7 @@ check "/usr/bin/quorvel --version prints \"Quorvel $version (…)\"" \
   bash -c 'out=$(/usr/bin/quorvel --version) && echo "$out" && [[ $out == "Quorvel $1 ("*")" ]]' _ "$version"
 check "/usr/bin/m1620-sim --version prints \"m1620-sim $version\"" \
   bash -c 'out=$(/usr/bin/m1620-sim --version) && echo "$out" && [ "$out" = "m1620-sim $1" ]' _ "$version"
-check "every library found" bash -c '! ldd /usr/bin/quorvel /usr/bin/m1620-sim | grep "not found"'
+check "every library found" bash -c '! ldd /usr/bin/quorvel /usr/libexec/quorvel/quorvel-engine /usr/bin/m1620-sim | grep "not found"'
 # The menu's command, found on the PATH as the desktop finds it.
 exec_line=$(sed -n 's/^Exec=//p' "/usr/share/applications/$app_id.desktop")
 check "the menu entry's command \"$exec_line\" is /usr/bin/quorvel" \

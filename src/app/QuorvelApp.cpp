@@ -5,14 +5,11 @@
 #include "platform/DBusNotifier.h"
 #include "platform/SystemClock.h"
 #include "services/AppSettings.h"
-#include "services/LaunchAtLogin.h"
 #include "services/Logger.h"
-#include "services/UpdateController.h"
 #include "sync/LegacyScriptDetector.h"
 #include "sync/SyncEngine.h"
-#include "ui/AppScenes.h"
 
-QuorvelApp::QuorvelApp(Frontend frontend, QObject *parent)
+QuorvelApp::QuorvelApp(const FrontEndFactory &makeFrontEnd, QObject *parent)
     : QObject(parent)
     , m_clock(std::make_unique<SystemClock>())
     , m_notifier(std::make_unique<DBusNotifier>())
@@ -25,29 +22,21 @@ QuorvelApp::QuorvelApp(Frontend frontend, QObject *parent)
                          {m_clock.get(), m_notifier.get(), &Logger::shared(), m_legacyDetector.get()}, this);
     Logger::shared().info(launchLine());
     m_sync->start();
-    if (frontend == Frontend::Desktop) {
-        // Headless there is nobody to tell about a newer version, so the updater starts only
-        // with the desktop program.
-        UpdateController &updates = UpdateController::shared();
-        m_scenes = std::make_unique<AppScenes>(
-            *m_state, *m_sync,
-            AppScenes::Services {&settings, &LaunchAtLogin::shared(), &updates, &Logger::shared()},
-            AppScenes::TrayWait {});
-        m_scenes->start();
-    }
+    if (makeFrontEnd)
+        m_frontEnd = makeFrontEnd(*this);
     // Desktop notifications on Linux need no permission, so there is nothing to ask for here.
 }
 
 void QuorvelApp::showPanel()
 {
-    if (m_scenes)
-        m_scenes->showPanel();
+    if (m_frontEnd)
+        m_frontEnd->showPanel();
 }
 
 QuorvelApp::~QuorvelApp()
 {
     // The views read the state and call the engine, so they go first.
-    m_scenes.reset();
+    m_frontEnd.reset();
     // The engine's loops hold guards; deleting it first ends them before their services go.
     delete m_sync;
     m_sync = nullptr;

@@ -2,9 +2,9 @@
 
 #include <QObject>
 
+#include <functional>
 #include <memory>
 
-class AppScenes;
 class AppState;
 class DBusNotifier;
 class LegacyScriptDetector;
@@ -12,25 +12,29 @@ class SyncEngine;
 class SystemClock;
 
 // The composition root: builds the state and the engine, logs the launch, starts the engine
-// and, on the desktop, brings up the update controller and the user interface, in that order.
-// Everything lives until the process ends.
+// and then, on the desktop, the front end (update controller and user interface), in that
+// order. Everything lives until the process ends. The front end is handed in as a factory so
+// that the headless program does not even load the widget libraries.
 class QuorvelApp : public QObject
 {
     Q_OBJECT
 
 public:
-    enum class Frontend {
-        Headless, // the engine alone, on a QCoreApplication
-        Desktop, // the tray, the panel and the settings window; needs a QApplication
+    // What the desktop adds on top of the engine; absent when headless.
+    class FrontEnd
+    {
+    public:
+        virtual ~FrontEnd() = default;
+        virtual void showPanel() = 0;
     };
+    using FrontEndFactory = std::function<std::unique_ptr<FrontEnd>(QuorvelApp &)>;
 
-    explicit QuorvelApp(Frontend frontend = Frontend::Headless, QObject *parent = nullptr);
+    // An empty factory runs the engine alone.
+    explicit QuorvelApp(const FrontEndFactory &makeFrontEnd = {}, QObject *parent = nullptr);
     ~QuorvelApp() override;
 
     AppState &state() const { return *m_state; }
     SyncEngine &sync() const { return *m_sync; }
-    // The user interface; null when headless.
-    AppScenes *scenes() const { return m_scenes.get(); }
 
     // Shows the panel (a second start asked for it); nothing when headless.
     void showPanel();
@@ -44,5 +48,5 @@ private:
     std::unique_ptr<LegacyScriptDetector> m_legacyDetector;
     AppState *m_state;
     SyncEngine *m_sync;
-    std::unique_ptr<AppScenes> m_scenes;
+    std::unique_ptr<FrontEnd> m_frontEnd;
 };

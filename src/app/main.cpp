@@ -5,9 +5,17 @@
 #include "platform/UnixSignalWatcher.h"
 #include "services/Logger.h"
 #include "sync/SyncEngine.h"
+
+#if QUORVEL_DESKTOP
+#include "app/DesktopFrontEnd.h"
 #include "ui/SymbolImage.h"
 
 #include <QApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <unistd.h>
+#endif
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QEventLoop>
@@ -65,7 +73,12 @@ int runEngine(QCoreApplication &app, bool headless)
 
     int exitCode = 0;
     {
-        QuorvelApp quorvel(headless ? QuorvelApp::Frontend::Headless : QuorvelApp::Frontend::Desktop);
+        QuorvelApp::FrontEndFactory frontEnd;
+#if QUORVEL_DESKTOP
+        if (!headless)
+            frontEnd = [](QuorvelApp &app) { return std::make_unique<DesktopFrontEnd>(app); };
+#endif
+        QuorvelApp quorvel(frontEnd);
         QObject::connect(&instance, &SingleInstance::activationRequested, &quorvel, &QuorvelApp::showPanel);
         exitCode = app.exec();
     }
@@ -87,6 +100,29 @@ int runEngine(QCoreApplication &app, bool headless)
     Logger::shared().flush();
     return exitCode;
 }
+
+#if QUORVEL_DESKTOP
+// The headless modes run in quorvel-engine, a build of this program without the widget
+// libraries: an engine running all day on a server should not carry them in memory.
+// Beside this program in the build tree, in libexec/quorvel when installed. When it is not
+// there, the modes run here, just heavier.
+void execEngineProgram(char *argv[])
+{
+    char self[4096];
+    const ssize_t length = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    if (length <= 0)
+        return;
+    self[length] = '\0';
+    const QString folder = QFileInfo(QString::fromLocal8Bit(self)).absolutePath();
+    const QStringList candidates {folder + QStringLiteral("/quorvel-engine"),
+                                  folder + QStringLiteral("/../libexec/quorvel/quorvel-engine")};
+    for (const QString &candidate : candidates) {
+        const QByteArray path = QFile::encodeName(QFileInfo(candidate).absoluteFilePath());
+        if (::access(path.constData(), X_OK) == 0)
+            ::execv(path.constData(), argv); // returns only on failure
+    }
+}
+#endif
 
 } // namespace
 
@@ -115,6 +151,9 @@ int main(int argc, char *argv[])
     }
 
     if (command.mode == CommandLine::Mode::TestConnection || command.mode == CommandLine::Mode::Headless) {
+#if QUORVEL_DESKTOP
+        execEngineProgram(argv);
+#endif
         // No display needed: these run on a server or over ssh as well.
         QCoreApplication app(argc, argv);
         QCoreApplication::setApplicationName(QStringLiteral("Quorvel"));
@@ -124,6 +163,7 @@ int main(int argc, char *argv[])
         return runEngine(app, true);
     }
 
+#if QUORVEL_DESKTOP
     // Qt would abort with a terse message of its own; say what to do instead.
     if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
         && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
@@ -141,4 +181,10 @@ int main(int argc, char *argv[])
     // A tray program keeps running with no window open; only "Quit Quorvel" ends it.
     QApplication::setQuitOnLastWindowClosed(false);
     return runEngine(app, false);
+#else
+    print(stderr,
+          QStringLiteral(
+              "quorvel-engine: runs only --headless or --test-connection; start quorvel for the tray.\n"));
+    return 2;
+#endif
 }
