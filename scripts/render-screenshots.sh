@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Renders the panel in its main states and the tray icon to PNG in docs/images/, the pictures
-# the README shows. Needs no display: the widgets are drawn offscreen at twice the pixel
-# density, so they stay sharp on HiDPI screens. Nothing is sent anywhere.
+# Renders the panel in its main states, the settings window's two tabs and the tray icon to PNG
+# in docs/images/, the pictures the README shows. Needs no display: the widgets are drawn
+# offscreen at twice the pixel density, so they stay sharp on HiDPI screens. Nothing is sent
+# anywhere.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${QUORVEL_BUILD_DIR:-build}

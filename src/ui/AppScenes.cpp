@@ -118,7 +118,14 @@ void AppScenes::showPanel()
 void AppScenes::openSettings()
 {
     if (!m_settingsWindow) {
-        m_settingsWindow = new SettingsWindow(m_state, m_sync);
+        m_settingsWindow = new SettingsWindow(m_state, m_sync,
+                                              {m_services.settings,
+                                               m_services.launchAtLogin,
+                                               m_services.updates,
+                                               m_services.logger,
+                                               m_services.discoveryBrowser,
+                                               {},
+                                               nullptr});
         m_settingsWindow->setAttribute(Qt::WA_DeleteOnClose);
     }
     m_settingsWindow->show();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "discovery/DeviceDiscovery.h"
+
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
@@ -34,6 +36,8 @@ public:
         LaunchAtLogin *launchAtLogin = nullptr;
         UpdateController *updates = nullptr;
         Logger *logger = nullptr;
+        // How the settings window browses for devices; empty: the system's avahi-daemon.
+        DeviceDiscovery::BrowserFactory discoveryBrowser = {};
     };
 
     // At login the tray may come up after us: it is looked for every interval until patience

@@ -1,30 +1,103 @@
 #include "ui/SettingsWindow.h"
 
+#include "ui/ConnectionTab.h"
+#include "ui/GeneralTab.h"
 #include "ui/SymbolImage.h"
 
+#include <QEvent>
+#include <QScrollArea>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
-SettingsWindow::SettingsWindow(AppState &state, SyncEngine &sync, QWidget *parent)
+namespace {
+
+// A tab page of the fixed content size; a form taller than that scrolls rather than grow the
+// window.
+QWidget *pageFor(QWidget *form, const QString &name, QWidget *parent)
+{
+    auto *page = new QScrollArea(parent);
+    page->setObjectName(name);
+    page->setFixedSize(SettingsWindow::contentSize);
+    page->setFrameShape(QFrame::NoFrame);
+    page->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    page->setWidgetResizable(true);
+    page->viewport()->setAutoFillBackground(false);
+    auto *content = new QWidget;
+    content->setAutoFillBackground(false);
+    auto *layout = new QVBoxLayout(content);
+    layout->setContentsMargins(14, 8, 14, 6);
+    layout->addWidget(form);
+    page->setWidget(content);
+    return page;
+}
+
+} // namespace
+
+SettingsWindow::SettingsWindow(AppState &state, SyncEngine &sync, Services services, QWidget *parent)
     : QWidget(parent, Qt::Window)
-    , m_state(state)
-    , m_sync(sync)
+    , m_model(new SettingsViewModel(state, sync, std::move(services), this))
     , m_tabs(new QTabWidget(this))
+    , m_connection(new ConnectionTab(*m_model))
+    , m_general(new GeneralTab(*m_model))
 {
     setObjectName(QStringLiteral("settingsWindow"));
     setWindowTitle(title);
     setWindowIcon(SymbolImage::appIcon());
 
     const QColor ink = palette().color(QPalette::WindowText);
-    for (auto [name, symbol] : {std::pair {QStringLiteral("Connection"), QStringLiteral("network")},
-                                std::pair {QStringLiteral("General"), QStringLiteral("gearshape")}}) {
-        auto *page = new QWidget(m_tabs);
-        page->setObjectName(name.toLower() + QStringLiteral("Tab"));
-        page->setFixedSize(contentSize);
-        m_tabs->addTab(page, SymbolImage::icon(symbol, ink), name);
-    }
+    m_tabs->addTab(pageFor(m_connection, QStringLiteral("connectionTab"), m_tabs),
+                   SymbolImage::icon(QStringLiteral("network"), ink), QStringLiteral("Connection"));
+    m_tabs->addTab(pageFor(m_general, QStringLiteral("generalTab"), m_tabs),
+                   SymbolImage::icon(QStringLiteral("gearshape"), ink), QStringLiteral("General"));
+    m_tabs->setDocumentMode(false);
+    connect(m_tabs, &QTabWidget::currentChanged, this, &SettingsWindow::updateConnectionFormShown);
 
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(m_tabs);
     layout->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+SettingsWindow::~SettingsWindow()
+{
+    m_model->setConnectionFormShown(false);
+    // The forms hold on to the model, which as the first child would otherwise go first.
+    m_tabs->disconnect(this);
+    delete m_tabs;
+}
+
+void SettingsWindow::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    updateConnectionFormShown();
+    m_model->refreshLaunchAtLogin();
+}
+
+void SettingsWindow::hideEvent(QHideEvent *event)
+{
+    QWidget::hideEvent(event);
+    // Closed, hidden or minimized: the form has left the screen.
+    m_model->setConnectionFormShown(false);
+}
+
+void SettingsWindow::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    switch (event->type()) {
+    case QEvent::WindowStateChange:
+        updateConnectionFormShown();
+        break;
+    case QEvent::ActivationChange:
+        // The login entry may have been changed by hand or by the panel's switch meanwhile.
+        if (isActiveWindow())
+            m_model->refreshLaunchAtLogin();
+        break;
+    default:
+        break;
+    }
+}
+
+void SettingsWindow::updateConnectionFormShown()
+{
+    m_model->setConnectionFormShown(isVisible() && !isMinimized()
+                                    && m_tabs->currentIndex() == ConnectionTabIndex);
 }

@@ -1,7 +1,8 @@
-// Draws the panel in its main states and the tray icon to PNG, on the offscreen platform, for
-// people who want to see Quorvel before they run it. Everything is built on temporary files;
-// the engine is never started and nothing is sent anywhere.
+// Draws the panel in its main states, the settings window's two tabs and the tray icon to PNG,
+// on the offscreen platform, for people who want to see Quorvel before they run it. Everything is built on
+// temporary files; the engine is never started and nothing is sent anywhere.
 #include "core/AppState.h"
+#include "discovery/ServiceBrowser.h"
 #include "platform/Clock.h"
 #include "platform/Notifier.h"
 #include "platform/SystemLog.h"
@@ -12,7 +13,9 @@
 #include "services/UpdateController.h"
 #include "sync/LegacyScriptDetector.h"
 #include "sync/SyncEngine.h"
+#include "ui/ElidedLabel.h"
 #include "ui/MenuBarView.h"
+#include "ui/SettingsWindow.h"
 #include "ui/SymbolImage.h"
 #include "ui/TrayIconImage.h"
 
@@ -23,6 +26,7 @@
 #include <QPainterPath>
 #include <QStyle>
 #include <QStyleFactory>
+#include <QTabWidget>
 #include <QTemporaryDir>
 
 #include <cstdio>
@@ -42,6 +46,35 @@ class SilentNotifier final : public Notifier
 public:
     QCoro::Task<> post(const QString &, const QString &) override { co_return; }
 };
+
+// Reports a fixed set of services as soon as it starts, as a network with two devices would.
+class StillBrowser final : public ServiceBrowser
+{
+public:
+    explicit StillBrowser(QStringList names)
+        : m_names(std::move(names))
+    { }
+    void start() override
+    {
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                Q_EMIT ready();
+                Q_EMIT servicesChanged(m_names);
+            },
+            Qt::QueuedConnection);
+    }
+    void stop() override { }
+
+private:
+    QStringList m_names;
+};
+
+// A connection test that answers at once, without a network.
+QCoro::Task<M1620Result<DeviceStatus>> answerAtOnce(QString)
+{
+    co_return DeviceStatus {48000, 48000, true};
+}
 
 // The shared objects a panel is given, on temporary files.
 struct World
@@ -161,6 +194,74 @@ QImage renderPanel(World &world, const QPalette &palette)
     QCoreApplication::processEvents();
     const bool dark = palette.color(QPalette::Window).lightness() < 128;
     return framed(view.grab(), dark ? QColor(255, 255, 255, 40) : QColor(0, 0, 0, 40));
+}
+
+// A window as the desktop frames it: a title bar above the content, rounded corners, a shadow.
+QImage windowFramed(const QPixmap &content, const QString &title, const QPalette &palette)
+{
+    const qreal ratio = content.devicePixelRatio();
+    const int titleHeight = 34;
+    QPixmap window((content.deviceIndependentSize() + QSizeF(0, titleHeight)).toSize() * ratio);
+    window.setDevicePixelRatio(ratio);
+    const bool dark = palette.color(QPalette::Window).lightness() < 128;
+    window.fill(palette.color(QPalette::Window));
+    {
+        QPainter painter(&window);
+        painter.setRenderHint(QPainter::Antialiasing);
+        const QColor bar = dark ? palette.color(QPalette::Window).darker(115) : QColor(0xe8, 0xe8, 0xea);
+        painter.fillRect(QRectF(0, 0, content.deviceIndependentSize().width(), titleHeight), bar);
+        QFont font = QApplication::font();
+        font.setWeight(QFont::DemiBold);
+        painter.setFont(font);
+        painter.setPen(palette.color(QPalette::WindowText));
+        painter.drawText(QRectF(0, 0, content.deviceIndependentSize().width(), titleHeight), Qt::AlignCenter,
+                         title);
+        // The close button where most desktops put it.
+        const QPointF centre(content.deviceIndependentSize().width() - 20, titleHeight / 2.0);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(dark ? QColor(255, 255, 255, 30) : QColor(0, 0, 0, 22));
+        painter.drawEllipse(centre, 9, 9);
+        painter.setPen(QPen(palette.color(QPalette::WindowText), 1.4));
+        painter.drawLine(centre + QPointF(-3.2, -3.2), centre + QPointF(3.2, 3.2));
+        painter.drawLine(centre + QPointF(-3.2, 3.2), centre + QPointF(3.2, -3.2));
+        painter.setPen(QPen(dark ? QColor(255, 255, 255, 24) : QColor(0, 0, 0, 28), 1));
+        painter.drawLine(QPointF(0, titleHeight - 0.5),
+                         QPointF(content.deviceIndependentSize().width(), titleHeight - 0.5));
+        painter.drawPixmap(QPointF(0, titleHeight), content);
+    }
+    return framed(window, dark ? QColor(255, 255, 255, 40) : QColor(0, 0, 0, 40));
+}
+
+// The settings window on one of its tabs.
+QImage renderSettings(World &world, int tab, const QPalette &palette)
+{
+    SettingsWindow::Services services {&world.settings,
+                                       world.launchAtLogin.get(),
+                                       world.updates.get(),
+                                       &world.logger,
+                                       [] {
+                                           return std::make_unique<StillBrowser>(
+                                               QStringList {QStringLiteral("M-1620 Pro (Studio A)"),
+                                                            QStringLiteral("Office printer"),
+                                                            QStringLiteral("m1620-stage")});
+                                       },
+                                       [](const QString &host) { return answerAtOnce(host); },
+                                       nullptr};
+    SettingsWindow window(world.state, *world.engine, services);
+    window.setPalette(palette);
+    window.setAutoFillBackground(true);
+    window.tabs()->setCurrentIndex(tab);
+    // Where the log lives for a user called alex, rather than this run's temporary folder.
+    if (auto *path = window.findChild<ElidedLabel *>(QStringLiteral("logPath")))
+        path->setText(QStringLiteral("/home/alex/.local/state/Quorvel/sync.log"));
+    window.show();
+    if (tab == SettingsWindow::ConnectionTabIndex)
+        window.model().runConnectionTest();
+    for (int i = 0; i < 5; ++i)
+        QCoreApplication::processEvents();
+    window.adjustSize();
+    QCoreApplication::processEvents();
+    return windowFramed(window.grab(), window.windowTitle(), palette);
 }
 
 // Tray icons as a panel shows them: the same states on a dark and on a light bar.
@@ -305,6 +406,15 @@ int main(int argc, char *argv[])
                                           {9, 40, std::nullopt, 48000}}));
         ok &= save(renderPanel(world, lightPalette()),
                    out.filePath(QStringLiteral("panel-legacy-warning.png")));
+    }
+    {
+        World world;
+        world.settings.setCustomHost(QStringLiteral("M-1620 Pro (Studio A).local"));
+        world.launchAtLogin->setEnabled(true);
+        ok &= save(renderSettings(world, SettingsWindow::ConnectionTabIndex, lightPalette()),
+                   out.filePath(QStringLiteral("settings-connection.png")));
+        ok &= save(renderSettings(world, SettingsWindow::GeneralTabIndex, lightPalette()),
+                   out.filePath(QStringLiteral("settings-general.png")));
     }
     ok &= save(renderTray(ratio), out.filePath(QStringLiteral("tray-icons.png")));
     ok &= save(renderSymbols(ratio), out.filePath(QStringLiteral("symbols.png")));

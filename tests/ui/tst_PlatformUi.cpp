@@ -1,0 +1,136 @@
+#include "ui/AboutDialog.h"
+#include "ui/PlatformUi.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QWidget>
+
+namespace {
+
+const QString fileManagerService = QStringLiteral("org.freedesktop.FileManager1");
+
+// Watches where the real reveal falls back to instead of opening a folder on the desktop.
+class WatchedPlatformUi final : public PlatformUi
+{
+public:
+    void openUrl(const QUrl &url) override { opened.append(url); }
+    QList<QUrl> opened;
+};
+
+// A file manager on this test's own session bus that only records what it is asked to show.
+class FakeFileManager : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.FileManager1")
+
+public:
+    QStringList shown;
+    QStringList startupIds;
+
+public Q_SLOTS:
+    void ShowItems(const QStringList &uris, const QString &startupId)
+    {
+        shown.append(uris);
+        startupIds.append(startupId);
+    }
+};
+
+bool fileManagerActivatable()
+{
+    QDBusConnectionInterface *bus = QDBusConnection::sessionBus().interface();
+    return bus && bus->activatableServiceNames().value().contains(fileManagerService);
+}
+
+} // namespace
+
+class TestPlatformUi : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void copyTextLeavesExactlyTheText()
+    {
+        QGuiApplication::clipboard()->setText(QStringLiteral("older"));
+        PlatformUi ui;
+        ui.copyText(QStringLiteral("Quorvel diagnostics — line one\nline two"));
+        QCOMPARE(QGuiApplication::clipboard()->text(),
+                 QStringLiteral("Quorvel diagnostics — line one\nline two"));
+    }
+
+    void revealAsksTheFileManagerToSelectTheFile()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("odd name #1.log"));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+
+        // A connection of its own, as a file manager process would have.
+        QDBusConnection fileManagerBus
+            = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("fake-file-manager"));
+        QVERIFY(fileManagerBus.isConnected());
+        FakeFileManager fileManager;
+        QVERIFY(fileManagerBus.registerObject(QStringLiteral("/org/freedesktop/FileManager1"), &fileManager,
+                                              QDBusConnection::ExportAllSlots));
+        QVERIFY(fileManagerBus.registerService(fileManagerService));
+
+        WatchedPlatformUi ui;
+        ui.revealFile(path);
+        QTRY_COMPARE(fileManager.shown.size(), 1);
+        QCOMPARE(fileManager.shown.first(), QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded));
+        QVERIFY(fileManager.shown.first().endsWith(QStringLiteral("/odd%20name%20%231.log")));
+        QCOMPARE(fileManager.startupIds, QStringList {QString()});
+        QTest::qWait(100);
+        QCOMPARE(ui.opened, QList<QUrl>());
+
+        fileManagerBus.unregisterService(fileManagerService);
+        QDBusConnection::disconnectFromBus(QStringLiteral("fake-file-manager"));
+    }
+
+    void revealOpensTheFolderWhenNoFileManagerAnswers()
+    {
+        if (fileManagerActivatable())
+            QSKIP("a real file manager can be started on this session bus; it is not run from a test");
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("sync.log"));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+        WatchedPlatformUi ui;
+        ui.revealFile(path);
+        QTRY_COMPARE(ui.opened.size(), 1);
+        QCOMPARE(ui.opened.first(), QUrl::fromLocalFile(dir.path()));
+    }
+
+    void revealOfAMissingFileOpensItsFolder()
+    {
+        QTemporaryDir dir;
+        WatchedPlatformUi ui;
+        ui.revealFile(dir.filePath(QStringLiteral("sync.log")));
+        QCOMPARE(ui.opened, QList<QUrl> {QUrl::fromLocalFile(dir.path())});
+    }
+
+    void aboutIsOneDialogBroughtForward()
+    {
+        QWidget window;
+        window.show();
+        PlatformUi ui;
+        ui.showAbout(&window, QStringLiteral("Thanks to everyone."));
+        ui.showAbout(&window, QStringLiteral("Thanks to everyone."));
+        const QList<AboutDialog *> dialogs = window.findChildren<AboutDialog *>();
+        QCOMPARE(dialogs.size(), 1);
+        QVERIFY(dialogs.first()->isVisible());
+        QVERIFY(dialogs.first()->isWindow());
+        QCOMPARE(dialogs.first()->credits(), QStringLiteral("Thanks to everyone."));
+    }
+};
+
+QTEST_MAIN(TestPlatformUi)
+#include "tst_PlatformUi.moc"

@@ -1,0 +1,612 @@
+#include "SettingsHarness.h"
+
+#include "DeviceSimulator.h"
+#include "core/BuildInfo.h"
+#include "discovery/DiagnosticsEnvironment.h"
+#include "discovery/DiagnosticsReport.h"
+#include "ui/AboutDialog.h"
+#include "ui/BusyIndicator.h"
+#include "ui/ConnectionTab.h"
+#include "ui/ElidedLabel.h"
+#include "ui/FormSection.h"
+#include "ui/FormStyle.h"
+#include "ui/GeneralTab.h"
+#include "ui/SettingsWindow.h"
+#include "ui/SwitchButton.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTabWidget>
+#include <QTcpServer>
+#include <QTest>
+
+using Model = SettingsViewModel;
+using Toggle = SettingsViewModel::Toggle;
+
+namespace {
+
+template<typename T = QWidget> T *find(const QWidget &window, const QString &name)
+{
+    T *widget = window.findChild<T *>(name);
+    if (!widget)
+        qWarning("no widget named %s", qPrintable(name));
+    return widget;
+}
+
+QColor textColor(const QLabel *label)
+{
+    return label->palette().color(QPalette::WindowText);
+}
+
+// The window's vertical position of a widget, to check the order of rows.
+int topOf(const QWidget *widget)
+{
+    return widget->mapTo(widget->window(), QPoint(0, 0)).y();
+}
+
+struct Window
+{
+    explicit Window(SettingsHarness &h, bool withRecordingTester = false)
+        : window(h.state, *h.engine, h.services(withRecordingTester))
+    { }
+    void show()
+    {
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+    }
+    QLineEdit *field() const { return find<QLineEdit>(window, QStringLiteral("customHostField")); }
+    SwitchButton *hostSwitch() const
+    {
+        return find<SwitchButton>(window, QStringLiteral("useCustomHostSwitch"));
+    }
+    QPushButton *testButton() const { return find<QPushButton>(window, QStringLiteral("testButton")); }
+    QLabel *testResult() const { return find<QLabel>(window, QStringLiteral("testResult")); }
+    QWidget *indicator() const { return find(window, QStringLiteral("browsingIndicator")); }
+    QLabel *emptyText() const { return find<QLabel>(window, QStringLiteral("discoveredEmpty")); }
+    QWidget *hostRow(int index) const
+    {
+        return window.findChild<QWidget *>(QStringLiteral("discoveredHost%1").arg(index));
+    }
+    SwitchButton *switchNamed(const QString &name) const
+    {
+        return find<SwitchButton>(window, name + QStringLiteral("Switch"));
+    }
+    QPushButton *button(const QString &name) const { return find<QPushButton>(window, name); }
+
+    SettingsWindow window;
+};
+
+QString loopback(quint16 port)
+{
+    return QStringLiteral("127.0.0.1:%1").arg(port);
+}
+
+} // namespace
+
+class TestSettingsWindow : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void frameHasTwoTabsOfTheFixedContentSize()
+    {
+        SettingsHarness h;
+        Window w(h);
+        QCOMPARE(w.window.windowTitle(), QStringLiteral("Quorvel Settings"));
+        QTabWidget *tabs = w.window.tabs();
+        QCOMPARE(tabs->count(), 2);
+        QCOMPARE(tabs->tabText(0), QStringLiteral("Connection"));
+        QCOMPARE(tabs->tabText(1), QStringLiteral("General"));
+        QVERIFY(!tabs->tabIcon(0).isNull());
+        QVERIFY(!tabs->tabIcon(1).isNull());
+        QCOMPARE(tabs->widget(0)->size(), QSize(460, 420));
+        QCOMPARE(tabs->widget(1)->size(), QSize(460, 420));
+        QCOMPARE(tabs->currentIndex(), 0);
+        // Nothing browses before the window shows.
+        QCOMPARE(h.browsers.made.size(), 0);
+    }
+
+    void connectionFormRowsInOrder()
+    {
+        SettingsHarness h;
+        Window w(h);
+        w.show();
+        auto *device = find<FormSection>(w.window, QStringLiteral("deviceSection"));
+        QCOMPARE(device->title(), QStringLiteral("Device"));
+        QVERIFY(device->titleLabel()->isVisible());
+        QCOMPARE(find<FormSection>(w.window, QStringLiteral("discoveredSection"))->title(), QString());
+        QCOMPARE(find<QLabel>(w.window, QStringLiteral("useCustomHostText"))->text(),
+                 QStringLiteral("Use custom IP / hostname"));
+        QCOMPARE(find<QLabel>(w.window, QStringLiteral("customHostLabel"))->text(),
+                 QStringLiteral("172.20.0.1"));
+        QCOMPARE(w.field()->placeholderText(), QStringLiteral("e.g. 192.168.1.42 or m1620.local"));
+        QCOMPARE(w.testButton()->text(), QStringLiteral("Test"));
+        auto *note = find<QLabel>(w.window, QStringLiteral("defaultHostNote"));
+        QCOMPARE(note->text(),
+                 QString::fromUtf8("Default is 172.20.0.1 \u2014 the M-1620's USB control address."));
+        auto *heading = find<QLabel>(w.window, QStringLiteral("discoveredHeading"));
+        QCOMPARE(heading->text(), QStringLiteral("Discovered on network"));
+        QCOMPARE(w.emptyText()->text(),
+                 QStringLiteral("Nothing found yet. Make sure the device is on the same network."));
+
+        const QList<QWidget *> ordered {w.hostSwitch(), w.field(), note, heading, w.emptyText()};
+        for (qsizetype i = 1; i < ordered.size(); ++i)
+            QVERIFY2(topOf(ordered[i - 1]) < topOf(ordered[i]), qPrintable(ordered[i]->objectName()));
+        // The test button sits beside the field.
+        QCOMPARE(w.testButton()->parentWidget(), w.field()->parentWidget());
+        // Notes in the caption size and dimmed.
+        QVERIFY(note->font().pointSizeF() < w.field()->font().pointSizeF());
+        QVERIFY(textColor(note).alphaF() < 1.0);
+        QVERIFY(textColor(w.emptyText()).alphaF() < 1.0);
+        QVERIFY(!find(w.window, QStringLiteral("testResultRow"))->isVisible());
+    }
+
+    void defaultsShowTheSwitchOffAndTheFieldDisabledAndEmpty()
+    {
+        SettingsHarness h;
+        h.settings.setUseCustomHost(false);
+        h.settings.setCustomHost(QString());
+        Window w(h, true);
+        w.show();
+        QVERIFY(!w.hostSwitch()->isChecked());
+        QVERIFY(!w.field()->isEnabled());
+        QCOMPARE(w.field()->text(), QString());
+        QTest::mouseClick(w.testButton(), Qt::LeftButton);
+        QTRY_VERIFY(w.testResult()->isVisible());
+        QCOMPARE(h.tester.hosts, QStringList {QStringLiteral("172.20.0.1")});
+    }
+
+    void switchEnablesTheFieldAndEveryKeystrokeIsStored()
+    {
+        SettingsHarness h;
+        h.settings.setUseCustomHost(false);
+        h.settings.setCustomHost(QStringLiteral("192.168.1.42"));
+        Window w(h);
+        w.show();
+        // Off, the field shows the stored host but cannot be edited.
+        QCOMPARE(w.field()->text(), QStringLiteral("192.168.1.42"));
+        QVERIFY(!w.field()->isEnabled());
+
+        QTest::mouseClick(w.hostSwitch(), Qt::LeftButton);
+        QVERIFY(h.settings.useCustomHost());
+        QVERIFY(w.hostSwitch()->isChecked());
+        QVERIFY(w.field()->isEnabled());
+        QCOMPARE(h.storedSettings().value(QStringLiteral("useCustomHost")), QJsonValue(true));
+
+        QStringList seen;
+        QStringList stored;
+        connect(&h.settings, &AppSettings::customHostChanged, &w.window, [&] {
+            seen << h.settings.customHost();
+            stored << h.storedSettings().value(QStringLiteral("customHost")).toString();
+        });
+        w.field()->setFocus();
+        w.field()->selectAll();
+        QTest::keyClick(w.field(), Qt::Key_Backspace);
+        QTest::keyClicks(w.field(), QStringLiteral("127.0"));
+        const QStringList expected {QString(),
+                                    QStringLiteral("1"),
+                                    QStringLiteral("12"),
+                                    QStringLiteral("127"),
+                                    QStringLiteral("127."),
+                                    QStringLiteral("127.0")};
+        QCOMPARE(seen, expected);
+        QCOMPARE(stored, expected);
+        QCOMPARE(w.field()->cursorPosition(), 5);
+
+        // A change from elsewhere shows in the field.
+        h.settings.setCustomHost(QStringLiteral("m1620.local"));
+        QCOMPARE(w.field()->text(), QStringLiteral("m1620.local"));
+        h.settings.setUseCustomHost(false);
+        QVERIFY(!w.hostSwitch()->isChecked());
+        QVERIFY(!w.field()->isEnabled());
+        QCOMPARE(w.field()->text(), QStringLiteral("m1620.local"));
+
+        // A click on the row's text flips the switch too.
+        QTest::mouseClick(find(w.window, QStringLiteral("useCustomHostText")), Qt::LeftButton);
+        QVERIFY(h.settings.useCustomHost());
+    }
+
+    void testButtonShowsTheOutcomeInGreenOrRed()
+    {
+        DeviceSimulator sim;
+        QVERIFY(sim.listen());
+        SettingsHarness h;
+        h.settings.setCustomHost(loopback(sim.port()));
+        Window w(h);
+        w.show();
+
+        sim.setFault(SimFault::Mode::Delay, 1, 300);
+        QTest::mouseClick(w.testButton(), Qt::LeftButton);
+        QVERIFY(!w.testButton()->isEnabled());
+        QVERIFY(!w.testResult()->isVisible());
+        // The window keeps working while the test runs.
+        QTest::mouseClick(w.hostSwitch(), Qt::LeftButton);
+        QVERIFY(!h.settings.useCustomHost());
+        QTest::mouseClick(w.hostSwitch(), Qt::LeftButton);
+        QTRY_VERIFY(w.testButton()->isEnabled());
+        QVERIFY(w.testResult()->isVisible());
+        QCOMPARE(w.testResult()->text(), QStringLiteral("✓ Connected. Device rate: 48000 Hz"));
+        QCOMPARE(textColor(w.testResult()), FormStyle::green(w.window.palette()));
+        QVERIFY(w.testResult()->font().pointSizeF() < w.field()->font().pointSizeF());
+
+        sim.setFault(SimFault::Mode::Status, 1, 404);
+        QTest::mouseClick(w.testButton(), Qt::LeftButton);
+        // Pressed again: the old outcome is gone at once.
+        QVERIFY(!w.testResult()->isVisible());
+        QTRY_VERIFY(w.testButton()->isEnabled());
+        QVERIFY(w.testResult()->text().startsWith(QStringLiteral("✗ ")));
+        QCOMPARE(textColor(w.testResult()), FormStyle::red(w.window.palette()));
+
+        sim.setReported(DeviceSimulator::Member::DeviceRate, false);
+        QTest::mouseClick(w.testButton(), Qt::LeftButton);
+        QTRY_VERIFY(w.testButton()->isEnabled());
+        QCOMPARE(w.testResult()->text(), QStringLiteral("✓ Connected. Device rate: unknown"));
+        QCOMPARE(textColor(w.testResult()), FormStyle::green(w.window.palette()));
+    }
+
+    void testEndingAfterTheWindowClosedChangesNothing()
+    {
+        DeviceSimulator sim;
+        QVERIFY(sim.listen());
+        sim.setFault(SimFault::Mode::Delay, 1, 300);
+        SettingsHarness h;
+        h.settings.setCustomHost(loopback(sim.port()));
+        QPointer<SettingsWindow> window = new SettingsWindow(h.state, *h.engine, h.services());
+        window->setAttribute(Qt::WA_DeleteOnClose);
+        window->show();
+        QTest::mouseClick(window->findChild<QPushButton *>(QStringLiteral("testButton")), Qt::LeftButton);
+        QTRY_COMPARE(sim.statusQueryCount(), 1);
+        window->close();
+        QTRY_VERIFY(window.isNull());
+        // The answer arrives after 300 ms into nothing, and the client's connection is done.
+        QTest::qWait(500);
+        QCOMPARE(h.state.connectionState(), ConnectionState::disconnected());
+    }
+
+    void discoveredHostsWithUseAndTheEmptyText()
+    {
+        SettingsHarness h;
+        h.settings.setUseCustomHost(false);
+        h.settings.setCustomHost(QString());
+        Window w(h);
+        w.show();
+        QCOMPARE(h.browsers.made.size(), 1);
+        FakeServiceBrowser *browser = h.browsers.current();
+        // Started but not yet reported ready: no indicator.
+        QVERIFY(!w.indicator()->isVisible());
+        browser->becomeReady();
+        QTRY_VERIFY(w.indicator()->isVisible());
+        QVERIFY(qobject_cast<BusyIndicator *>(w.indicator())->isSpinning());
+        QVERIFY(w.emptyText()->isVisible());
+
+        browser->report(
+            {QStringLiteral("M-1620 Pro (Studio A)"), QStringLiteral("Printer"), QStringLiteral("rme-madi")});
+        QTRY_VERIFY(w.hostRow(1));
+        QVERIFY(!w.emptyText()->isVisible());
+        QVERIFY(!w.hostRow(2));
+        QCOMPARE(
+            w.window.connectionTab()->shownHosts(),
+            QStringList({QStringLiteral("M-1620 Pro (Studio A).local"), QStringLiteral("rme-madi.local")}));
+        auto *name = w.hostRow(0)->findChild<QLabel *>(QStringLiteral("discoveredHostName"));
+        QCOMPARE(name->text(), QStringLiteral("M-1620 Pro (Studio A).local"));
+        QVERIFY(QFontInfo(name->font()).fixedPitch());
+        QVERIFY(!w.hostRow(0)->findChild<QLabel *>(QStringLiteral("discoveredSymbol"))->pixmap().isNull());
+        QTRY_VERIFY(topOf(find(w.window, QStringLiteral("discoveredHeading"))) < topOf(w.hostRow(0)));
+        QTRY_VERIFY(topOf(w.hostRow(0)) < topOf(w.hostRow(1)));
+        auto *use = w.hostRow(1)->findChild<QPushButton *>(QStringLiteral("useButton"));
+        QCOMPARE(use->text(), QStringLiteral("Use"));
+        QVERIFY(use->isFlat());
+
+        QTest::mouseClick(use, Qt::LeftButton);
+        QCOMPARE(h.settings.customHost(), QStringLiteral("rme-madi.local"));
+        QVERIFY(h.settings.useCustomHost());
+        QCOMPARE(w.field()->text(), QStringLiteral("rme-madi.local"));
+        QVERIFY(w.field()->isEnabled());
+        QVERIFY(w.hostSwitch()->isChecked());
+
+        // A host reported twice is one row.
+        browser->report({QStringLiteral("madi one"), QStringLiteral("madi one")});
+        QTRY_COMPARE(w.window.connectionTab()->shownHosts(), QStringList {QStringLiteral("madi one.local")});
+
+        // All gone: the empty text is back.
+        browser->report({});
+        QTRY_VERIFY(w.emptyText()->isVisible());
+        QVERIFY(!w.hostRow(0));
+        browser->fail();
+        QTRY_VERIFY(!w.indicator()->isVisible());
+    }
+
+    void browsingFollowsTheConnectionTabOnScreen()
+    {
+        SettingsHarness h;
+        Window w(h);
+        w.show();
+        QCOMPARE(h.browsers.made.size(), 1);
+        FakeServiceBrowser *first = h.browsers.current();
+        QCOMPARE(first->startCount, 1);
+        first->becomeReady();
+        first->report({QStringLiteral("M-1620")});
+        QTRY_VERIFY(w.indicator()->isVisible());
+        QTRY_VERIFY(w.hostRow(0));
+
+        w.window.tabs()->setCurrentIndex(SettingsWindow::GeneralTabIndex);
+        QCOMPARE(first->stopCount, 1);
+        QVERIFY(!w.window.model().isBrowsing());
+        QTRY_COMPARE(h.browsers.alive(), 0);
+
+        // Back again: a new browser, and the last list is still shown until it reports.
+        w.window.tabs()->setCurrentIndex(SettingsWindow::ConnectionTabIndex);
+        QCOMPARE(h.browsers.made.size(), 2);
+        QCOMPARE(h.browsers.current()->startCount, 1);
+        QVERIFY(w.hostRow(0));
+        QVERIFY(!w.indicator()->isVisible());
+
+        FakeServiceBrowser *second = h.browsers.current();
+        w.window.close();
+        QCOMPARE(second->stopCount, 1);
+        QTRY_COMPARE(h.browsers.alive(), 0);
+
+        // Opened again on the General tab: nothing browses.
+        w.window.tabs()->setCurrentIndex(SettingsWindow::GeneralTabIndex);
+        w.show();
+        QCOMPARE(h.browsers.made.size(), 2);
+        w.window.tabs()->setCurrentIndex(SettingsWindow::ConnectionTabIndex);
+        QCOMPARE(h.browsers.made.size(), 3);
+    }
+
+    void closingDeletesTheWindowAndItsBrowser()
+    {
+        SettingsHarness h;
+        QPointer<SettingsWindow> window = new SettingsWindow(h.state, *h.engine, h.services());
+        window->setAttribute(Qt::WA_DeleteOnClose);
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        QCOMPARE(h.browsers.alive(), 1);
+        window->close();
+        QTRY_VERIFY(window.isNull());
+        QTRY_COMPARE(h.browsers.alive(), 0);
+    }
+
+    void generalFormSectionsAndTexts()
+    {
+        SettingsHarness h;
+        Window w(h);
+        w.window.tabs()->setCurrentIndex(SettingsWindow::GeneralTabIndex);
+        w.show();
+        const QStringList sections {QStringLiteral("notificationsSection"), QStringLiteral("menuBarSection"),
+                                    QStringLiteral("updatesSection"), QStringLiteral("startupSection"),
+                                    QStringLiteral("logsSection")};
+        const QStringList titles {QStringLiteral("Notifications"), QStringLiteral("Menu bar"),
+                                  QStringLiteral("Updates"), QStringLiteral("Startup"),
+                                  QStringLiteral("Logs")};
+        for (qsizetype i = 0; i < sections.size(); ++i) {
+            auto *section = find<FormSection>(w.window, sections[i]);
+            QCOMPARE(section->title(), titles[i]);
+            if (i > 0)
+                QVERIFY(topOf(find(w.window, sections[i - 1])) < topOf(section));
+        }
+        const QList<std::pair<QString, QString>> texts {
+            {QStringLiteral("notifyOnRateChangeText"), QStringLiteral("Notify on sample rate change")},
+            {QStringLiteral("notifyOnDisconnectText"), QStringLiteral("Notify when device disconnects")},
+            {QStringLiteral("showRateInMenuBarText"), QStringLiteral("Show sample rate in menu bar")},
+            {QStringLiteral("menuBarNote"),
+             QStringLiteral(
+                 "A warning icon replaces the metronome if the M-1620 and MADI input stay out of sync.")},
+            {QStringLiteral("automaticallyCheckForUpdatesText"),
+             QStringLiteral("Automatically check for updates")},
+            {QStringLiteral("versionText"),
+             QStringLiteral("Version ") + QString::fromUtf8(BuildInfo::version)},
+            {QStringLiteral("launchAtLoginText"), QStringLiteral("Launch Quorvel at login")},
+            {QStringLiteral("diagnosticsCaption"), QStringLiteral("Having trouble? Copy a report to send.")},
+        };
+        for (const auto &[name, text] : texts)
+            QCOMPARE(find<QLabel>(w.window, name)->text(), text);
+        QCOMPARE(w.button(QStringLiteral("aboutButton"))->text(), QStringLiteral("About Quorvel"));
+        QCOMPARE(w.button(QStringLiteral("checkNowButton"))->text(), QStringLiteral("Check now"));
+        QCOMPARE(w.button(QStringLiteral("revealButton"))->text(), QStringLiteral("Reveal"));
+        QCOMPARE(w.button(QStringLiteral("copyDiagnosticsButton"))->text(),
+                 QStringLiteral("Copy diagnostics"));
+        // "About Quorvel" before "Check now" in the version row.
+        QVERIFY(w.button(QStringLiteral("aboutButton"))->x()
+                < w.button(QStringLiteral("checkNowButton"))->x());
+        QCOMPARE(find<ElidedLabel>(w.window, QStringLiteral("logPath"))->text(), h.logger.logFile());
+        // The whole General form is on screen at the fixed size; nothing is cut off.
+        for (QWidget *widget : {static_cast<QWidget *>(w.button(QStringLiteral("copyDiagnosticsButton"))),
+                                find(w.window, QStringLiteral("notifyOnRateChangeSwitch"))}) {
+            const QRect page(w.window.tabs()->widget(1)->mapTo(&w.window, QPoint(0, 0)),
+                             SettingsWindow::contentSize);
+            QVERIFY2(page.contains(QRect(widget->mapTo(&w.window, QPoint(0, 0)), widget->size())),
+                     qPrintable(widget->objectName()));
+        }
+    }
+
+    void generalSwitchesAreBoundLive()
+    {
+        SettingsHarness h;
+        Window w(h);
+        w.window.tabs()->setCurrentIndex(SettingsWindow::GeneralTabIndex);
+        w.show();
+        SwitchButton *rate = w.switchNamed(QStringLiteral("notifyOnRateChange"));
+        SwitchButton *disconnect = w.switchNamed(QStringLiteral("notifyOnDisconnect"));
+        SwitchButton *menuBar = w.switchNamed(QStringLiteral("showRateInMenuBar"));
+        SwitchButton *updates = w.switchNamed(QStringLiteral("automaticallyCheckForUpdates"));
+        SwitchButton *login = w.switchNamed(QStringLiteral("launchAtLogin"));
+        QVERIFY(rate->isChecked());
+        QVERIFY(disconnect->isChecked());
+        QVERIFY(!menuBar->isChecked());
+        QVERIFY(!updates->isChecked());
+        QVERIFY(!login->isChecked());
+
+        QTest::mouseClick(rate, Qt::LeftButton);
+        QVERIFY(!h.settings.notifyOnRateChange());
+        QTest::mouseClick(disconnect, Qt::LeftButton);
+        QVERIFY(!h.settings.notifyOnDisconnect());
+        QSignalSpy labelChanges(&h.settings, &AppSettings::showRateInMenuBarChanged);
+        QTest::mouseClick(menuBar, Qt::LeftButton);
+        QVERIFY(h.settings.showRateInMenuBar());
+        QCOMPARE(labelChanges.count(), 1);
+        const QJsonObject stored = h.storedSettings();
+        QCOMPARE(stored.value(QStringLiteral("notifyOnRateChange")), QJsonValue(false));
+        QCOMPARE(stored.value(QStringLiteral("notifyOnDisconnect")), QJsonValue(false));
+        QCOMPARE(stored.value(QStringLiteral("showRateInMenuBar")), QJsonValue(true));
+
+        QTest::mouseClick(updates, Qt::LeftButton);
+        QVERIFY(h.updates->automaticallyChecksForUpdates());
+        QTest::mouseClick(login, Qt::LeftButton);
+        QVERIFY(h.launchAtLogin->isEnabled());
+        QVERIFY(login->isChecked());
+
+        // Changes from elsewhere show at once.
+        h.settings.setNotifyOnRateChange(true);
+        QVERIFY(rate->isChecked());
+        h.settings.setShowRateInMenuBar(false);
+        QVERIFY(!menuBar->isChecked());
+        h.updates->setAutomaticallyChecksForUpdates(false);
+        QVERIFY(!updates->isChecked());
+        h.launchAtLogin->setEnabled(false);
+        QVERIFY(!login->isChecked());
+
+        // The entry removed by hand: the switch follows when the window is shown again.
+        h.launchAtLogin->setEnabled(true);
+        QVERIFY(login->isChecked());
+        QVERIFY(QFile::remove(h.launchAtLogin->entryPath()));
+        w.window.hide();
+        w.show();
+        QVERIFY(!login->isChecked());
+    }
+
+    void checkNowIsEnabledOnlyWhileAChecksCanStart()
+    {
+        SettingsHarness plain;
+        Window withoutFeed(plain);
+        QVERIFY(!withoutFeed.button(QStringLiteral("checkNowButton"))->isEnabled());
+
+        QTcpServer closed;
+        QVERIFY(closed.listen(QHostAddress::LocalHost));
+        const QString feed = QStringLiteral("http://%1/appcast.xml").arg(loopback(closed.serverPort()));
+        closed.close();
+        SettingsHarness h {QUrl(feed)};
+        Window w(h);
+        w.window.tabs()->setCurrentIndex(SettingsWindow::GeneralTabIndex);
+        w.show();
+        QPushButton *checkNow = w.button(QStringLiteral("checkNowButton"));
+        QVERIFY(checkNow->isEnabled());
+        QSignalSpy finished(h.updates.get(), &UpdateController::userCheckFinished);
+        QTest::mouseClick(checkNow, Qt::LeftButton);
+        QVERIFY(!checkNow->isEnabled());
+        QTRY_COMPARE(finished.count(), 1);
+        QVERIFY(checkNow->isEnabled());
+    }
+
+    void copyDiagnosticsPutsTheReportOnTheClipboard()
+    {
+        SettingsHarness h;
+        h.state.setDeviceRate(48000);
+        h.state.setMadiSync(false);
+        SettingsViewModel::Services services = h.services();
+        services.platform = nullptr; // the real clipboard
+        SettingsWindow window(h.state, *h.engine, services);
+        window.tabs()->setCurrentIndex(SettingsWindow::GeneralTabIndex);
+        window.show();
+        QGuiApplication::clipboard()->setText(QStringLiteral("something else"));
+
+        auto report = [&] {
+            DiagnosticsEnvironment environment = DiagnosticsEnvironment::current();
+            environment.logFile = h.logger.logFile();
+            environment.launchAtLogin = h.launchAtLogin->isEnabled();
+            return DiagnosticsReport::makeDiagnosticsReport(h.state, h.settings, 200, environment);
+        };
+        const QString before = report();
+        QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("copyDiagnosticsButton")),
+                          Qt::LeftButton);
+        const QString after = report();
+        const QString copied = QGuiApplication::clipboard()->text();
+        QVERIFY2(copied == before || copied == after, qPrintable(copied));
+        QVERIFY(copied.contains(
+            QStringLiteral("\nDevice rate: 48000 Hz | MADI input: — | MADI sync: no signal\n")));
+        QVERIFY(copied.endsWith(QStringLiteral("--- last 200 log lines ---\n(no log yet)")));
+        auto *caption = window.findChild<QLabel *>(QStringLiteral("diagnosticsCaption"));
+        QCOMPARE(caption->text(), QString::fromUtf8("Copied \u2014 paste it into a message."));
+
+        // Switching tabs keeps the caption.
+        window.tabs()->setCurrentIndex(SettingsWindow::ConnectionTabIndex);
+        window.tabs()->setCurrentIndex(SettingsWindow::GeneralTabIndex);
+        QCOMPARE(caption->text(), QString::fromUtf8("Copied \u2014 paste it into a message."));
+    }
+
+    void revealAndAboutGoToTheDesktop()
+    {
+        SettingsHarness h;
+        Window w(h);
+        w.window.tabs()->setCurrentIndex(SettingsWindow::GeneralTabIndex);
+        w.show();
+        QTest::mouseClick(w.button(QStringLiteral("revealButton")), Qt::LeftButton);
+        QCOMPARE(h.platform.revealed, QStringList {h.logger.logFile()});
+
+        QTest::mouseClick(w.button(QStringLiteral("aboutButton")), Qt::LeftButton);
+        QCOMPARE(h.platform.aboutCredits.size(), 1);
+        QCOMPARE(h.platform.aboutParents.first()->window(), &w.window);
+        const std::optional<QString> credits = h.platform.aboutCredits.first();
+        QVERIFY(credits);
+        QCOMPARE(credits, SettingsViewModel::creditsFrom(SettingsViewModel::acknowledgementsResource));
+    }
+
+    void aboutDialogShowsTheCreditsOnce()
+    {
+        SettingsHarness h;
+        SettingsViewModel::Services services = h.services();
+        services.platform = nullptr; // the real dialog
+        SettingsWindow window(h.state, *h.engine, services);
+        window.tabs()->setCurrentIndex(SettingsWindow::GeneralTabIndex);
+        window.show();
+        auto *about = window.findChild<QPushButton *>(QStringLiteral("aboutButton"));
+        QTest::mouseClick(about, Qt::LeftButton);
+        QTest::mouseClick(about, Qt::LeftButton);
+        const QList<AboutDialog *> dialogs = window.findChildren<AboutDialog *>();
+        QCOMPARE(dialogs.size(), 1);
+        AboutDialog *dialog = dialogs.first();
+        QVERIFY(dialog->isVisible());
+        QCOMPARE(dialog->windowTitle(), QStringLiteral("About Quorvel"));
+        QCOMPARE(dialog->findChild<QLabel *>(QStringLiteral("aboutName"))->text(), QStringLiteral("Quorvel"));
+        QVERIFY(!dialog->findChild<QLabel *>(QStringLiteral("aboutIcon"))->pixmap().isNull());
+        QCOMPARE(dialog->versionLine(),
+                 QStringLiteral("Version %1 (%2)")
+                     .arg(QString::fromUtf8(BuildInfo::version), QString::fromUtf8(BuildInfo::buildNumber)));
+        QVERIFY(dialog->credits());
+        QVERIFY(dialog->credits()->contains(QStringLiteral("QCoro")));
+        dialog->close();
+        QTRY_VERIFY(window.findChildren<AboutDialog *>().isEmpty());
+
+        // Without credits: the box still shows, without them.
+        AboutDialog bare(std::nullopt);
+        QVERIFY(!bare.credits());
+        QVERIFY(!bare.findChild<QWidget *>(QStringLiteral("aboutCredits")));
+        QCOMPARE(AboutDialog::versionLineFor(QString(), QString()), QStringLiteral("Version ? (?)"));
+    }
+
+    void logPathIsShortenedInItsMiddle()
+    {
+        ElidedLabel label;
+        const QString path = QStringLiteral("/home/someone/.local/state/Quorvel/sync.log");
+        label.setText(path);
+        label.resize(label.sizeHint().width() + 10, label.sizeHint().height());
+        QCOMPARE(label.displayedText(), path);
+        QCOMPARE(label.toolTip(), path);
+
+        const QString deep = QStringLiteral("/home/someone/with/a/very/long/folder/name/that/goes/on/and/on/"
+                                            "Quorvel/sync.log");
+        label.setText(deep);
+        label.resize(label.fontMetrics().horizontalAdvance(deep) / 2, label.height());
+        const QString shown = label.displayedText();
+        QVERIFY2(shown.contains(QStringLiteral("…")), qPrintable(shown));
+        QVERIFY2(shown.endsWith(QStringLiteral("sync.log")), qPrintable(shown));
+        QVERIFY2(shown.startsWith(QStringLiteral("/home")), qPrintable(shown));
+    }
+};
+
+QTEST_MAIN(TestSettingsWindow)
+#include "tst_SettingsWindow.moc"
