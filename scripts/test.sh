@@ -18,5 +18,7 @@ echo "== plain build =="
 run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 echo "== sanitizer build (address, undefined) =="
 run_suite build-sanitize -DCMAKE_BUILD_TYPE=Debug -DQUORVEL_SANITIZE=ON -DQUORVEL_BUILD_BENCH=OFF
+echo "== fuzz (libFuzzer, 60 s) =="
+fuzz/run.sh 60
 echo "== package (desktop entry, AppStream, Debian package: build, install, run, remove) =="
 packaging/check-package.sh build-package
