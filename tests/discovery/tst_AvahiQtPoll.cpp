@@ -9,220 +9,187 @@
 #include <unistd.h>
 
 #include <functional>
+#include <memory>
 
 namespace {
 
-// A pipe closed on scope exit.
-struct Pipe
-{
-    Pipe()
-    {
-        if (::pipe2(fds, O_NONBLOCK | O_CLOEXEC) != 0)
-            fds[0] = fds[1] = -1;
-    }
-    ~Pipe()
-    {
-        for (int fd : fds) {
-            if (fd >= 0)
-                ::close(fd);
-        }
-    }
-    bool send() const { return ::write(fds[1], "x", 1) == 1; }
-    void drain() const
-    {
-        char buffer[64];
-        while (::read(fds[0], buffer, sizeof buffer) > 0) { }
-    }
-    int fds[2] {-1, -1};
-};
-
-// What a callback saw, and what it should do next.
+// What avahi's callbacks saw, and what they do next.
 struct Probe
 {
     int calls = 0;
     int lastEvent = 0;
-    int eventsInside = -1;
     std::function<void()> onCall;
 };
 
-void watchCallback(AvahiWatch *watch, int, AvahiWatchEvent event, void *userdata)
+void watchCallback(AvahiWatch *, int, AvahiWatchEvent event, void *userdata)
 {
     auto *probe = static_cast<Probe *>(userdata);
     ++probe->calls;
     probe->lastEvent = event;
-    (void)watch;
     if (probe->onCall)
         probe->onCall();
 }
 
 void timeoutCallback(AvahiTimeout *, void *userdata)
 {
-    auto *probe = static_cast<Probe *>(userdata);
-    ++probe->calls;
-    if (probe->onCall)
-        probe->onCall();
+    watchCallback(nullptr, -1, AvahiWatchEvent(0), userdata);
 }
 
 timeval inMilliseconds(int ms)
 {
     timeval when {};
-    avahi_elapse_time(&when, static_cast<unsigned>(ms), 0);
+    avahi_elapse_time(&when, unsigned(ms), 0);
     return when;
 }
 
 } // namespace
 
+// Nothing may fire late, twice, after being freed, or into freed memory (the sanitizer build
+// watches the last).
 class TestAvahiQtPoll : public QObject
 {
     Q_OBJECT
 
+    std::unique_ptr<AvahiQtPoll> m_poll;
+    const AvahiPoll *m_api = nullptr;
+    int m_pipe[2] {-1, -1};
+    Probe m_probe;
+
+    bool send() const { return ::write(m_pipe[1], "x", 1) == 1; }
+    void drain() const
+    {
+        char buffer[64];
+        while (::read(m_pipe[0], buffer, sizeof buffer) > 0) { }
+    }
+    // Gives the event loop time to deliver anything that should not come.
+    int callsAfterAWhile(int ms = 40)
+    {
+        QTest::qWait(ms);
+        return m_probe.calls;
+    }
+
 private Q_SLOTS:
+    void init()
+    {
+        QCOMPARE(::pipe2(m_pipe, O_NONBLOCK | O_CLOEXEC), 0);
+        m_poll = std::make_unique<AvahiQtPoll>();
+        m_api = m_poll->api();
+        m_probe = {};
+    }
+
+    void cleanup()
+    {
+        m_poll.reset();
+        ::close(m_pipe[0]);
+        ::close(m_pipe[1]);
+    }
+
     void readableDescriptorCallsBack()
     {
-        AvahiQtPoll poll;
-        const AvahiPoll *api = poll.api();
-        Pipe pipe;
-        Probe probe;
-        AvahiWatch *watch = api->watch_new(api, pipe.fds[0], AVAHI_WATCH_IN, &watchCallback, &probe);
-        probe.onCall = [&] {
-            probe.eventsInside = api->watch_get_events(watch);
-            pipe.drain();
+        AvahiWatch *watch = m_api->watch_new(m_api, m_pipe[0], AVAHI_WATCH_IN, &watchCallback, &m_probe);
+        int eventsInside = -1;
+        m_probe.onCall = [&] {
+            eventsInside = m_api->watch_get_events(watch);
+            drain();
         };
-        QCOMPARE(poll.watchCount(), 1);
-        QTest::qWait(20);
-        QCOMPARE(probe.calls, 0);
+        QCOMPARE(callsAfterAWhile(), 0);
+        QVERIFY(send());
+        QTRY_COMPARE(m_probe.calls, 1);
+        QCOMPARE(m_probe.lastEvent, int(AVAHI_WATCH_IN));
+        QCOMPARE(eventsInside, int(AVAHI_WATCH_IN));
+        QCOMPARE(int(m_api->watch_get_events(watch)), 0);
 
-        QVERIFY(pipe.send());
-        QTRY_COMPARE(probe.calls, 1);
-        QCOMPARE(probe.lastEvent, int(AVAHI_WATCH_IN));
-        QCOMPARE(probe.eventsInside, int(AVAHI_WATCH_IN));
-        QCOMPARE(int(api->watch_get_events(watch)), 0);
+        m_api->watch_update(watch, AvahiWatchEvent(0)); // no events asked for: none delivered
+        QVERIFY(send());
+        QCOMPARE(callsAfterAWhile(), 1);
+        m_api->watch_update(watch, AVAHI_WATCH_IN);
+        QTRY_COMPARE(m_probe.calls, 2);
 
-        api->watch_free(watch);
-        QCOMPARE(poll.watchCount(), 0);
-        QVERIFY(pipe.send());
-        QTest::qWait(20);
-        QCOMPARE(probe.calls, 1);
+        m_api->watch_free(watch);
+        QCOMPARE(m_poll->watchCount(), 0);
+        QVERIFY(send());
+        QCOMPARE(callsAfterAWhile(), 2);
     }
 
     void updateChoosesTheEvents()
     {
-        AvahiQtPoll poll;
-        const AvahiPoll *api = poll.api();
-        Pipe pipe;
-        Probe probe;
-        AvahiWatch *watch = api->watch_new(api, pipe.fds[1], AvahiWatchEvent(0), &watchCallback, &probe);
-        QTest::qWait(20);
-        QCOMPARE(probe.calls, 0);
-
-        // A pipe with room is writable at once; without a request nothing comes.
-        probe.onCall = [&] { api->watch_update(watch, AvahiWatchEvent(0)); };
-        api->watch_update(watch, AVAHI_WATCH_OUT);
-        QTRY_COMPARE(probe.calls, 1);
-        QCOMPARE(probe.lastEvent, int(AVAHI_WATCH_OUT));
-        QTest::qWait(20);
-        QCOMPARE(probe.calls, 1);
-        api->watch_free(watch);
+        AvahiWatch *watch = m_api->watch_new(m_api, m_pipe[1], AvahiWatchEvent(0), &watchCallback, &m_probe);
+        QCOMPARE(callsAfterAWhile(), 0); // a pipe with room is writable, but nobody asked
+        m_probe.onCall = [&] { m_api->watch_update(watch, AvahiWatchEvent(0)); };
+        m_api->watch_update(watch, AVAHI_WATCH_OUT);
+        QTRY_COMPARE(m_probe.calls, 1);
+        QCOMPARE(m_probe.lastEvent, int(AVAHI_WATCH_OUT));
+        QCOMPARE(callsAfterAWhile(), 1);
+        m_api->watch_free(watch);
     }
 
     void watchFreedInsideItsOwnCallback()
     {
-        AvahiQtPoll poll;
-        const AvahiPoll *api = poll.api();
-        Pipe pipe;
-        Probe probe;
-        AvahiWatch *watch = api->watch_new(api, pipe.fds[0], AVAHI_WATCH_IN, &watchCallback, &probe);
-        probe.onCall = [&] { api->watch_free(watch); };
-        QVERIFY(pipe.send());
-        QTRY_COMPARE(probe.calls, 1);
-        QCOMPARE(poll.watchCount(), 0);
-        QVERIFY(pipe.send());
-        QTest::qWait(20);
-        QCOMPARE(probe.calls, 1);
+        AvahiWatch *watch = m_api->watch_new(m_api, m_pipe[0], AVAHI_WATCH_IN, &watchCallback, &m_probe);
+        m_probe.onCall = [&] { m_api->watch_free(watch); };
+        QVERIFY(send());
+        QTRY_COMPARE(m_probe.calls, 1);
+        QCOMPARE(m_poll->watchCount(), 0);
+        QVERIFY(send());
+        QCOMPARE(callsAfterAWhile(), 1);
     }
 
     void timeoutFiresOnceAndNotBeforeItsMoment()
     {
-        AvahiQtPoll poll;
-        const AvahiPoll *api = poll.api();
-        Probe probe;
         const timeval when = inMilliseconds(60);
         timeval firedAt {};
-        probe.onCall = [&] { gettimeofday(&firedAt, nullptr); };
-        AvahiTimeout *timeout = api->timeout_new(api, &when, &timeoutCallback, &probe);
-        QCOMPARE(poll.timeoutCount(), 1);
-        QTRY_COMPARE(probe.calls, 1);
+        m_probe.onCall = [&] { gettimeofday(&firedAt, nullptr); };
+        AvahiTimeout *timeout = m_api->timeout_new(m_api, &when, &timeoutCallback, &m_probe);
+        QTRY_COMPARE(m_probe.calls, 1);
         QVERIFY(avahi_timeval_compare(&firedAt, &when) >= 0);
-        QTest::qWait(100);
-        QCOMPARE(probe.calls, 1); // disabled after it fired
-        api->timeout_free(timeout);
-        QCOMPARE(poll.timeoutCount(), 0);
-    }
+        QCOMPARE(callsAfterAWhile(100), 1); // disabled once it fired
+        m_api->timeout_free(timeout);
+        QCOMPARE(m_poll->timeoutCount(), 0);
 
-    void timeoutInThePastFiresSoon()
-    {
-        AvahiQtPoll poll;
-        const AvahiPoll *api = poll.api();
-        Probe probe;
         timeval past {};
         gettimeofday(&past, nullptr);
         past.tv_sec -= 10;
-        AvahiTimeout *timeout = api->timeout_new(api, &past, &timeoutCallback, &probe);
-        QTRY_COMPARE(probe.calls, 1);
-        api->timeout_free(timeout);
+        timeout = m_api->timeout_new(m_api, &past, &timeoutCallback, &m_probe);
+        QTRY_COMPARE(m_probe.calls, 2);
+        m_api->timeout_free(timeout);
     }
 
     void disabledTimeoutNeverFires()
     {
-        AvahiQtPoll poll;
-        const AvahiPoll *api = poll.api();
-        Probe probe;
-        AvahiTimeout *idle = api->timeout_new(api, nullptr, &timeoutCallback, &probe);
+        AvahiTimeout *idle = m_api->timeout_new(m_api, nullptr, &timeoutCallback, &m_probe);
         const timeval soon = inMilliseconds(10);
-        AvahiTimeout *cancelled = api->timeout_new(api, &soon, &timeoutCallback, &probe);
-        api->timeout_update(cancelled, nullptr);
-        QTest::qWait(60);
-        QCOMPARE(probe.calls, 0);
-        api->timeout_free(idle);
-        api->timeout_free(cancelled);
+        AvahiTimeout *cancelled = m_api->timeout_new(m_api, &soon, &timeoutCallback, &m_probe);
+        m_api->timeout_update(cancelled, nullptr);
+        QCOMPARE(callsAfterAWhile(60), 0);
+        m_api->timeout_free(idle);
+        m_api->timeout_free(cancelled);
     }
 
     void timeoutRearmedAndFreedFromItsCallback()
     {
-        AvahiQtPoll poll;
-        const AvahiPoll *api = poll.api();
-        Probe probe;
         const timeval now = inMilliseconds(0);
-        AvahiTimeout *timeout = api->timeout_new(api, &now, &timeoutCallback, &probe);
-        probe.onCall = [&] {
-            if (probe.calls < 3) {
-                const timeval next = inMilliseconds(5);
-                api->timeout_update(timeout, &next);
-            } else {
-                api->timeout_free(timeout);
-            }
+        AvahiTimeout *timeout = m_api->timeout_new(m_api, &now, &timeoutCallback, &m_probe);
+        m_probe.onCall = [&] {
+            const timeval next = inMilliseconds(5);
+            if (m_probe.calls < 3)
+                m_api->timeout_update(timeout, &next);
+            else
+                m_api->timeout_free(timeout);
         };
-        QTRY_COMPARE(probe.calls, 3);
-        QCOMPARE(poll.timeoutCount(), 0);
-        QTest::qWait(30);
-        QCOMPARE(probe.calls, 3);
+        QTRY_COMPARE(m_probe.calls, 3);
+        QCOMPARE(m_poll->timeoutCount(), 0);
+        QCOMPARE(callsAfterAWhile(), 3);
     }
 
     // What avahi leaves behind is reclaimed and never fires after the adapter has gone.
     void destroyedPollReclaimsWhatIsLeft()
     {
-        Pipe pipe;
-        Probe probe;
-        {
-            AvahiQtPoll poll;
-            const AvahiPoll *api = poll.api();
-            api->watch_new(api, pipe.fds[0], AVAHI_WATCH_IN, &watchCallback, &probe);
-            const timeval soon = inMilliseconds(5);
-            api->timeout_new(api, &soon, &timeoutCallback, &probe);
-        }
-        QVERIFY(pipe.send());
-        QTest::qWait(40);
-        QCOMPARE(probe.calls, 0);
+        m_api->watch_new(m_api, m_pipe[0], AVAHI_WATCH_IN, &watchCallback, &m_probe);
+        const timeval soon = inMilliseconds(5);
+        m_api->timeout_new(m_api, &soon, &timeoutCallback, &m_probe);
+        m_poll.reset();
+        QVERIFY(send());
+        QCOMPARE(callsAfterAWhile(), 0);
     }
 };
 

@@ -8,7 +8,7 @@
 #include <memory>
 
 namespace {
-// Lets queued reports arrive.
+// Lets queued reports arrive and browsers that were given up go.
 void settle()
 {
     QCoreApplication::processEvents();
@@ -21,240 +21,167 @@ class TestDeviceDiscovery : public QObject
 {
     Q_OBJECT
 
-private:
-    // Every browser the discovery under test has asked for, newest last.
-    QList<QPointer<FakeServiceBrowser>> browsers;
+    QList<QPointer<FakeServiceBrowser>> m_browsers; // every browser asked for, newest last
+    std::unique_ptr<DeviceDiscovery> m_discovery;
 
-    std::unique_ptr<DeviceDiscovery> makeDiscovery()
+    FakeServiceBrowser *browser() const { return m_browsers.last(); }
+
+    void startAndBecomeReady()
     {
-        browsers.clear();
-        return std::make_unique<DeviceDiscovery>([this] {
+        m_discovery->startBrowsing();
+        browser()->becomeReady();
+        settle();
+    }
+
+    void report(const QStringList &names)
+    {
+        browser()->report(names);
+        settle();
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        m_browsers.clear();
+        m_discovery = std::make_unique<DeviceDiscovery>([this] {
             auto browser = std::make_unique<FakeServiceBrowser>();
-            browsers.append(browser.get());
+            m_browsers.append(browser.get());
             return browser;
         });
     }
 
-    // A started discovery whose browser is up.
-    std::unique_ptr<DeviceDiscovery> browsingDiscovery()
-    {
-        auto discovery = makeDiscovery();
-        discovery->startBrowsing();
-        browsers.last()->becomeReady();
-        settle();
-        return discovery;
-    }
+    void cleanup() { m_discovery.reset(); }
 
-private Q_SLOTS:
     void keywordFilter_data()
     {
         QTest::addColumn<QStringList>("names");
         QTest::addColumn<QStringList>("hosts");
-        QTest::newRow("model in capitals, spaces kept")
-            << QStringList {"M-1620 Pro (Studio A)"} << QStringList {"M-1620 Pro (Studio A).local"};
-        QTest::newRow("madi in capitals") << QStringList {"MADI Bridge"} << QStringList {"MADI Bridge.local"};
-        QTest::newRow("rme in mixed case")
-            << QStringList {"Rme-Fireface"} << QStringList {"Rme-Fireface.local"};
-        QTest::newRow("model without dash")
-            << QStringList {"stage-m1620"} << QStringList {"stage-m1620.local"};
-        QTest::newRow("any substring counts")
-            << QStringList {"Farmers Market"} << QStringList {"Farmers Market.local"};
-        QTest::newRow("no keyword in any case")
-            << QStringList {"Office Printer", "M 1620", "NAS", "m_1620", ""} << QStringList {};
-        QTest::newRow("order kept, not sorted")
-            << QStringList {"zz madi", "Printer", "aa RME"} << QStringList {"zz madi.local", "aa RME.local"};
-        QTest::newRow("duplicates kept")
-            << QStringList {"M1620", "M1620", "NAS"} << QStringList {"M1620.local", "M1620.local"};
+        QTest::newRow("keywords in any case, names as received")
+            << QStringList {"M-1620 Pro (Studio A)", "MADI Bridge", "Rme-Fireface", "stage-m1620",
+                            "Farmers Market"}
+            << QStringList {"M-1620 Pro (Studio A).local", "MADI Bridge.local", "Rme-Fireface.local",
+                            "stage-m1620.local", "Farmers Market.local"};
+        QTest::newRow("no keyword") << QStringList {"Office Printer", "M 1620", "m_1620", ""}
+                                    << QStringList {};
+        QTest::newRow("order and duplicates kept")
+            << QStringList {"zz madi", "Printer", "M1620", "aa RME", "M1620"}
+            << QStringList {"zz madi.local", "M1620.local", "aa RME.local", "M1620.local"};
     }
 
     void keywordFilter()
     {
         QFETCH(QStringList, names);
-        QFETCH(QStringList, hosts);
-        QCOMPARE(DeviceDiscovery::hostsFor(names), hosts);
-
-        auto discovery = browsingDiscovery();
-        browsers.last()->report(names);
-        settle();
-        QCOMPARE(discovery->discoveredHosts(), hosts);
+        startAndBecomeReady();
+        report(names);
+        QTEST(m_discovery->discoveredHosts(), "hosts");
     }
 
-    void browsingStartsWhenTheBrowserIsReady()
+    void browsingStartsOnceWhenTheBrowserIsReady()
     {
-        auto discovery = makeDiscovery();
-        QSignalSpy browsingChanged(discovery.get(), &DeviceDiscovery::isBrowsingChanged);
-        discovery->startBrowsing();
-        QCOMPARE(browsers.size(), 1);
-        QCOMPARE(browsers.last()->startCount, 1);
-        QVERIFY(discovery->hasBrowser());
+        QSignalSpy browsingChanged(m_discovery.get(), &DeviceDiscovery::isBrowsingChanged);
+        m_discovery->startBrowsing();
+        m_discovery->startBrowsing();
         settle();
-        QVERIFY(!discovery->isBrowsing());
-        QCOMPARE(browsingChanged.count(), 0);
-
-        browsers.last()->becomeReady();
-        QVERIFY(!discovery->isBrowsing()); // reports arrive from the event loop
+        QCOMPARE(m_browsers.size(), 1);
+        QCOMPARE(browser()->startCount, 1);
+        QVERIFY(!m_discovery->isBrowsing());
+        browser()->becomeReady();
+        QVERIFY(!m_discovery->isBrowsing()); // reports arrive from the event loop
         settle();
-        QVERIFY(discovery->isBrowsing());
-        QCOMPARE(browsingChanged.count(), 1);
-
-        browsers.last()->becomeReady();
-        settle();
+        QVERIFY(m_discovery->isBrowsing());
+        m_discovery->startBrowsing();
+        QCOMPARE(m_browsers.size(), 1);
         QCOMPARE(browsingChanged.count(), 1);
     }
 
-    void twoStartsMakeOneBrowser()
+    // The complete set after every change; observers hear only of real changes.
+    void hostsFollowEverySet()
     {
-        auto discovery = browsingDiscovery();
-        discovery->startBrowsing();
-        discovery->startBrowsing();
-        settle();
-        QCOMPARE(browsers.size(), 1);
-        QCOMPARE(browsers.last()->startCount, 1);
-        QVERIFY(discovery->isBrowsing());
-    }
-
-    void hostsNotifyOnlyOnRealChange()
-    {
-        auto discovery = browsingDiscovery();
-        QSignalSpy hostsChanged(discovery.get(), &DeviceDiscovery::discoveredHostsChanged);
-        FakeServiceBrowser *browser = browsers.last();
-
-        browser->report({"M-1620 A", "Printer"});
-        settle();
+        startAndBecomeReady();
+        QSignalSpy hostsChanged(m_discovery.get(), &DeviceDiscovery::discoveredHostsChanged);
+        report({"M-1620 A", "Printer"});
+        report({"Printer", "M-1620 A"});
+        report({"M-1620 A", "NAS"});
         QCOMPARE(hostsChanged.count(), 1);
-        browser->report({"Printer", "M-1620 A"}); // same hosts
-        browser->report({"M-1620 A", "NAS"});
-        settle();
-        QCOMPARE(hostsChanged.count(), 1);
-        browser->report({"M-1620 A", "M-1620 A"});
-        settle();
-        QCOMPARE(hostsChanged.count(), 2);
-        browser->report({"M-1620 B", "M-1620 A"});
-        settle();
-        QCOMPARE(hostsChanged.count(), 3);
-        QCOMPARE(discovery->discoveredHosts(), (QStringList {"M-1620 B.local", "M-1620 A.local"}));
-    }
-
-    void vanishedServicesEmptyTheList()
-    {
-        auto discovery = browsingDiscovery();
-        browsers.last()->report({"M-1620 A", "madi-2"});
-        settle();
-        QCOMPARE(discovery->discoveredHosts().size(), 2);
-
-        browsers.last()->report({"madi-2"});
-        settle();
-        QCOMPARE(discovery->discoveredHosts(), QStringList {"madi-2.local"});
-
-        QSignalSpy hostsChanged(discovery.get(), &DeviceDiscovery::discoveredHostsChanged);
-        browsers.last()->report({"Printer"});
-        settle();
-        QVERIFY(discovery->discoveredHosts().isEmpty());
-        QCOMPARE(hostsChanged.count(), 1);
-        browsers.last()->report({});
-        settle();
-        QCOMPARE(hostsChanged.count(), 1);
+        report({"M-1620 A", "M-1620 A"});
+        report({"madi-2"});
+        QCOMPARE(m_discovery->discoveredHosts(), QStringList {"madi-2.local"});
+        report({"Printer"}); // the last device vanished
+        report({});
+        QVERIFY(m_discovery->discoveredHosts().isEmpty());
+        QCOMPARE(hostsChanged.count(), 4);
     }
 
     void stopEndsBrowsingAtOnceAndKeepsTheList()
     {
-        auto discovery = browsingDiscovery();
-        QPointer<FakeServiceBrowser> browser = browsers.last();
-        browser->report({"M-1620 A"});
+        startAndBecomeReady();
+        QPointer<FakeServiceBrowser> first = browser();
+        report({"M-1620 A"});
+        first->report({"M-1620 B"}); // still queued when the stop comes
+        QSignalSpy browsingChanged(m_discovery.get(), &DeviceDiscovery::isBrowsingChanged);
+        QSignalSpy hostsChanged(m_discovery.get(), &DeviceDiscovery::discoveredHostsChanged);
+        m_discovery->stopBrowsing();
+        QVERIFY(!m_discovery->isBrowsing());
+        QVERIFY(!m_discovery->hasBrowser());
+        QCOMPARE(first->stopCount, 1);
         settle();
-        browser->report({"M-1620 B"}); // still queued when the stop comes
-
-        QSignalSpy browsingChanged(discovery.get(), &DeviceDiscovery::isBrowsingChanged);
-        QSignalSpy hostsChanged(discovery.get(), &DeviceDiscovery::discoveredHostsChanged);
-        discovery->stopBrowsing();
-        QVERIFY(!discovery->isBrowsing());
+        QVERIFY(first.isNull());
+        m_discovery->stopBrowsing();
         QCOMPARE(browsingChanged.count(), 1);
-        QVERIFY(!discovery->hasBrowser());
-        QCOMPARE(browser->stopCount, 1);
-        QCOMPARE(discovery->discoveredHosts(), QStringList {"M-1620 A.local"});
-
-        settle();
-        QVERIFY(browser.isNull());
         QCOMPARE(hostsChanged.count(), 0);
-        QCOMPARE(discovery->discoveredHosts(), QStringList {"M-1620 A.local"});
+        QCOMPARE(m_discovery->discoveredHosts(), QStringList {"M-1620 A.local"});
 
-        discovery->stopBrowsing();
-        QCOMPARE(browsingChanged.count(), 1);
+        startAndBecomeReady(); // the next start's first set replaces the kept list
+        QCOMPARE(m_browsers.size(), 2);
+        QCOMPARE(m_discovery->discoveredHosts(), QStringList {"M-1620 A.local"});
+        report({"RME B"});
+        QCOMPARE(m_discovery->discoveredHosts(), QStringList {"RME B.local"});
     }
 
-    void nextStartReplacesTheKeptList()
+    // A missing daemon or a broken browser ends browsing quietly; the failed browser stays
+    // until stopBrowsing(), so a start in between starts nothing new.
+    void failureEndsBrowsingQuietly()
     {
-        auto discovery = browsingDiscovery();
-        browsers.last()->report({"M-1620 A"});
+        QSignalSpy browsingChanged(m_discovery.get(), &DeviceDiscovery::isBrowsingChanged);
+        m_discovery->startBrowsing();
+        browser()->fail(QStringLiteral("Daemon not running"));
         settle();
-        discovery->stopBrowsing();
-
-        discovery->startBrowsing();
-        QCOMPARE(browsers.size(), 2);
-        QCOMPARE(discovery->discoveredHosts(), QStringList {"M-1620 A.local"});
-        browsers.last()->becomeReady();
-        browsers.last()->report({"RME B"});
-        settle();
-        QVERIFY(discovery->isBrowsing());
-        QCOMPARE(discovery->discoveredHosts(), QStringList {"RME B.local"});
-    }
-
-    void failureEndsBrowsingButKeepsTheBrowser()
-    {
-        auto discovery = browsingDiscovery();
-        browsers.last()->report({"M-1620 A"});
-        browsers.last()->fail();
-        settle();
-        QVERIFY(!discovery->isBrowsing());
-        QVERIFY(discovery->hasBrowser());
-        QCOMPARE(discovery->discoveredHosts(), QStringList {"M-1620 A.local"});
-
-        discovery->startBrowsing();
-        settle();
-        QCOMPARE(browsers.size(), 1);
-        QVERIFY(!discovery->isBrowsing());
-
-        discovery->stopBrowsing();
-        discovery->startBrowsing();
-        QCOMPARE(browsers.size(), 2);
-        browsers.last()->becomeReady();
-        settle();
-        QVERIFY(discovery->isBrowsing());
-    }
-
-    void failureBeforeReady()
-    {
-        auto discovery = makeDiscovery();
-        QSignalSpy browsingChanged(discovery.get(), &DeviceDiscovery::isBrowsingChanged);
-        discovery->startBrowsing();
-        browsers.last()->fail(QStringLiteral("Daemon not running"));
-        settle();
-        QVERIFY(!discovery->isBrowsing());
+        QVERIFY(!m_discovery->isBrowsing());
         QCOMPARE(browsingChanged.count(), 0);
-        QVERIFY(discovery->hasBrowser());
+
+        m_discovery->stopBrowsing();
+        startAndBecomeReady();
+        report({"M-1620 A"});
+        browser()->fail();
+        settle();
+        QVERIFY(!m_discovery->isBrowsing());
+        QVERIFY(m_discovery->hasBrowser());
+        QCOMPARE(m_discovery->discoveredHosts(), QStringList {"M-1620 A.local"});
+        m_discovery->startBrowsing();
+        QCOMPARE(m_browsers.size(), 2);
     }
 
     void stopFromInsideAReport()
     {
-        auto discovery = browsingDiscovery();
-        QPointer<FakeServiceBrowser> browser = browsers.last();
-        connect(discovery.get(), &DeviceDiscovery::discoveredHostsChanged, discovery.get(),
-                [&discovery] { discovery->stopBrowsing(); });
+        startAndBecomeReady();
+        QPointer<FakeServiceBrowser> browser = this->browser();
+        connect(m_discovery.get(), &DeviceDiscovery::discoveredHostsChanged, m_discovery.get(),
+                [this] { m_discovery->stopBrowsing(); });
         browser->report({"M-1620 A"});
         browser->report({"M-1620 B"});
         settle();
-        QCOMPARE(discovery->discoveredHosts(), QStringList {"M-1620 A.local"});
-        QVERIFY(!discovery->isBrowsing());
+        QCOMPARE(m_discovery->discoveredHosts(), QStringList {"M-1620 A.local"});
+        QVERIFY(!m_discovery->isBrowsing());
         QVERIFY(browser.isNull());
     }
 
     void discardedDiscoveryIsNotCalledBack()
     {
-        auto discovery = browsingDiscovery();
-        QPointer<FakeServiceBrowser> browser = browsers.last();
+        startAndBecomeReady();
+        QPointer<FakeServiceBrowser> browser = this->browser();
         browser->report({"M-1620 A"});
         browser->fail();
-        discovery.reset();
+        m_discovery.reset();
         QVERIFY(browser.isNull()); // and with it every report still queued
         settle();
     }

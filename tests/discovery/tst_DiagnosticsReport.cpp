@@ -4,11 +4,12 @@
 #include "services/AppSettings.h"
 #include "services/SettingsStore.h"
 
-#include <QFile>
+#include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
+#include <tuple>
 
 namespace {
 
@@ -19,7 +20,7 @@ void writeFile(const QString &path, const QByteArray &content)
     QCOMPARE(file.write(content), content.size());
 }
 
-// "[2025-01-05 15:04:00] [INFO] line 1\n" ... for lines 1 to count.
+// "[2025-01-05 15:04:00] [INFO] line 1\n" and so on, for lines 1 to count.
 QByteArray logOfLines(int count)
 {
     QByteArray log;
@@ -34,225 +35,139 @@ class TestDiagnosticsReport : public QObject
 {
     Q_OBJECT
 
-private:
-    QTemporaryDir dir;
-    std::unique_ptr<SettingsStore> store;
-    std::unique_ptr<AppSettings> settings;
-    std::unique_ptr<AppState> state;
+    QTemporaryDir m_dir;
+    std::unique_ptr<SettingsStore> m_store;
+    std::unique_ptr<AppSettings> m_settings;
+    std::unique_ptr<AppState> m_state;
+    DiagnosticsEnvironment m_environment;
 
-    QString logPath() const { return dir.filePath(QStringLiteral("sync.log")); }
-
-    DiagnosticsEnvironment environment() const
+    QString logPath() const { return m_dir.filePath(QStringLiteral("sync.log")); }
+    QStringList reportLines(qint64 logLines = 200) const { return report(logLines).split(u'\n'); }
+    QString report(qint64 logLines = 200) const
     {
-        DiagnosticsEnvironment environment;
-        environment.now = QDateTime(QDate(2025, 1, 5), QTime(15, 4, 5));
-        environment.locale = QLocale(QLocale::English, QLocale::UnitedStates);
-        environment.version = QStringLiteral("1.2");
-        environment.build = QStringLiteral("34");
-        environment.systemName = QStringLiteral("Debian GNU/Linux 12 (bookworm)");
-        environment.kernelRelease = QStringLiteral("6.1.0-18-amd64");
-        environment.machine = QStringLiteral("ThinkPad T14 Gen 3, x86_64");
-        environment.launchAtLogin = false;
-        environment.logFile = logPath();
-        return environment;
-    }
-
-    QStringList reportLines(qint64 logLines = 200) const { return report(logLines).split(QLatin1Char('\n')); }
-
-    QString report(qint64 logLines = 200, const DiagnosticsEnvironment *custom = nullptr) const
-    {
-        return DiagnosticsReport::makeDiagnosticsReport(*state, *settings, logLines,
-                                                        custom ? *custom : environment());
+        return DiagnosticsReport::makeDiagnosticsReport(*m_state, *m_settings, logLines, m_environment);
     }
 
 private Q_SLOTS:
     void init()
     {
-        QVERIFY(dir.isValid());
         QFile::remove(logPath());
-        QFile::remove(dir.filePath(QStringLiteral("settings.json")));
-        store = std::make_unique<SettingsStore>(dir.filePath(QStringLiteral("settings.json")));
-        settings = std::make_unique<AppSettings>(*store);
-        state = std::make_unique<AppState>();
+        QDir(logPath()).removeRecursively();
+        QFile::remove(m_dir.filePath(QStringLiteral("settings.json")));
+        m_store = std::make_unique<SettingsStore>(m_dir.filePath(QStringLiteral("settings.json")));
+        m_settings = std::make_unique<AppSettings>(*m_store);
+        m_state = std::make_unique<AppState>();
+        m_environment = {QDateTime(QDate(2025, 1, 5), QTime(15, 4, 5)),
+                         QLocale(QLocale::English, QLocale::UnitedStates),
+                         QStringLiteral("1.2"),
+                         QStringLiteral("34"),
+                         QStringLiteral("Debian GNU/Linux 12 (bookworm)"),
+                         QStringLiteral("6.1.0-18-amd64"),
+                         QStringLiteral("ThinkPad T14 Gen 3, x86_64"),
+                         false,
+                         logPath()};
     }
 
     void wholeReport()
     {
         writeFile(logPath(), logOfLines(3));
-        settings->setCustomHost(QStringLiteral("m1620.local"));
-        settings->setUseCustomHost(true);
-        state->setConnectionState(ConnectionState::connected(QStringLiteral("m1620.local")));
-        state->setDeviceRate(48000);
-        state->setMadiRate(96000);
-        state->setMadiSync(true);
-        state->setRateMismatch(true);
-        const QString expected
-            = QStringLiteral("Quorvel diagnostics — Jan 5, 2025 3:04:05 PM\n"
-                             "App: 1.2 (34)\n"
-                             "Linux: Debian GNU/Linux 12 (bookworm), kernel 6.1.0-18-amd64\n"
-                             "Machine: ThinkPad T14 Gen 3, x86_64\n"
-                             "Device address: m1620.local (custom)\n"
-                             "Connection: connected (m1620.local)\n"
-                             "Device rate: 48000 Hz | MADI input: 96000 Hz | MADI sync: locked\n"
-                             "Auto-sync: on | Out of sync: yes\n"
-                             "Old M-1620 Rate Sync detected: no\n"
-                             "Launch at login: off\n"
-                             "\n"
-                             "--- last 200 log lines ---\n"
-                             "[2025-01-05 15:04:00] [INFO] line 1\n"
-                             "[2025-01-05 15:04:00] [INFO] line 2\n"
-                             "[2025-01-05 15:04:00] [INFO] line 3");
-        QCOMPARE(report(), expected);
+        m_settings->setCustomHost(QStringLiteral("m1620.local"));
+        m_settings->setUseCustomHost(true);
+        m_state->setConnectionState(ConnectionState::connected(QStringLiteral("m1620.local")));
+        m_state->setDeviceRate(48000);
+        m_state->setMadiRate(96000);
+        m_state->setMadiSync(true);
+        m_state->setRateMismatch(true);
+        QCOMPARE(report(),
+                 QStringLiteral("Quorvel diagnostics — Jan 5, 2025 3:04:05 PM\n"
+                                "App: 1.2 (34)\n"
+                                "Linux: Debian GNU/Linux 12 (bookworm), kernel 6.1.0-18-amd64\n"
+                                "Machine: ThinkPad T14 Gen 3, x86_64\n"
+                                "Device address: m1620.local (custom)\n"
+                                "Connection: connected (m1620.local)\n"
+                                "Device rate: 48000 Hz | MADI input: 96000 Hz | MADI sync: locked\n"
+                                "Auto-sync: on | Out of sync: yes\n"
+                                "Old M-1620 Rate Sync detected: no\n"
+                                "Launch at login: off\n"
+                                "\n"
+                                "--- last 200 log lines ---\n"
+                                "[2025-01-05 15:04:00] [INFO] line 1\n"
+                                "[2025-01-05 15:04:00] [INFO] line 2\n"
+                                "[2025-01-05 15:04:00] [INFO] line 3"));
     }
 
-    void connectionWords_data()
+    void connectionAndAddressLines()
     {
-        QTest::addColumn<ConnectionState>("connection");
-        QTest::addColumn<QString>("line");
-        QTest::newRow("connected") << ConnectionState::connected(QStringLiteral("m1620.local"))
-                                   << QStringLiteral("Connection: connected (m1620.local)");
-        QTest::newRow("error") << ConnectionState::error(QStringLiteral("Device unreachable: timed out"))
-                               << QStringLiteral("Connection: error: Device unreachable: timed out");
-        QTest::newRow("disconnected")
-            << ConnectionState::disconnected() << QStringLiteral("Connection: stopped");
-        QTest::newRow("connecting") << ConnectionState::connecting()
-                                    << QStringLiteral("Connection: connecting");
+        const std::pair<ConnectionState, const char *> connections[] {
+            {ConnectionState::connected(QStringLiteral("m1620.local")),
+             "Connection: connected (m1620.local)"},
+            {ConnectionState::error(QStringLiteral("Device unreachable: timed out")),
+             "Connection: error: Device unreachable: timed out"},
+            {ConnectionState::disconnected(), "Connection: stopped"},
+            {ConnectionState::connecting(), "Connection: connecting"}};
+        for (const auto &[connection, line] : connections) {
+            m_state->setConnectionState(connection);
+            QCOMPARE(reportLines().at(5), QString::fromUtf8(line));
+        }
+        // The suffix follows the switch alone: a chosen but empty host reads "172.20.0.1 (custom)".
+        const std::tuple<bool, const char *, const char *> addresses[] {
+            {false, "127.0.0.1:8080", "Device address: 172.20.0.1 (default)"},
+            {true, "127.0.0.1:8080", "Device address: 127.0.0.1:8080 (custom)"},
+            {true, "", "Device address: 172.20.0.1 (custom)"}};
+        for (const auto &[useCustom, host, line] : addresses) {
+            m_settings->setCustomHost(QString::fromUtf8(host));
+            m_settings->setUseCustomHost(useCustom);
+            QCOMPARE(reportLines().at(4), QString::fromUtf8(line));
+        }
     }
 
-    void connectionWords()
+    void replacementTexts()
     {
-        QFETCH(ConnectionState, connection);
-        QFETCH(QString, line);
-        state->setConnectionState(connection);
-        const QStringList lines = reportLines();
-        QCOMPARE(lines.size(), 13);
-        QCOMPARE(lines.at(5), line);
-    }
-
-    void addressSuffixFollowsTheSwitchAlone_data()
-    {
-        QTest::addColumn<bool>("useCustom");
-        QTest::addColumn<QString>("customHost");
-        QTest::addColumn<QString>("line");
-        QTest::newRow("default") << false << QString()
-                                 << QStringLiteral("Device address: 172.20.0.1 (default)");
-        QTest::newRow("custom host switched off") << false << QStringLiteral("127.0.0.1:8080")
-                                                  << QStringLiteral("Device address: 172.20.0.1 (default)");
-        QTest::newRow("custom") << true << QStringLiteral("127.0.0.1:8080")
-                                << QStringLiteral("Device address: 127.0.0.1:8080 (custom)");
-        QTest::newRow("custom but empty")
-            << true << QString() << QStringLiteral("Device address: 172.20.0.1 (custom)");
-    }
-
-    void addressSuffixFollowsTheSwitchAlone()
-    {
-        QFETCH(bool, useCustom);
-        QFETCH(QString, customHost);
-        QFETCH(QString, line);
-        settings->setCustomHost(customHost);
-        settings->setUseCustomHost(useCustom);
-        QCOMPARE(reportLines().at(4), line);
-    }
-
-    void ratesAndSync_data()
-    {
-        QTest::addColumn<std::optional<qint64>>("device");
-        QTest::addColumn<std::optional<qint64>>("madi");
-        QTest::addColumn<std::optional<bool>>("sync");
-        QTest::addColumn<QString>("line");
-        QTest::newRow("all absent") << std::optional<qint64>() << std::optional<qint64>()
-                                    << std::optional<bool>()
-                                    << QStringLiteral("Device rate: — | MADI input: — | MADI sync: —");
-        QTest::newRow("no MADI rate, no signal")
-            << std::optional<qint64>(48000) << std::optional<qint64>() << std::optional<bool>(false)
-            << QStringLiteral("Device rate: 48000 Hz | MADI input: — | MADI sync: no signal");
-        QTest::newRow("locked") << std::optional<qint64>(44100) << std::optional<qint64>(192000)
-                                << std::optional<bool>(true)
-                                << QStringLiteral(
-                                       "Device rate: 44100 Hz | MADI input: 192000 Hz | MADI sync: locked");
-        QTest::newRow("zero is a value")
-            << std::optional<qint64>(0) << std::optional<qint64>(0) << std::optional<bool>(false)
-            << QStringLiteral("Device rate: 0 Hz | MADI input: 0 Hz | MADI sync: no signal");
-    }
-
-    void ratesAndSync()
-    {
-        QFETCH(std::optional<qint64>, device);
-        QFETCH(std::optional<qint64>, madi);
-        QFETCH(std::optional<bool>, sync);
-        QFETCH(QString, line);
-        state->setDeviceRate(device);
-        state->setMadiRate(madi);
-        state->setMadiSync(sync);
-        QCOMPARE(reportLines().at(6), line);
-    }
-
-    void switchesAndFlags()
-    {
+        m_environment.version.clear();
+        m_environment.build.clear();
         QStringList lines = reportLines();
+        QCOMPARE(lines.at(1), QStringLiteral("App: ? (?)"));
+        QCOMPARE(lines.at(6), QStringLiteral("Device rate: — | MADI input: — | MADI sync: —"));
         QCOMPARE(lines.at(7), QStringLiteral("Auto-sync: on | Out of sync: no"));
-        QCOMPARE(lines.at(8), QStringLiteral("Old M-1620 Rate Sync detected: no"));
-        QCOMPARE(lines.at(9), QStringLiteral("Launch at login: off"));
 
-        state->setPaused(true);
-        state->setRateMismatch(true);
-        state->setLegacyScriptDetected(true);
-        DiagnosticsEnvironment launching = environment();
-        launching.launchAtLogin = true;
-        lines = report(200, &launching).split(QLatin1Char('\n'));
+        m_state->setDeviceRate(0); // zero is a value, not a missing one
+        m_state->setMadiSync(false);
+        m_state->setPaused(true);
+        m_state->setRateMismatch(true);
+        m_state->setLegacyScriptDetected(true);
+        m_environment.launchAtLogin = true;
+        lines = reportLines();
+        QCOMPARE(lines.at(6), QStringLiteral("Device rate: 0 Hz | MADI input: — | MADI sync: no signal"));
         QCOMPARE(lines.at(7), QStringLiteral("Auto-sync: paused | Out of sync: yes"));
         QCOMPARE(lines.at(8), QStringLiteral("Old M-1620 Rate Sync detected: yes"));
         QCOMPARE(lines.at(9), QStringLiteral("Launch at login: on"));
-        QCOMPARE(lines.at(10), QString());
     }
 
-    void missingVersionValues()
+    void logCases_data()
     {
-        DiagnosticsEnvironment bare = environment();
-        bare.build.clear();
-        QCOMPARE(report(200, &bare).split(QLatin1Char('\n')).at(1), QStringLiteral("App: 1.2 (?)"));
-        bare.version.clear();
-        QCOMPARE(report(200, &bare).split(QLatin1Char('\n')).at(1), QStringLiteral("App: ? (?)"));
+        QTest::addColumn<int>("lines"); // -1: no log file, -2: a folder in its place
+        QTest::addColumn<QString>("tail");
+        QTest::newRow("no log") << -1 << "(no log yet)";
+        QTest::newRow("a folder, not a log") << -2 << "(no log yet)";
+        QTest::newRow("empty log") << 0 << "";
+        QTest::newRow("3 lines") << 3 << QString::fromUtf8(logOfLines(3)).chopped(1);
+        QTest::newRow("500 lines")
+            << 500 << QString::fromUtf8(logOfLines(500).mid(logOfLines(300).size())).chopped(1);
     }
 
-    void noLogYet()
+    // Thirteen lines, no line feed after the last; the tail is the last 200 lines.
+    void logCases()
     {
+        QFETCH(int, lines);
+        QFETCH(QString, tail);
+        if (lines >= 0)
+            writeFile(logPath(), logOfLines(lines));
+        if (lines == -2)
+            QVERIFY(QDir().mkpath(logPath()));
         const QString text = report();
-        QVERIFY(!text.endsWith(QLatin1Char('\n')));
-        const QStringList lines = text.split(QLatin1Char('\n'));
-        QCOMPARE(lines.size(), 13);
-        QCOMPARE(lines.at(11), QStringLiteral("--- last 200 log lines ---"));
-        QCOMPARE(lines.at(12), QStringLiteral("(no log yet)"));
-    }
-
-    void emptyLog()
-    {
-        writeFile(logPath(), QByteArray());
-        const QString text = report();
-        QVERIFY(text.endsWith(QStringLiteral("--- last 200 log lines ---\n")));
-        QCOMPARE(text.split(QLatin1Char('\n')).size(), 13);
-        QCOMPARE(DiagnosticsReport::logTail(logPath(), 200), QString());
-    }
-
-    void threeLineLog()
-    {
-        writeFile(logPath(), logOfLines(3));
-        const QString tail = DiagnosticsReport::logTail(logPath(), 200);
-        QCOMPARE(tail, QString::fromUtf8(logOfLines(3)).chopped(1));
-        QVERIFY(report().endsWith(tail));
-    }
-
-    void fiveHundredLineLog()
-    {
-        writeFile(logPath(), logOfLines(500));
-        const QStringList tail = DiagnosticsReport::logTail(logPath(), 200).split(QLatin1Char('\n'));
-        QCOMPARE(tail.size(), 200);
-        QCOMPARE(tail.first(), QStringLiteral("[2025-01-05 15:04:00] [INFO] line 301"));
-        QCOMPARE(tail.last(), QStringLiteral("[2025-01-05 15:04:00] [INFO] line 500"));
-        const QStringList lines = reportLines();
-        QCOMPARE(lines.size(), 12 + 200);
-        QCOMPARE(lines.at(11), QStringLiteral("--- last 200 log lines ---"));
-        QCOMPARE(lines.at(12), tail.first());
+        QVERIFY(text.endsWith(QStringLiteral("\n--- last 200 log lines ---\n") + tail));
+        QCOMPARE(text.count(u'\n'), 12 + tail.count(u'\n'));
+        QCOMPARE(DiagnosticsReport::logTail(logPath(), 200), tail);
         QCOMPARE(reportLines(5).at(11), QStringLiteral("--- last 5 log lines ---"));
     }
 
@@ -261,134 +176,73 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<qint64>("lines");
         QTest::addColumn<QString>("tail");
-        // n + 1 pieces: without the final line feed that is one line more.
-        QTest::newRow("no final line feed") << QByteArray("a\nb\nc") << qint64(1) << QStringLiteral("b\nc");
-        QTest::newRow("final line feed") << QByteArray("a\nb\nc\n") << qint64(2) << QStringLiteral("b\nc");
-        QTest::newRow("exactly n lines") << QByteArray("a\nb\n") << qint64(2) << QStringLiteral("a\nb");
-        QTest::newRow("empty lines inside kept")
-            << QByteArray("a\n\nb\n") << qint64(3) << QStringLiteral("a\n\nb");
-        QTest::newRow("empty line at the start trimmed")
-            << QByteArray("a\n\nb\n") << qint64(2) << QStringLiteral("b");
-        QTest::newRow("zero lines") << QByteArray("a\nb\n") << qint64(0) << QString();
-        QTest::newRow("negative count") << QByteArray("a\nb\n") << qint64(-7) << QString();
-        QTest::newRow("huge count") << QByteArray("a\nb\n") << std::numeric_limits<qint64>::max()
-                                    << QStringLiteral("a\nb");
-        QTest::newRow("carriage returns trimmed at the ends only")
-            << QByteArray("\r\na\r\nb\r\n") << qint64(5) << QStringLiteral("a\r\nb");
-        QTest::newRow("unicode line breaks trimmed") << QByteArray("\xe2\x80\xa8"
-                                                                   "a\n"
-                                                                   "b\xe2\x80\xa9\xc2\x85\x0b\x0c\n")
-                                                     << qint64(5) << QStringLiteral("a\nb");
-        QTest::newRow("blanks are not line breaks")
-            << QByteArray("  a \n") << qint64(5) << QStringLiteral("  a ");
-        QTest::newRow("text in other scripts")
-            << QByteArray("Größe 48 kHz → 96 kHz\n") << qint64(1) << QStringLiteral("Größe 48 kHz → 96 kHz");
+        const auto row = [](const char *name, const QByteArray &content, qint64 lines, const char *tail) {
+            QTest::newRow(name) << content << lines << QString::fromUtf8(tail);
+        };
+        // n + 1 pieces between line feeds: without the final line feed that is one line more.
+        row("no final line feed", "a\nb\nc", 1, "b\nc");
+        row("final line feed", "a\nb\nc\n", 2, "b\nc");
+        row("empty lines inside kept", "a\n\nb\n", 3, "a\n\nb");
+        row("empty line at the start trimmed", "a\n\nb\n", 2, "b");
+        row("negative count", "a\nb\n", -7, "");
+        row("huge count", "a\nb\n", std::numeric_limits<qint64>::max(), "a\nb");
+        row("line breaks trimmed at the ends only", "\r\n\xe2\x80\xa8 a\r\nb \xe2\x80\xa9\xc2\x85\x0b\x0c\n",
+            5, " a\r\nb ");
+        row("invalid UTF-8", "line 1\n\xff line 2\n", 200, "(no log yet)");
+        row("cut-off sequence at the end", "line 1\n\xe2\x80", 200, "(no log yet)");
+        row("overlong encoding", "\xc0\xaf\n", 200, "(no log yet)");
     }
 
     void tailEdges()
     {
         QFETCH(QByteArray, content);
         QFETCH(qint64, lines);
-        QFETCH(QString, tail);
         writeFile(logPath(), content);
-        QCOMPARE(DiagnosticsReport::logTail(logPath(), lines), tail);
-    }
-
-    void unreadableLogs_data()
-    {
-        QTest::addColumn<QByteArray>("content");
-        QTest::newRow("invalid byte") << QByteArray("line 1\n\xff line 2\n");
-        QTest::newRow("cut-off sequence at the end") << QByteArray("line 1\n\xe2\x80");
-        QTest::newRow("overlong encoding") << QByteArray("\xc0\xaf\n");
-    }
-
-    void unreadableLogs()
-    {
-        QFETCH(QByteArray, content);
-        writeFile(logPath(), content);
-        QCOMPARE(DiagnosticsReport::logTail(logPath(), 200), QStringLiteral("(no log yet)"));
-    }
-
-    void folderInsteadOfLog()
-    {
-        QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("folder")));
-        QCOMPARE(DiagnosticsReport::logTail(dir.filePath(QStringLiteral("folder")), 200),
-                 QStringLiteral("(no log yet)"));
+        QTEST(DiagnosticsReport::logTail(logPath(), lines), "tail");
     }
 
     void machineDescription()
     {
-        const QString dmi = dir.filePath(QStringLiteral("product_name"));
-        const QString tree = dir.filePath(QStringLiteral("model"));
-        const QString none = dir.filePath(QStringLiteral("missing"));
-
+        const QString dmi = m_dir.filePath(QStringLiteral("product_name"));
+        const QString tree = m_dir.filePath(QStringLiteral("model"));
+        const QString none = m_dir.filePath(QStringLiteral("missing"));
         writeFile(dmi, "ThinkPad T14 Gen 3\n");
-        writeFile(tree, QByteArray("Raspberry Pi 4 Model B Rev 1.4\0", 31));
+        writeFile(tree, QByteArray("Raspberry Pi 4 Model B\0junk", 27));
         QCOMPARE(DiagnosticsReport::machineDescription(dmi, tree, QStringLiteral("x86_64")),
                  QStringLiteral("ThinkPad T14 Gen 3, x86_64"));
-        QCOMPARE(DiagnosticsReport::machineDescription(none, tree, QStringLiteral("arm64")),
-                 QStringLiteral("Raspberry Pi 4 Model B Rev 1.4, arm64"));
         writeFile(dmi, "\n");
         QCOMPARE(DiagnosticsReport::machineDescription(dmi, tree, QStringLiteral("arm64")),
-                 QStringLiteral("Raspberry Pi 4 Model B Rev 1.4, arm64"));
-        writeFile(tree, QByteArray("Board\0junk", 10));
-        QCOMPARE(DiagnosticsReport::machineDescription(none, tree, QStringLiteral("riscv64")),
-                 QStringLiteral("Board, riscv64"));
+                 QStringLiteral("Raspberry Pi 4 Model B, arm64"));
         QCOMPARE(DiagnosticsReport::machineDescription(none, none, QStringLiteral("x86_64")),
                  QStringLiteral("unknown, x86_64"));
-
-        const QString here = DiagnosticsReport::machineDescription();
-        QVERIFY2(here.endsWith(QStringLiteral(", ") + QSysInfo::currentCpuArchitecture()), qPrintable(here));
-    }
-
-    void dateAndTimeInTheLocale_data()
-    {
-        QTest::addColumn<QLocale>("locale");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("en_US") << QLocale(QLocale::English, QLocale::UnitedStates)
-                               << QStringLiteral("Jan 5, 2025 3:04:05 PM");
-        QTest::newRow("en_GB") << QLocale(QLocale::English, QLocale::UnitedKingdom)
-                               << QStringLiteral("5 Jan 2025 15:04:05");
-        QTest::newRow("de_DE") << QLocale(QLocale::German, QLocale::Germany)
-                               << QStringLiteral("5. Jan. 2025 15:04:05");
-        QTest::newRow("es_ES") << QLocale(QLocale::Spanish, QLocale::Spain)
-                               << QStringLiteral("5 de ene de 2025 15:04:05");
-        QTest::newRow("ja_JP") << QLocale(QLocale::Japanese, QLocale::Japan)
-                               << QStringLiteral("2025年1月5日 15時04分05秒");
     }
 
     void dateAndTimeInTheLocale()
     {
-        QFETCH(QLocale, locale);
-        QFETCH(QString, text);
-        const QDateTime moment(QDate(2025, 1, 5), QTime(15, 4, 5));
-        QCOMPARE(DiagnosticsReport::dateTimeText(moment, locale), text);
+        const std::pair<QLocale, const char *> locales[] {
+            {QLocale(QLocale::English, QLocale::UnitedKingdom), "5 Jan 2025 15:04:05"},
+            {QLocale(QLocale::German, QLocale::Germany), "5. Jan. 2025 15:04:05"},
+            {QLocale(QLocale::Japanese, QLocale::Japan), "2025年1月5日 15時04分05秒"}};
+        for (const auto &[locale, text] : locales) {
+            m_environment.locale = locale;
+            QCOMPARE(reportLines().first(),
+                     QStringLiteral("Quorvel diagnostics — ") + QString::fromUtf8(text));
+        }
     }
 
-    void firstLine()
-    {
-        DiagnosticsEnvironment german = environment();
-        german.locale = QLocale(QLocale::German, QLocale::Germany);
-        QCOMPARE(report(200, &german).section(QLatin1Char('\n'), 0, 0),
-                 QStringLiteral("Quorvel diagnostics — 5. Jan. 2025 15:04:05"));
-    }
-
-    // The real inputs: this program's version, this system, the log of this (temporary) home.
+    // The real inputs: this program, this system, the log of this (temporary) home.
     void currentEnvironment()
     {
         const DiagnosticsEnvironment current = DiagnosticsEnvironment::current();
         QVERIFY(!current.version.isEmpty());
-        QCOMPARE(current.systemName, QSysInfo::prettyProductName());
-        QCOMPARE(current.kernelRelease, QSysInfo::kernelVersion());
         QCOMPARE(current.machine, DiagnosticsReport::machineDescription());
+        QVERIFY(current.machine.endsWith(QStringLiteral(", ") + QSysInfo::currentCpuArchitecture()));
         QVERIFY(current.logFile.endsWith(QStringLiteral("/Quorvel/sync.log")));
         const QStringList lines
-            = DiagnosticsReport::makeDiagnosticsReport(*state, *settings, 200).split(QLatin1Char('\n'));
-        QVERIFY(lines.size() >= 13);
+            = DiagnosticsReport::makeDiagnosticsReport(*m_state, *m_settings, 200).split(u'\n');
         QCOMPARE(lines.at(2),
                  QStringLiteral("Linux: ") + QSysInfo::prettyProductName() + QStringLiteral(", kernel ")
                      + QSysInfo::kernelVersion());
-        QCOMPARE(lines.at(9), QStringLiteral("Launch at login: off"));
     }
 };
 

@@ -22,13 +22,12 @@ public:
         address.sin_family = AF_INET;
         address.sin_port = htons(port);
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        m_connected = ::connect(m_fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0;
+        ::connect(m_fd, reinterpret_cast<const sockaddr *>(&address),
+                  sizeof address); // a failure shows in send()
     }
     ~RawClient() { ::close(m_fd); }
     RawClient(const RawClient &) = delete;
     RawClient &operator=(const RawClient &) = delete;
-
-    bool connected() const { return m_connected; }
 
     bool send(const QByteArray &bytes)
     {
@@ -67,7 +66,6 @@ public:
 
 private:
     int m_fd = -1;
-    bool m_connected = false;
     bool m_eof = false;
     int m_error = 0;
     QByteArray m_received;

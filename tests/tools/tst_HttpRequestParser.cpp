@@ -2,68 +2,40 @@
 
 #include <QTest>
 
+using Result = HttpRequestParser::Result;
+
 class TestHttpRequestParser : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void requestSplitAcrossReads()
+    void requestsSplitOrPipelinedComeOutWhole()
     {
         HttpRequestParser parser;
         HttpRequest request;
         parser.append("POST /sim/state?madi=96000&sync=tr");
-        QCOMPARE(parser.next(request), HttpRequestParser::Result::NeedMore);
+        QCOMPARE(parser.next(request), Result::NeedMore);
         parser.append("ue HTTP/1.1\r\nHost: x\r\nContent-Length: 5\r\nContent-Type: text/plain\r\n\r\nab");
-        QCOMPARE(parser.next(request), HttpRequestParser::Result::NeedMore);
-        parser.append("cde");
-        QCOMPARE(parser.next(request), HttpRequestParser::Result::Complete);
+        QCOMPARE(parser.next(request), Result::NeedMore);
+        parser.append("cdeGET /api/v2/%73elf HTTP/1.0\r\n\r\nGET / HTTP/1.1\r\nConnection: Close\r\n\r\n"
+                      "GET / HTTP/1.0\r\nconnection: keep-alive\r\n\r\nGET /c HTTP/1.1\r\n");
+        QCOMPARE(parser.next(request), Result::Complete);
         QCOMPARE(request.method, QByteArray("POST"));
         QCOMPARE(request.path, QStringLiteral("/sim/state"));
-        QCOMPARE(request.query.queryItemValue(QStringLiteral("madi")), QStringLiteral("96000"));
         QCOMPARE(request.query.queryItemValue(QStringLiteral("sync")), QStringLiteral("true"));
         QCOMPARE(request.body, QByteArray("abcde"));
         QCOMPARE(request.contentType, QByteArray("text/plain"));
         QVERIFY(request.keepAlive);
-        QCOMPARE(parser.next(request), HttpRequestParser::Result::NeedMore);
-    }
 
-    void pipelinedRequestsComeOutInOrder()
-    {
-        HttpRequestParser parser;
-        parser.append(
-            "GET /a HTTP/1.1\r\n\r\nPOST /b HTTP/1.1\r\ncontent-length: 2\r\n\r\n{}GET /c HTTP/1.1\r\n");
-        HttpRequest request;
-        QCOMPARE(parser.next(request), HttpRequestParser::Result::Complete);
-        QCOMPARE(request.path, QStringLiteral("/a"));
+        QCOMPARE(parser.next(request), Result::Complete);
+        QCOMPARE(request.path, QStringLiteral("/api/v2/self")); // percent-decoded
         QVERIFY(request.body.isEmpty());
-        QCOMPARE(parser.next(request), HttpRequestParser::Result::Complete);
-        QCOMPARE(request.path, QStringLiteral("/b"));
-        QCOMPARE(request.body, QByteArray("{}"));
-        QCOMPARE(parser.next(request), HttpRequestParser::Result::NeedMore);
-    }
-
-    void connectionCloseAndHttp10EndKeepAlive()
-    {
-        HttpRequestParser parser;
-        parser.append("GET / HTTP/1.0\r\n\r\nGET / HTTP/1.1\r\nConnection: Close\r\n\r\n"
-                      "GET / HTTP/1.0\r\nConnection: keep-alive\r\n\r\n");
-        HttpRequest request;
-        QCOMPARE(parser.next(request), HttpRequestParser::Result::Complete);
+        QVERIFY(!request.keepAlive); // HTTP/1.0
+        QCOMPARE(parser.next(request), Result::Complete);
         QVERIFY(!request.keepAlive);
-        QCOMPARE(parser.next(request), HttpRequestParser::Result::Complete);
-        QVERIFY(!request.keepAlive);
-        QCOMPARE(parser.next(request), HttpRequestParser::Result::Complete);
+        QCOMPARE(parser.next(request), Result::Complete);
         QVERIFY(request.keepAlive);
-    }
-
-    void percentEncodedPathIsDecoded()
-    {
-        HttpRequestParser parser;
-        parser.append("GET /api/v2/%73elf HTTP/1.1\r\n\r\n");
-        HttpRequest request;
-        QCOMPARE(parser.next(request), HttpRequestParser::Result::Complete);
-        QCOMPARE(request.path, QStringLiteral("/api/v2/self"));
-        QCOMPARE(request.target, QByteArray("/api/v2/%73elf"));
+        QCOMPARE(parser.next(request), Result::NeedMore);
     }
 
     void unsafeInputIsRefused_data()
@@ -71,12 +43,10 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("input");
         QTest::addColumn<int>("status");
         QTest::newRow("not http") << QByteArray("\x16\x03\x01 hello\r\n\r\n") << 400;
-        QTest::newRow("no version") << QByteArray("GET /\r\n\r\n") << 400;
         QTest::newRow("absolute target") << QByteArray("GET http://x/ HTTP/1.1\r\n\r\n") << 400;
         QTest::newRow("header without colon") << QByteArray("GET / HTTP/1.1\r\nbroken\r\n\r\n") << 400;
         QTest::newRow("negative length")
             << QByteArray("POST / HTTP/1.1\r\nContent-Length: -1\r\n\r\n") << 400;
-        QTest::newRow("bad length") << QByteArray("POST / HTTP/1.1\r\nContent-Length: 1x\r\n\r\n") << 400;
         QTest::newRow("body too large")
             << QByteArray("POST / HTTP/1.1\r\nContent-Length: 99999999\r\n\r\n") << 413;
         QTest::newRow("chunked") << QByteArray("POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n")
@@ -87,15 +57,14 @@ private Q_SLOTS:
     void unsafeInputIsRefused()
     {
         QFETCH(QByteArray, input);
-        QFETCH(int, status);
         HttpRequestParser parser;
         parser.append(input);
         HttpRequest request;
-        QCOMPARE(parser.next(request), HttpRequestParser::Result::Invalid);
-        QCOMPARE(parser.errorStatus(), status);
+        QCOMPARE(parser.next(request), Result::Invalid);
+        QTEST(parser.errorStatus(), "status");
         // Once broken, the stream stays broken: nothing after it is trusted.
         parser.append("GET / HTTP/1.1\r\n\r\n");
-        QCOMPARE(parser.next(request), HttpRequestParser::Result::Invalid);
+        QCOMPARE(parser.next(request), Result::Invalid);
     }
 };
 

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "platform/SystemLog.h"
+#include "services/Logger.h"
+
+#include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QTest>
+
+// File helpers shared by the services tests.
+
+inline QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Creates the folder as needed.
+inline void writeFile(const QString &path, const QByteArray &content)
+{
+    QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(file.write(content), content.size());
+}
+
+// The file as a JSON object; empty when it is torn or anything else.
+inline QJsonObject objectIn(const QString &path)
+{
+    return QJsonDocument::fromJson(readAll(path)).object();
+}
+
+// The logger's lines so far without their time stamps: "[INFO] Launch at login enabled".
+inline QStringList logLines(Logger &logger)
+{
+    logger.flush();
+    static const QRegularExpression stamp(QStringLiteral(R"(^\[[^\]]+\] )"));
+    QStringList lines = QString::fromUtf8(readAll(logger.logFile())).split(u'\n', Qt::SkipEmptyParts);
+    for (QString &line : lines)
+        line.remove(stamp);
+    return lines;
+}
