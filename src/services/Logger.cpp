@@ -21,6 +21,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -130,18 +131,20 @@ bool moveWithoutReplacing(const char *from, const char *to)
     return ::rename(from, to) == 0;
 }
 
-void writeAll(int fd, const char *data, qsizetype left)
+// The number of bytes written; short only when the system refused the rest.
+qsizetype writeAll(int fd, const char *data, qsizetype size)
 {
-    while (left > 0) {
-        const ssize_t written = ::write(fd, data, size_t(left));
+    qsizetype done = 0;
+    while (done < size) {
+        const ssize_t written = ::write(fd, data + done, size_t(size - done));
         if (written < 0) {
             if (errno == EINTR)
                 continue;
-            return; // full disk, quota, I/O error: the rest of the line is dropped
+            break; // full disk, quota, I/O error
         }
-        data += written;
-        left -= written;
+        done += written;
     }
+    return done;
 }
 
 QString xdgBaseDir(const char *variable, const QString &fallback)
@@ -334,7 +337,16 @@ private:
             if (fd < 0)
                 return;
         }
-        writeAll(fd, bytes, size);
+        struct stat before = {};
+        const bool sized = ::fstat(fd, &before) == 0;
+        const qsizetype written = writeAll(fd, bytes, size);
+        if (written < size && sized) {
+            // A full disk can take part of a line. Cut back to the last whole line, so the
+            // file never holds a fragment that the next line would run into.
+            const auto *end = static_cast<const char *>(::memrchr(bytes, '\n', size_t(written)));
+            const off_t whole = end ? off_t(end - bytes + 1) : 0;
+            [[maybe_unused]] const int cut = ::ftruncate(fd, before.st_size + whole);
+        }
         ::close(fd);
     }
 

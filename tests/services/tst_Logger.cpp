@@ -11,7 +11,9 @@
 #include <thread>
 #include <vector>
 
+#include <csignal>
 #include <ctime>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -292,6 +294,40 @@ private Q_SLOTS:
         QCOMPARE(Logger::defaultLogDir(), fallback);
         qunsetenv("XDG_STATE_HOME");
         QCOMPARE(Logger::defaultLogDir(), fallback);
+    }
+
+    // A disk that fills up in the middle of a line keeps the whole lines before it and leaves
+    // no fragment for the next line to run into. A file size limit stands in for the full disk.
+    void diskFullMidLineKeepsOnlyWholeLines()
+    {
+        Logger logger(freshDir(), nullptr);
+        logger.info(QStringLiteral("before"));
+        logger.flush();
+        const qint64 size = QFileInfo(logger.logFile()).size();
+        const qint64 fitting
+            = Logger::formatLine(Logger::Level::Info, QStringLiteral("fits"), QDateTime::currentDateTime())
+                  .toUtf8()
+                  .size();
+
+        const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit saved {};
+        QVERIFY(::getrlimit(RLIMIT_FSIZE, &saved) == 0);
+        rlimit tight = saved;
+        tight.rlim_cur = rlim_t(size + fitting + 10);
+        QVERIFY(::setrlimit(RLIMIT_FSIZE, &tight) == 0);
+        logger.info(QStringLiteral("fits"));
+        logger.warn(QStringLiteral("a line that only partly fits"));
+        logger.flush();
+        QVERIFY(::setrlimit(RLIMIT_FSIZE, &saved) == 0);
+        std::signal(SIGXFSZ, previousHandler);
+
+        QCOMPARE(QFileInfo(logger.logFile()).size(), size + fitting);
+        logger.info(QStringLiteral("after"));
+        logger.flush();
+        QList<QByteArray> messages;
+        for (const QByteArray &line : linesOf(logger.logFile()))
+            messages << messageOf(line);
+        QCOMPARE(messages, (QList<QByteArray> {"before", "fits", "after"}));
     }
 
     // No failure reaches the caller, nothing is put in the log's place, and logging goes on.
