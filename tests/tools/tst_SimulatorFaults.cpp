@@ -158,6 +158,28 @@ private Q_SLOTS:
         QVERIFY(reset->received().isEmpty());
     }
 
+    void rebootLosesTheSetRateAndAnswersNothingForAWhile()
+    {
+        sim->setFault(SimFault::Mode::Reboot, 1, 400);
+        QVERIFY(isNormalAnswer(status().object())); // only a set-rate sets it off
+        QVERIFY(sim->fault().active());
+
+        RawClient setRate(sim->port());
+        QVERIFY(setRate.sendRequest(SimHttp::setRate(96000)));
+        QVERIFY(QTest::qWaitFor([&] { return setRate.poll().ended(); }, 10000));
+        QCOMPARE(setRate.error(), ECONNRESET);
+        QVERIFY(sim->isRebooting());
+
+        auto duringReboot = rawStatus();
+        QCOMPARE(duringReboot->error(), ECONNRESET);
+        QVERIFY(QTest::qWaitFor([&] { return !sim->isRebooting(); }, 10000));
+        const SimReply after = status();
+        QCOMPARE(after.status, 200);
+        QVERIFY(isNormalAnswer(after.object())); // the rate was never applied
+        QCOMPARE(sim->setRateRequests(), QList<qint64> {96000});
+        QVERIFY(!sim->fault().active());
+    }
+
     void faultEndsAfterItsCount()
     {
         QSignalSpy lines(sim.get(), &DeviceSimulator::logLine);

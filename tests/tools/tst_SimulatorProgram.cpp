@@ -139,7 +139,7 @@ private Q_SLOTS:
                          "/sim/reset|report-madi=BOOL|CLOCK_MONOTONIC|"
                          "request set-rate HZ|44100, 48000, 88200|delay ms=N|hang-headers|trickle|status "
                          "code=N|empty|not-json|"
-                         "array|huge bytes=N|close-mid-body|garbage|reset|SIGTERM|curl")
+                         "array|huge bytes=N|close-mid-body|garbage|reset|reboot ms=N|SIGTERM|curl")
                   .split('|');
         for (const QByteArray &needle : needles)
             QVERIFY2(text.contains(needle), needle.constData());

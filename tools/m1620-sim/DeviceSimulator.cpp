@@ -72,6 +72,9 @@ DeviceSimulator::DeviceSimulator(QObject *parent)
         m_pendingRate.reset();
         applyDeviceRate(rate);
     });
+    m_rebootTimer.setSingleShot(true);
+    m_rebootTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_rebootTimer, &QTimer::timeout, this, [this] { log(QStringLiteral("state up")); });
     connect(&m_server, &QTcpServer::newConnection, this, [this] {
         while (QTcpSocket *socket = m_server.nextPendingConnection()) {
             auto *connection = new SimConnection(socket, this);
@@ -221,8 +224,36 @@ void DeviceSimulator::handle(SimConnection *connection, const HttpRequest &reque
         return;
     }
     ++m_requestCount;
+    if (isRebooting()) {
+        log(QStringLiteral("request dropped rebooting"));
+        connection->resetConnection();
+        return;
+    }
+    if (m_fault.active() && m_fault.mode == SimFault::Mode::Reboot) {
+        // Only a set-rate sets a reboot off; everything else is answered as usual.
+        const QJsonObject clock = QJsonDocument::fromJson(request.body).object().value(clockKey).toObject();
+        const auto rate = wholeNumber(clock.value(rateKey));
+        if (request.path == u"/api/v2/self" && rate) {
+            m_setRates.append(*rate);
+            log(QStringLiteral("request set-rate ") + QString::number(*rate) + QStringLiteral(" lost"));
+            reboot(int(takeFault().value));
+            return;
+        }
+        connection->respond(answerDevice(request), {}, request.keepAlive);
+        return;
+    }
     const HttpResponse response = answerDevice(request);
     connection->respond(response, takeFault(), request.keepAlive);
+}
+
+void DeviceSimulator::reboot(int ms)
+{
+    log(QStringLiteral("reboot ms=") + QString::number(ms));
+    m_followTimer.stop();
+    m_pendingRate.reset();
+    for (SimConnection *connection : findChildren<SimConnection *>(Qt::FindDirectChildrenOnly))
+        connection->resetConnection();
+    m_rebootTimer.start(ms);
 }
 
 SimFault DeviceSimulator::takeFault()
@@ -392,7 +423,7 @@ HttpResponse DeviceSimulator::changeFault(const QUrlQuery &params)
     if (!mode)
         return error(400,
                      QStringLiteral("mode must be one of none, delay, hang, hang-headers, trickle, status, "
-                                    "empty, not-json, array, huge, close-mid-body, garbage, reset"));
+                                    "empty, not-json, array, huge, close-mid-body, garbage, reset, reboot"));
     SimFault fault {*mode, -1, 0};
     const QString valueName = SimFault::valueName(*mode);
     for (const auto &[key, value] : params.queryItems(QUrl::FullyDecoded)) {
@@ -405,6 +436,8 @@ HttpResponse DeviceSimulator::changeFault(const QUrlQuery &params)
             number = parseInt(value, 0, 3'600'000);
         else if (key == valueName && *mode == SimFault::Mode::Status)
             number = parseInt(value, 200, 599);
+        else if (key == valueName && *mode == SimFault::Mode::Reboot)
+            number = parseInt(value, 1, 3'600'000);
         else if (key == valueName && *mode == SimFault::Mode::Huge)
             number = parseInt(value, 1, SimConnection::maxHugeBytes);
         else

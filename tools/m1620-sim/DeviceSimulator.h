@@ -56,6 +56,11 @@ public:
     void setFollowDelay(int ms);
     std::optional<qint64> pendingRate() const { return m_pendingRate; }
 
+    // Restarts the device: every connection is dropped with a reset, no device request is
+    // answered for `ms` ms, and a set-rate still waiting for its follow delay is lost.
+    void reboot(int ms);
+    bool isRebooting() const { return m_rebootTimer.isActive(); }
+
     SimFault fault() const { return m_fault; }
     void setFault(const SimFault &fault);
     void setFault(SimFault::Mode mode, int count = -1, qint64 value = 0) { setFault({mode, count, value}); }
@@ -109,6 +114,7 @@ private:
     int m_followDelay = 0;
     std::optional<qint64> m_pendingRate;
     QTimer m_followTimer;
+    QTimer m_rebootTimer;
     SimFault m_fault;
     int m_requestCount = 0;
     int m_statusQueryCount = 0;

@@ -94,6 +94,7 @@ void SimConnection::respond(HttpResponse response, const SimFault &fault, bool k
         send(QByteArrayLiteral("\x16\x03\x01\x00 garbage, not HTTP \xff\xfe\r\n\r\n"), true);
         return;
     case Mode::Reset:
+    case Mode::Reboot:
         resetConnection();
         return;
     case Mode::Delay: {

@@ -24,6 +24,8 @@ public:
     // Answers the request last announced by requestReceived(). Every request gets exactly one
     // call; the next request is read only after this answer is written.
     void respond(HttpResponse response, const SimFault &fault, bool keepAlive);
+    // Drops the connection with a TCP reset, as a device that stops short does; deletes itself.
+    void resetConnection();
 
 Q_SIGNALS:
     void requestReceived(const HttpRequest &request);
@@ -34,7 +36,6 @@ private:
     void processNext();
     void send(const QByteArray &bytes, bool closeAfter);
     void pump();
-    void resetConnection();
 
     QTcpSocket *m_socket;
     HttpRequestParser m_parser;

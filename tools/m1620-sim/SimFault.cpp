@@ -4,7 +4,7 @@
 #include <utility>
 
 namespace {
-constexpr std::array<std::pair<SimFault::Mode, const char *>, 13> names {{
+constexpr std::array<std::pair<SimFault::Mode, const char *>, 14> names {{
     {SimFault::Mode::None, "none"},
     {SimFault::Mode::Delay, "delay"},
     {SimFault::Mode::Hang, "hang"},
@@ -18,6 +18,7 @@ constexpr std::array<std::pair<SimFault::Mode, const char *>, 13> names {{
     {SimFault::Mode::CloseMidBody, "close-mid-body"},
     {SimFault::Mode::Garbage, "garbage"},
     {SimFault::Mode::Reset, "reset"},
+    {SimFault::Mode::Reboot, "reboot"},
 }};
 } // namespace
 
@@ -43,6 +44,7 @@ QString SimFault::valueName(Mode mode)
 {
     switch (mode) {
     case Mode::Delay:
+    case Mode::Reboot:
         return QStringLiteral("ms");
     case Mode::Status:
         return QStringLiteral("code");

@@ -22,6 +22,9 @@ struct SimFault
         CloseMidBody, // headers and half the body, then close
         Garbage, // bytes of no HTTP at all, then close
         Reset, // drop the connection with a TCP reset
+        // On a set-rate only: the rate is not applied; the device restarts instead, dropping
+        // every connection, and answers no device request for `value` ms.
+        Reboot,
     };
 
     Mode mode = Mode::None;

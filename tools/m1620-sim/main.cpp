@@ -72,8 +72,11 @@ Faults (MODE):
   close-mid-body  full headers, half the body, then close
   garbage         bytes that are not HTTP, then close
   reset           drop the connection with a TCP reset
-  The request itself is still carried out (a set-rate still changes the rate): a fault
-  only changes what goes back on the wire.
+  reboot ms=N     on the next set-rate only (other requests are answered as usual): the
+                  rate is not applied; the device restarts instead, drops every
+                  connection with a reset and answers no device request for N ms
+  Except for reboot, the request itself is still carried out (a set-rate still changes
+  the rate): a fault only changes what goes back on the wire.
 
 Log (stderr or --log FILE), one line per event, flushed at once:
   SECONDS EVENT [DETAILS]
@@ -85,9 +88,13 @@ Log (stderr or --log FILE), one line per event, flushed at once:
     request other                   a JSON object asking nothing known
     request bad-json | bad-value MEMBER | not-found METHOD TARGET | bad-method METHOD TARGET
     request bad-http STATUS         bytes that are not an HTTP request (answered, then closed)
+    request set-rate HZ lost        a set-rate that set off a reboot fault
+    request dropped rebooting       a device request while rebooting (connection reset)
+    reboot ms=N                     the device restarts; "state up" when it answers again
     fault MODE [ms=N|code=N|bytes=N]   the fault applied to the request just logged
     state device=HZ | madi=HZ | sync=BOOL | report-device=BOOL | report-madi=BOOL
           | report-sync=BOOL | follow-delay=MS | fault=MODE [ms=N...] [count=N] | counters=0
+          | up
     control METHOD TARGET
     stopped SIGNAL
   A state line appears only on a real change; an accepted set-rate logs state device=HZ
