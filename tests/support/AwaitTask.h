@@ -19,3 +19,15 @@ template<typename T> T awaitTask(QCoro::Task<T> &&task)
         loop.exec();
     return std::move(*result);
 }
+
+inline void awaitTask(QCoro::Task<> &&task)
+{
+    bool done = false;
+    QEventLoop loop;
+    auto finished = task.then([&] {
+        done = true;
+        loop.quit();
+    });
+    if (!done)
+        loop.exec();
+}

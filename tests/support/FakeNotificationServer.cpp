@@ -5,8 +5,9 @@ const QString serviceName = QStringLiteral("org.freedesktop.Notifications");
 const QString connectionName = QStringLiteral("quorvel-fake-notifications");
 } // namespace
 
-FakeNotificationServer::FakeNotificationServer()
-    : m_bus(QDBusConnection::connectToBus(QDBusConnection::SessionBus, connectionName))
+FakeNotificationServer::FakeNotificationServer(const QString &busAddress)
+    : m_bus(busAddress.isEmpty() ? QDBusConnection::connectToBus(QDBusConnection::SessionBus, connectionName)
+                                 : QDBusConnection::connectToBus(busAddress, connectionName))
 {
     m_registered = m_bus.isConnected()
         && m_bus.registerObject(QStringLiteral("/org/freedesktop/Notifications"), this,
@@ -35,6 +36,14 @@ uint FakeNotificationServer::Notify(const QString &appName, uint replacesId, con
 {
     m_notifications.append({appName, replacesId, appIcon, summary, body});
     Q_EMIT notified();
+    if (m_answer == Answer::Fail) {
+        sendErrorReply(QDBusError::Failed, QStringLiteral("cannot show notifications now"));
+        return 0;
+    }
+    if (m_answer == Answer::Never) {
+        setDelayedReply(true); // and never send it
+        return 0;
+    }
     return m_nextId++;
 }
 

@@ -1,14 +1,16 @@
 #pragma once
 
 #include <QDBusConnection>
+#include <QDBusContext>
 #include <QList>
 #include <QObject>
 #include <QStringList>
 #include <QVariantMap>
 
-// A desktop notification server on the test's private session bus, with a connection of
-// its own, that records every notification it is asked to show.
-class FakeNotificationServer : public QObject
+// A desktop notification server on the test's private session bus (or the bus at a given
+// address), with a connection of its own, that records every notification it is asked to
+// show, and can refuse them or never answer.
+class FakeNotificationServer : public QObject, protected QDBusContext
 {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
@@ -23,7 +25,9 @@ public:
         QString body;
     };
 
-    FakeNotificationServer();
+    enum class Answer { Show, Fail, Never };
+
+    explicit FakeNotificationServer(const QString &busAddress = {});
     ~FakeNotificationServer() override;
 
     // False when the name could not be taken (no session bus).
@@ -31,6 +35,7 @@ public:
     QList<Notification> notifications() const { return m_notifications; }
     QStringList summaries() const;
     void clear() { m_notifications.clear(); }
+    void setAnswer(Answer answer) { m_answer = answer; }
 
 public Q_SLOTS:
     uint Notify(const QString &appName, uint replacesId, const QString &appIcon, const QString &summary,
@@ -44,6 +49,7 @@ Q_SIGNALS:
 private:
     QDBusConnection m_bus;
     bool m_registered = false;
+    Answer m_answer = Answer::Show;
     uint m_nextId = 1;
     QList<Notification> m_notifications;
 };
