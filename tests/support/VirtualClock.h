@@ -31,6 +31,7 @@ public:
     int sleepersUpTo(milliseconds maxDuration) const;
     // Every sleep ever asked for, in order.
     QList<milliseconds> requestedSleeps() const { return m_requested; }
+    void forgetRequestedSleeps() { m_requested.clear(); }
     // Jumps the wall clock without touching monotonic time.
     void jumpWallClock(milliseconds by) { m_wallOffset += by; }
 

@@ -1,174 +1,7 @@
 #include "AwaitTask.h"
-#include "DeviceSimulator.h"
-#include "FakeNotificationServer.h"
-#include "VirtualClock.h"
-
-#include "core/AppState.h"
-#include "device/M1620Client.h"
-#include "platform/DBusNotifier.h"
-#include "platform/SystemLog.h"
-#include "services/AppSettings.h"
-#include "services/Logger.h"
-#include "services/SettingsStore.h"
-#include "sync/LegacyScriptDetector.h"
-#include "sync/SyncEngine.h"
-
-#include <QFile>
-#include <QRegularExpression>
-#include <QSignalSpy>
-#include <QTcpServer>
-#include <QTemporaryDir>
-#include <QTest>
-
-#include <qcoro/qcorotask.h>
+#include "EngineHarness.h"
 
 using namespace std::chrono_literals;
-
-namespace {
-
-class FakeLegacyDetector final : public LegacyScriptDetector
-{
-public:
-    FakeLegacyDetector()
-        : LegacyScriptDetector(QStringLiteral("/nonexistent"))
-    { }
-    QCoro::Task<bool> detect() const override { co_return present; }
-    bool present = false;
-};
-
-// A loopback port with nobody listening: connections are refused at once.
-quint16 closedPort()
-{
-    QTcpServer server;
-    server.listen(QHostAddress::LocalHost);
-    return server.serverPort();
-}
-
-QString loopback(quint16 port)
-{
-    return QStringLiteral("127.0.0.1:%1").arg(port);
-}
-
-// One engine against an in-process simulator on loopback, on a clock that the test moves.
-struct Harness
-{
-    VirtualClock clock;
-    FakeNotificationServer notifications;
-    DBusNotifier notifier;
-    QTemporaryDir dir;
-    Logger logger {dir.path() + QStringLiteral("/logs"), nullptr};
-    SettingsStore store {dir.path() + QStringLiteral("/settings.json")};
-    AppSettings settings {store};
-    AppState state;
-    DeviceSimulator device;
-    FakeLegacyDetector legacy;
-    std::unique_ptr<SyncEngine> engine;
-    std::unique_ptr<QSignalSpy> polls;
-    QList<ConnectionState> connectionStates;
-
-    Harness()
-    {
-        if (!device.listen())
-            qFatal("simulator could not listen");
-        // Never the default address: every engine here polls loopback.
-        settings.setCustomHost(loopback(device.port()));
-        settings.setUseCustomHost(true);
-        QObject::connect(&state, &AppState::connectionStateChanged,
-                         [this] { connectionStates.append(state.connectionState()); });
-        engine = std::make_unique<SyncEngine>(state, settings,
-                                              SyncEngine::Services {&clock, &notifier, &logger, &legacy});
-        polls = std::make_unique<QSignalSpy>(engine.get(), &SyncEngine::pollFinished);
-    }
-
-    ~Harness()
-    {
-        // Let the loop reach a wait before the engine goes, so no request is cut off.
-        if (engine->isStarted())
-            waitForPollSleep();
-        engine.reset();
-    }
-
-    QString host() const { return loopback(device.port()); }
-
-    bool waitForPollSleep()
-    {
-        return QTest::qWaitFor([this] { return clock.sleepersUpTo(SyncEngine::disconnectedInterval) > 0; },
-                               10000);
-    }
-
-    // Starts the engine and waits for its first reading.
-    void start()
-    {
-        engine->start();
-        QVERIFY(QTest::qWaitFor([this] { return polls->count() >= 1; }, 10000));
-    }
-
-    // Lets the loop's waits pass and waits until the next reading has been handled.
-    void nextPoll()
-    {
-        const qsizetype before = polls->count();
-        const bool done = QTest::qWaitFor(
-            [&] {
-                if (polls->count() > before)
-                    return true;
-                if (clock.sleepersUpTo(SyncEngine::disconnectedInterval) > 0)
-                    clock.advanceToNextWake(SyncEngine::disconnectedInterval);
-                return false;
-            },
-            10000);
-        QVERIFY2(done, "no poll was handled");
-    }
-
-    void nextPolls(int n)
-    {
-        for (int i = 0; i < n; ++i)
-            nextPoll();
-    }
-
-    // The log as "[LEVEL] message" lines, timestamps cut off.
-    QStringList log()
-    {
-        logger.flush();
-        QFile file(logger.logFile());
-        if (!file.open(QIODevice::ReadOnly))
-            return {};
-        QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-        static const QRegularExpression stamp(QStringLiteral(R"(^\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\] )"));
-        for (QString &line : lines)
-            line.remove(stamp);
-        return lines;
-    }
-
-    QStringList logMatching(const QString &needle) { return log().filter(needle); }
-
-    // The waits the polling loop asked for, without the legacy watch's.
-    QList<std::chrono::milliseconds> pollWaits() const
-    {
-        QList<std::chrono::milliseconds> waits;
-        for (auto wait : clock.requestedSleeps())
-            if (wait != SyncEngine::legacyCheckInterval)
-                waits << wait;
-        return waits;
-    }
-
-    // Makes the request after every status query (the set-rate) fail with the given status,
-    // and keeps the device from ever taking the rate.
-    void failSetRatesWith(int status)
-    {
-        device.setFollowDelay(60 * 60 * 1000);
-        QObject::connect(
-            &device, &DeviceSimulator::requestReceived, &device, [this, status](const QJsonObject &body) {
-                const QJsonObject clock = body.value(QStringLiteral("clock")).toObject();
-                if (clock.value(QStringLiteral("sampling_rate"))
-                        .isNull()) // queued: this answer is not the one to fail
-                    QMetaObject::invokeMethod(
-                        &device, [this, status] { device.setFault(SimFault::Mode::Status, 1, status); },
-                        Qt::QueuedConnection);
-            });
-    }
-};
-
-} // namespace
 
 class TestSyncEngine : public QObject
 {
@@ -184,7 +17,7 @@ private Q_SLOTS:
 
     void answeredFromTheStart()
     {
-        Harness h;
+        EngineHarness h;
         QCOMPARE(h.state.connectionState(), ConnectionState::disconnected());
         h.start();
         h.nextPolls(3);
@@ -204,7 +37,7 @@ private Q_SLOTS:
 
     void startTwiceStartsOnce()
     {
-        Harness h;
+        EngineHarness h;
         h.start();
         h.engine->start();
         h.nextPolls(2);
@@ -215,7 +48,7 @@ private Q_SLOTS:
 
     void unreachableAtStart()
     {
-        Harness h;
+        EngineHarness h;
         h.settings.setCustomHost(loopback(closedPort()));
         h.start();
         h.nextPolls(2);
@@ -231,7 +64,7 @@ private Q_SLOTS:
 
     void hostSwitchedWhileConnected()
     {
-        Harness h;
+        EngineHarness h;
         DeviceSimulator other;
         QVERIFY(other.listen());
         h.start();
@@ -249,7 +82,7 @@ private Q_SLOTS:
     void emptyCustomHostKeepsTheDefault()
     {
         // Checked without starting: nothing may ever be sent to the default address here.
-        Harness h;
+        EngineHarness h;
         h.settings.setCustomHost(QString());
         SyncEngine engine(h.state, h.settings, {&h.clock, &h.notifier, &h.logger, &h.legacy});
         QCOMPARE(engine.client().host(), AppSettings::defaultHost);
@@ -257,7 +90,7 @@ private Q_SLOTS:
 
     void followsASupportedMadiRate()
     {
-        Harness h;
+        EngineHarness h;
         h.start();
         h.device.setMadiRate(96000);
         h.nextPoll();
@@ -286,7 +119,7 @@ private Q_SLOTS:
 
     void twoChangesGiveTwoNotifications()
     {
-        Harness h;
+        EngineHarness h;
         h.start();
         h.device.setMadiRate(96000);
         h.nextPolls(2);
@@ -301,7 +134,7 @@ private Q_SLOTS:
 
     void rateChangeNotificationCanBeTurnedOff()
     {
-        Harness h;
+        EngineHarness h;
         h.settings.setNotifyOnRateChange(false);
         h.start();
         h.device.setMadiRate(88200);
@@ -314,7 +147,7 @@ private Q_SLOTS:
 
     void unlockedInputIsStillFollowed()
     {
-        Harness h;
+        EngineHarness h;
         h.device.setMadiSync(false);
         h.device.setMadiRate(96000);
         h.device.setFollowDelay(60 * 60 * 1000); // the device never follows: the mismatch lasts
@@ -328,7 +161,7 @@ private Q_SLOTS:
 
     void unsupportedRateIsIgnored()
     {
-        Harness h;
+        EngineHarness h;
         h.device.setMadiRate(32000);
         h.start();
         h.nextPolls(10);
@@ -340,7 +173,7 @@ private Q_SLOTS:
 
     void absentDeviceRateIsNeverActedOn()
     {
-        Harness h;
+        EngineHarness h;
         h.device.setReported(DeviceSimulator::Member::DeviceRate, false);
         h.device.setMadiRate(96000);
         h.start();
@@ -353,7 +186,7 @@ private Q_SLOTS:
 
     void pausedMismatchRisesAtExactlyThreeSeconds()
     {
-        Harness h;
+        EngineHarness h;
         h.device.setMadiRate(96000);
         h.engine->togglePause();
         h.start(); // reading 1 at t = 0 s: the mismatch starts
@@ -372,7 +205,7 @@ private Q_SLOTS:
 
     void wallClockJumpNeitherRaisesNorHidesTheWarning()
     {
-        Harness h;
+        EngineHarness h;
         h.engine->togglePause();
         h.device.setMadiRate(96000);
         h.start();
@@ -386,7 +219,7 @@ private Q_SLOTS:
 
     void failingSetRateWarnsAndRetries()
     {
-        Harness h;
+        EngineHarness h;
         h.failSetRatesWith(500);
         h.device.setMadiRate(96000);
         h.start();
@@ -403,7 +236,7 @@ private Q_SLOTS:
 
     void lostAndRegainedDevice()
     {
-        Harness h;
+        EngineHarness h;
         h.start();
         h.device.setMadiRate(96000);
         h.device.setFollowDelay(60 * 60 * 1000);
@@ -437,7 +270,7 @@ private Q_SLOTS:
 
     void disconnectNotificationCanBeTurnedOff()
     {
-        Harness h;
+        EngineHarness h;
         h.settings.setNotifyOnDisconnect(false);
         h.start();
         h.device.setFault(SimFault::Mode::Array);
@@ -449,7 +282,7 @@ private Q_SLOTS:
 
     void legacyScriptWatch()
     {
-        Harness h;
+        EngineHarness h;
         h.legacy.present = true;
         h.start();
         QVERIFY(QTest::qWaitFor([&] { return h.state.legacyScriptDetected(); }, 5000));
@@ -487,7 +320,7 @@ private Q_SLOTS:
 
     void testConnectionTouchesNothing()
     {
-        Harness h;
+        EngineHarness h;
         const auto ok = awaitTask(SyncEngine::testConnection(h.host()));
         QVERIFY(ok.ok());
         QCOMPARE(SyncEngine::testOutcomeText(ok), QStringLiteral("✓ Connected. Device rate: 48000 Hz"));
