@@ -202,10 +202,13 @@ private Q_SLOTS:
         const Sample &last = samples.back();
         QVERIFY2(last.fds <= first.fds + 2,
                  qPrintable(QStringLiteral("%1 → %2").arg(first.fds).arg(last.fds)));
-        // A leak of a few bytes a poll would show as kilobytes here; what the allocator merely
-        // keeps (resident memory) is only bounded generously.
+        // A leak of a few bytes a poll would show as tens of kilobytes here. glibc's per-thread
+        // cache counts as in use and fills up over a run; ctest turns it off for this test
+        // (GLIBC_TUNABLES), and the bound is wider where it is on.
+        const qint64 allowed
+            = qgetenv("GLIBC_TUNABLES").contains("glibc.malloc.tcache_count=0") ? 32 * 1024 : 256 * 1024;
         if (first.heapBytes > 0)
-            QVERIFY2(last.heapBytes - first.heapBytes < 64 * 1024,
+            QVERIFY2(last.heapBytes - first.heapBytes < allowed,
                      qPrintable(QStringLiteral("%1 → %2 bytes").arg(first.heapBytes).arg(last.heapBytes)));
         QVERIFY2(last.rssKiB - first.rssKiB < 8 * 1024,
                  qPrintable(QStringLiteral("%1 → %2 KiB").arg(first.rssKiB).arg(last.rssKiB)));
