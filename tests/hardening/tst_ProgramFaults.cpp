@@ -8,6 +8,7 @@
 #include "PrivateBus.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
@@ -135,8 +136,11 @@ private Q_SLOTS:
         QProcess quorvel;
         QVERIFY(start(quorvel));
         m_sim.setFault(SimFault::Mode::Reboot, 1, 2000);
+        QElapsedTimer clock;
+        clock.start();
         m_sim.setMadiRate(96000);
         QVERIFY2(waitForLog(QStringLiteral("[INFO] Set rate to 96000 Hz"), 30000), logBytes());
+        qInfo("device set again %lld ms after the MADI change (2000 ms of it restarting)", clock.elapsed());
         QCOMPARE(m_sim.deviceRate(), 96000);
         QVERIFY2(
             inOrder(logMessages(),
