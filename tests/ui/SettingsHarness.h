@@ -21,17 +21,11 @@ public:
     void copyText(const QString &text) override { copied.append(text); }
     void revealFile(const QString &path) override { revealed.append(path); }
     void openUrl(const QUrl &url) override { opened.append(url); }
-    void showAbout(QWidget *parent, const std::optional<QString> &credits) override
-    {
-        aboutParents.append(parent);
-        aboutCredits.append(credits);
-    }
+    void showAbout(QWidget *, const std::optional<QString> &) override { } // no dialog in tests
 
     QStringList copied;
     QStringList revealed;
     QList<QUrl> opened;
-    QList<QWidget *> aboutParents;
-    QList<std::optional<QString>> aboutCredits;
 };
 
 // Makes FakeServiceBrowsers and keeps track of them; the newest is the one in use.

@@ -15,7 +15,6 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
-#include <QTabWidget>
 #include <QTest>
 #include <QTimer>
 
@@ -57,7 +56,7 @@ class TestAppScenes : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void trayMenuOffersThePanelAndEverythingItCanDo()
+    void trayMenuOffersThePanelAndEverythingItCanDoAndActs()
     {
         UiHarness h;
         Scenes s(h);
@@ -68,16 +67,8 @@ private Q_SLOTS:
         QCOMPARE(s.menuTexts(),
                  (QStringList {"Open Quorvel", "Auto-sync enabled", "Launch at login", "Check for Updates…",
                                "Settings…", "Quit Quorvel"}));
-        for (const MenuBarViewModel::CommandRow &row : s.scenes.view().model().commands())
-            QVERIFY2(s.menuTexts().contains(row.title), qPrintable(row.title));
         QVERIFY(!s.action(QStringLiteral("command0"))->isEnabled()); // no update feed in this build
-    }
 
-    void menuSwitchesAndCommandsAct()
-    {
-        UiHarness h;
-        Scenes s(h);
-        s.scenes.start();
         QSignalSpy paused(&h.state, &AppState::isPausedChanged);
 
         QAction *sync = s.action(QStringLiteral("syncSwitch"));
@@ -111,10 +102,6 @@ private Q_SLOTS:
         SettingsWindow *window = s.scenes.settingsWindow();
         QVERIFY(window);
         QVERIFY(window->isVisible());
-        QCOMPARE(window->windowTitle(), QStringLiteral("Quorvel Settings"));
-        QCOMPARE(window->tabs()->count(), 2);
-        QCOMPARE(window->tabs()->tabText(0), QStringLiteral("Connection"));
-        QCOMPARE(window->tabs()->tabText(1), QStringLiteral("General"));
 
         // From the panel too: the same window, not a second one.
         s.scenes.showPanel();
@@ -205,35 +192,25 @@ private Q_SLOTS:
         QVERIFY(warnings(h).isEmpty());
     }
 
-    void activationShowsThePanel()
-    {
-        UiHarness h;
-        Scenes s(h);
-        s.scenes.start();
-        s.scenes.showPanel();
-        QVERIFY(s.scenes.panel().isVisible());
-        QCOMPARE(s.scenes.panel().view(), &s.scenes.view());
-        // Not on Wayland: a popup that drops down and closes on a click elsewhere.
-        QCOMPARE(s.scenes.panel().style(), PanelWindow::Style::Popup);
-        QCOMPARE(s.scenes.panel().windowType(), Qt::Popup);
-        QVERIFY(s.scenes.panel().windowFlags().testFlag(Qt::FramelessWindowHint));
-    }
-
     void dropDownStylePerPlatform()
     {
         QCOMPARE(PanelWindow::dropDownStyle(QStringLiteral("wayland")), PanelWindow::Style::Dialog);
         QCOMPARE(PanelWindow::dropDownStyle(QStringLiteral("wayland-egl")), PanelWindow::Style::Dialog);
         QCOMPARE(PanelWindow::dropDownStyle(QStringLiteral("xcb")), PanelWindow::Style::Popup);
 
+        // Not on Wayland: a popup that drops down and closes on a click elsewhere.
         UiHarness h;
-        PanelWindow panel(new MenuBarView(h.state, *h.engine, *h.launchAtLogin, *h.updates, {}));
+        Scenes s(h);
+        s.scenes.start();
+        s.scenes.showPanel();
+        PanelWindow &panel = s.scenes.panel();
+        QVERIFY(panel.isVisible());
+        QCOMPARE(panel.view(), &s.scenes.view());
         QCOMPARE(panel.windowType(), Qt::Popup);
+        QVERIFY(panel.windowFlags().testFlag(Qt::FramelessWindowHint));
         panel.setStyle(PanelWindow::Style::Dialog);
         QCOMPARE(panel.windowType(), Qt::Dialog);
         QVERIFY(panel.windowFlags().testFlag(Qt::FramelessWindowHint));
-        panel.setStyle(PanelWindow::Style::Window);
-        QCOMPARE(panel.windowType(), Qt::Window);
-        QVERIFY(!panel.windowFlags().testFlag(Qt::FramelessWindowHint));
     }
 
     void dropDownSitsBesideTheIconInsideTheScreen()
@@ -265,24 +242,22 @@ private Q_SLOTS:
         Q_EMIT h.updates->userCheckFinished(newer);
         UpdateOutcomeDialog *dialog = s.scenes.updateDialog();
         QVERIFY(dialog);
+        const auto text = [dialog](const char *name) {
+            return dialog->findChild<QLabel *>(QString::fromLatin1(name))->text();
+        };
         QVERIFY(dialog->isVisible());
         QVERIFY(!dialog->isModal());
-        QCOMPARE(dialog->findChild<QLabel *>(QStringLiteral("heading"))->text(),
-                 QStringLiteral("Quorvel 0.2.0 is available"));
+        QCOMPARE(text("heading"), QStringLiteral("Quorvel 0.2.0 is available"));
         QVERIFY(dialog->findChild<QPushButton *>(QStringLiteral("download"))->isVisibleTo(dialog));
-        QVERIFY(dialog->findChild<QLabel *>(QStringLiteral("notes"))
-                    ->text()
-                    .contains(QStringLiteral("https://example.invalid/notes")));
+        QVERIFY(text("notes").contains(QStringLiteral("https://example.invalid/notes")));
 
         UpdateController::Outcome failed;
         failed.kind = UpdateController::Outcome::Kind::Failed;
         failed.errorMessage = QStringLiteral("Connection refused");
         Q_EMIT h.updates->userCheckFinished(failed);
         QCOMPARE(s.scenes.updateDialog(), dialog); // one dialog, brought up to date
-        QCOMPARE(dialog->findChild<QLabel *>(QStringLiteral("heading"))->text(),
-                 QStringLiteral("Update check failed"));
-        QCOMPARE(dialog->findChild<QLabel *>(QStringLiteral("message"))->text(),
-                 QStringLiteral("Connection refused"));
+        QCOMPARE(text("heading"), QStringLiteral("Update check failed"));
+        QCOMPARE(text("message"), QStringLiteral("Connection refused"));
         QVERIFY(!dialog->findChild<QPushButton *>(QStringLiteral("download"))->isVisibleTo(dialog));
 
         UpdateController::Outcome upToDate;
@@ -300,6 +275,7 @@ private Q_SLOTS:
         Scenes s(h);
         s.scenes.start();
         QTimer::singleShot(0, [&] { s.action(QStringLiteral("command2"))->trigger(); });
+        // Should Quit fail to end the loop, the test fails rather than hanging.
         QTimer::singleShot(10000, [] { QCoreApplication::exit(99); });
         QCOMPARE(QCoreApplication::exec(), 0);
     }

@@ -5,6 +5,7 @@
 #include "ui/SwitchButton.h"
 
 #include <QClipboard>
+#include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
@@ -14,7 +15,6 @@
 #include <QTest>
 #include <QTimer>
 
-using Section = MenuBarViewModel::Section;
 using Command = MenuBarViewModel::Command;
 
 namespace {
@@ -63,7 +63,7 @@ class TestMenuBarView : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void sectionsInOrderWithTheirDividers()
+    void sectionsInOrderWithTheirDividersThreeHundredWideAndAsTallAsTheirContent()
     {
         UiHarness h;
         Panel p(h);
@@ -71,14 +71,21 @@ private Q_SLOTS:
             column(p.view),
             (QStringList {"statusSection", "ratesSectionDivider", "ratesSection", "switchesSectionDivider",
                           "switchesSection", "commandsSectionDivider", "commandsSection"}));
+        QCOMPARE(p.view.width(), 300);
+        const int shortHeight = p.view.sizeHint().height();
 
         h.state.setLegacyScriptDetected(true);
         h.state.recordRateChange(44100, 48000);
+        h.state.recordRateChange(48000, 96000);
         QCOMPARE(
             column(p.view),
             (QStringList {"statusSection", "legacySectionDivider", "legacySection", "ratesSectionDivider",
                           "ratesSection", "historySectionDivider", "historySection", "switchesSectionDivider",
                           "switchesSection", "commandsSectionDivider", "commandsSection"}));
+        QCOMPARE(p.view.sizeHint().width(), 300);
+        QVERIFY(p.view.sizeHint().height() > shortHeight + 100);
+        // The warning's text wraps in full, never cut short.
+        QVERIFY(p.find<QLabel>("legacyText")->wordWrap());
 
         // A section that goes takes its divider along.
         h.state.setLegacyScriptDetected(false);
@@ -86,68 +93,34 @@ private Q_SLOTS:
         QVERIFY(column(p.view).contains(QStringLiteral("historySectionDivider")));
     }
 
-    void threeHundredWideAndAsTallAsItsContent()
-    {
-        UiHarness h;
-        Panel p(h);
-        QCOMPARE(p.view.width(), 300);
-        const int shortHeight = p.view.sizeHint().height();
-        h.state.setLegacyScriptDetected(true);
-        for (int i = 0; i < 3; ++i)
-            h.state.recordRateChange(44100, 48000);
-        QCOMPARE(p.view.sizeHint().width(), 300);
-        QVERIFY(p.view.sizeHint().height() > shortHeight + 100);
-        // The warning's text wraps in full, never cut short.
-        auto *text = p.find<QLabel>("legacyText");
-        QVERIFY(text->wordWrap());
-        QCOMPARE(text->text(), MenuBarViewModel::legacyWarningText);
-    }
-
-    void statusHeaderTextsForEachState()
+    void statusHeaderAndRatesFollowTheState()
     {
         UiHarness h;
         Panel p(h);
         QCOMPARE(labelText(p.view, "statusTitle"), QStringLiteral("Stopped"));
         QCOMPARE(labelText(p.view, "statusSubtitle"), QStringLiteral("<hidden>"));
-
-        h.state.setConnectionState(ConnectionState::connecting());
-        QCOMPARE(labelText(p.view, "statusTitle"), QStringLiteral("Looking for M-1620…"));
-        QCOMPARE(labelText(p.view, "statusSubtitle"), QStringLiteral("<hidden>"));
-
         h.state.setConnectionState(ConnectionState::connected(QStringLiteral("172.20.0.1")));
         QCOMPARE(labelText(p.view, "statusTitle"), QStringLiteral("Connected"));
         QCOMPARE(labelText(p.view, "statusSubtitle"), QStringLiteral("172.20.0.1"));
-
+        // The error's own message is for the log, never for the panel.
         h.state.setConnectionState(ConnectionState::error(QStringLiteral("Could not connect to the server")));
         QCOMPARE(labelText(p.view, "statusTitle"), QStringLiteral("M-1620 not found"));
-        QCOMPARE(labelText(p.view, "statusSubtitle"),
-                 QStringLiteral("Check that the USB REMOTE cable is plugged in"));
         for (QLabel *label : p.view.findChildren<QLabel *>())
             QVERIFY(!label->text().contains(QStringLiteral("Could not connect")));
-
         // Title bold (headline), subtitle smaller (caption).
         QVERIFY(p.find<QLabel>("statusTitle")->font().bold());
         QVERIFY(p.find<QLabel>("statusSubtitle")->font().pointSizeF()
                 < p.find<QLabel>("statusTitle")->font().pointSizeF());
-    }
 
-    void ratesAndSync()
-    {
-        UiHarness h;
-        Panel p(h);
         QCOMPARE(labelText(p.view, "deviceRateLabel"), QStringLiteral("Device rate"));
         QCOMPARE(labelText(p.view, "madiInputLabel"), QStringLiteral("MADI input"));
         QCOMPARE(labelText(p.view, "madiSyncLabel"), QStringLiteral("MADI sync"));
         QCOMPARE(labelText(p.view, "deviceRate"), QStringLiteral("—"));
-        QCOMPARE(labelText(p.view, "madiSync"), QStringLiteral("—"));
         h.state.setDeviceRate(48000);
-        QCOMPARE(labelText(p.view, "deviceRate"), QStringLiteral("48.0 kHz"));
-        QCOMPARE(labelText(p.view, "madiInput"), QStringLiteral("—"));
         h.state.setMadiRate(44100);
-        QCOMPARE(labelText(p.view, "madiInput"), QStringLiteral("44.1 kHz"));
-        h.state.setMadiSync(true);
-        QCOMPARE(labelText(p.view, "madiSync"), QStringLiteral("Locked"));
         h.state.setMadiSync(false);
+        QCOMPARE(labelText(p.view, "deviceRate"), QStringLiteral("48.0 kHz"));
+        QCOMPARE(labelText(p.view, "madiInput"), QStringLiteral("44.1 kHz"));
         QCOMPARE(labelText(p.view, "madiSync"), QStringLiteral("No signal"));
     }
 
@@ -156,32 +129,28 @@ private Q_SLOTS:
         UiHarness h;
         Panel p(h);
         QVERIFY(p.find<QWidget>("historySection")->isHidden());
-        h.state.recordRateChange(std::nullopt, 96000);
+        for (int i = 0; i < 7; ++i)
+            h.state.recordRateChange(44100, 47000 + 1000 * i);
         QVERIFY(!p.find<QWidget>("historySection")->isHidden());
         QCOMPARE(labelText(p.view, "historyHeading"), QStringLiteral("Recent changes"));
         QCOMPARE(p.find<QLabel>("historyHeading")->font().capitalization(), QFont::AllUppercase);
-        for (int i = 0; i < 6; ++i)
-            h.state.recordRateChange(44100, 48000 + 1000 * i);
 
         QStringList changes;
-        QStringList times;
         for (int i = 0; i < 5; ++i) {
             auto *row = p.find<QWidget>(QStringLiteral("historyRow%1").arg(i).toLatin1().constData());
             QVERIFY(!row->isHidden());
             changes << row->findChild<QLabel *>(QStringLiteral("historyChange"))->text();
-            times << row->findChild<QLabel *>(QStringLiteral("historyTime"))->text();
-            QCOMPARE(row->findChild<QLabel *>(QStringLiteral("historyTime"))->width(), 64);
+            auto *time = row->findChild<QLabel *>(QStringLiteral("historyTime"));
+            QVERIFY(!time->text().isEmpty());
+            QCOMPARE(time->width(), 64);
         }
         // Newest first; the two oldest of the seven are not shown.
         QCOMPARE(changes,
                  (QStringList {"44.1 kHz → 53.0 kHz", "44.1 kHz → 52.0 kHz", "44.1 kHz → 51.0 kHz",
                                "44.1 kHz → 50.0 kHz", "44.1 kHz → 49.0 kHz"}));
-        const QString expectedTime
-            = MenuBarViewModel::timeText(h.state.history().first().timestamp(), QLocale::system());
-        QCOMPARE(times.first(), expectedTime);
     }
 
-    void copyButtonPutsTheCommandOnTheClipboard()
+    void legacyWarningTextsAndCopyButton()
     {
         UiHarness h;
         h.state.setLegacyScriptDetected(true);
@@ -194,94 +163,73 @@ private Q_SLOTS:
         auto *button = p.find<QPushButton>("copyRemovalCommand");
         QCOMPARE(button->text(), QStringLiteral("Copy removal command"));
         QGuiApplication::clipboard()->setText(QStringLiteral("before"));
-
         QTest::mouseClick(button, Qt::LeftButton);
-        const QString copied = QGuiApplication::clipboard()->text();
-        QCOMPARE(copied.size(), 498);
-        QCOMPARE(copied, MenuBarViewModel::removalCommand);
+        QCOMPARE(QGuiApplication::clipboard()->text(), MenuBarViewModel::removalCommand);
         QCOMPARE(button->text(), QStringLiteral("Copied — paste into Terminal"));
 
+        // It stays copied while the warning goes and comes back, and copies again on request.
         h.state.setLegacyScriptDetected(false);
         QVERIFY(p.find<QWidget>("legacySection")->isHidden());
         h.state.setLegacyScriptDetected(true);
-        QVERIFY(!p.find<QWidget>("legacySection")->isHidden());
         QCOMPARE(button->text(), QStringLiteral("Copied — paste into Terminal"));
+        QGuiApplication::clipboard()->setText(QStringLiteral("overwritten"));
+        QTest::mouseClick(button, Qt::LeftButton);
+        QCOMPARE(QGuiApplication::clipboard()->text(), MenuBarViewModel::removalCommand);
+        // A new panel starts uncopied.
+        MenuBarView fresh(h.state, *h.engine, *h.launchAtLogin, *h.updates, {});
+        QCOMPARE(fresh.model().copyButtonTitle(), QStringLiteral("Copy removal command"));
     }
 
-    void syncSwitchCallsTogglePauseOncePerClick()
+    void switchesCallTheEngineAndTheAutostartEntry()
     {
         UiHarness h;
         Panel p(h);
-        auto *toggle = p.find<SwitchButton>("syncSwitch");
+        auto *sync = p.find<SwitchButton>("syncSwitch");
         QSignalSpy paused(&h.state, &AppState::isPausedChanged);
-        QVERIFY(toggle->isChecked());
-        QCOMPARE(labelText(p.view, "syncText"), QStringLiteral("Auto-sync enabled"));
-        QCOMPARE(p.find<QLabel>("syncSymbol")->property("symbol").toString(),
-                 QStringLiteral("arrow.triangle.2.circlepath"));
-
-        QTest::mouseClick(toggle, Qt::LeftButton);
+        QVERIFY(sync->isChecked());
+        QTest::mouseClick(sync, Qt::LeftButton);
         QCOMPARE(paused.count(), 1);
         QVERIFY(h.state.isPaused());
-        QVERIFY(!toggle->isChecked());
+        QVERIFY(!sync->isChecked());
         QCOMPARE(labelText(p.view, "syncText"), QStringLiteral("Sync paused"));
         QCOMPARE(p.find<QLabel>("syncSymbol")->property("symbol").toString(), QStringLiteral("pause.circle"));
-
-        QTest::mouseClick(toggle, Qt::LeftButton);
+        QTest::mouseClick(sync, Qt::LeftButton);
         QCOMPARE(paused.count(), 2);
-        QVERIFY(!h.state.isPaused());
-        QVERIFY(toggle->isChecked());
-        QCOMPARE(labelText(p.view, "syncText"), QStringLiteral("Auto-sync enabled"));
-
+        QVERIFY(sync->isChecked());
         // Pausing from elsewhere (the tray menu) moves the switch without a call of its own.
         h.engine->togglePause();
-        QVERIFY(!toggle->isChecked());
+        QVERIFY(!sync->isChecked());
         QCOMPARE(paused.count(), 3);
-    }
 
-    void loginSwitchUsesTheAutostartEntry()
-    {
-        UiHarness h;
-        Panel p(h);
-        auto *toggle = p.find<SwitchButton>("loginSwitch");
+        auto *login = p.find<SwitchButton>("loginSwitch");
+        const QString entry = h.launchAtLogin->entryPath();
         QCOMPARE(labelText(p.view, "loginText"), QStringLiteral("Launch at login"));
-        QCOMPARE(p.find<QLabel>("loginSymbol")->property("symbol").toString(),
-                 QStringLiteral("power.circle"));
-        QVERIFY(!toggle->isChecked());
-        QTest::mouseClick(toggle, Qt::LeftButton);
-        QVERIFY(QFileInfo::exists(h.launchAtLogin->entryPath()));
-        QVERIFY(toggle->isChecked());
-        QTest::mouseClick(toggle, Qt::LeftButton);
-        QVERIFY(!QFileInfo::exists(h.launchAtLogin->entryPath()));
-        QVERIFY(!toggle->isChecked());
-    }
+        QVERIFY(!login->isChecked());
+        QTest::mouseClick(login, Qt::LeftButton);
+        QVERIFY(QFileInfo::exists(entry));
+        QVERIFY(login->isChecked());
+        QTest::mouseClick(login, Qt::LeftButton);
+        QVERIFY(!QFileInfo::exists(entry));
+        QVERIFY(!login->isChecked());
 
-    void refusedLoginChangeLeavesTheSwitchOff()
-    {
-        UiHarness h;
+        // Enabled elsewhere (the settings window, another tool): read again when shown.
+        p.view.hide();
+        QFile file(entry);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("[Desktop Entry]\nType=Application\nName=Quorvel\nExec=/usr/bin/quorvel\n");
+        file.close();
+        QVERIFY(!login->isChecked());
+        p.view.show();
+        QVERIFY(login->isChecked());
+
+        // A file where the autostart folder should be: the refused change leaves it off.
+        QTest::mouseClick(login, Qt::LeftButton);
+        QVERIFY(QDir(h.autostartDir()).removeRecursively());
         QFile blocker(h.autostartDir());
         QVERIFY(blocker.open(QIODevice::WriteOnly));
         blocker.close();
-        Panel p(h);
-        auto *toggle = p.find<SwitchButton>("loginSwitch");
-        QTest::mouseClick(toggle, Qt::LeftButton);
-        QVERIFY(!toggle->isChecked());
-    }
-
-    void loginSwitchRereadsTheSystemWhenShown()
-    {
-        UiHarness h;
-        Panel p(h);
-        auto *toggle = p.find<SwitchButton>("loginSwitch");
-        p.view.hide();
-        // Enabled elsewhere (the settings window, another tool).
-        QDir().mkpath(h.autostartDir());
-        QFile entry(h.launchAtLogin->entryPath());
-        QVERIFY(entry.open(QIODevice::WriteOnly));
-        entry.write("[Desktop Entry]\nType=Application\nName=Quorvel\nExec=/usr/bin/quorvel\n");
-        entry.close();
-        QVERIFY(!toggle->isChecked());
-        p.view.show();
-        QVERIFY(toggle->isChecked());
+        QTest::mouseClick(login, Qt::LeftButton);
+        QVERIFY(!login->isChecked());
     }
 
     void commands()
@@ -290,16 +238,10 @@ private Q_SLOTS:
         int settingsOpened = 0;
         Panel p(h, {[&] { ++settingsOpened; }, {}});
         QSignalSpy dismissed(&p.view, &MenuBarView::dismissRequested);
-
         CommandButton *check = p.command(Command::CheckForUpdates);
         CommandButton *settings = p.command(Command::Settings);
-        CommandButton *quit = p.command(Command::Quit);
-        QCOMPARE(check->text(), QStringLiteral("Check for Updates…"));
-        QCOMPARE(check->symbol(), QStringLiteral("arrow.down.circle"));
         QCOMPARE(settings->text(), QStringLiteral("Settings…"));
         QCOMPARE(settings->symbol(), QStringLiteral("gearshape"));
-        QCOMPARE(quit->text(), QStringLiteral("Quit Quorvel"));
-        QCOMPARE(quit->symbol(), QStringLiteral("power"));
 
         // No feed in this build: dimmed and inert.
         QVERIFY(!check->isEnabled());
@@ -307,14 +249,11 @@ private Q_SLOTS:
         QVERIFY(!h.updates->isChecking());
         QCOMPARE(dismissed.count(), 0);
 
-        QTest::mouseClick(settings, Qt::LeftButton);
-        QCOMPARE(settingsOpened, 1);
-        QCOMPARE(dismissed.count(), 1);
-
         // The whole row reacts, not only its text.
         QTest::mouseClick(settings, Qt::LeftButton, {},
                           QPoint(settings->width() - 3, settings->height() / 2));
-        QCOMPARE(settingsOpened, 2);
+        QCOMPARE(settingsOpened, 1);
+        QCOMPARE(dismissed.count(), 1);
     }
 
     void quitEndsTheEventLoop()

@@ -2,15 +2,11 @@
 
 #include "ui/MenuBarViewModel.h"
 
-#include <QClipboard>
-#include <QFileInfo>
-#include <QGuiApplication>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTest>
 
 using Model = MenuBarViewModel;
-using Section = Model::Section;
 using Tint = Model::Tint;
 using std::optional;
 
@@ -43,9 +39,6 @@ private Q_SLOTS:
         QTest::newRow("connected") << ConnectionState::connected(QStringLiteral("172.20.0.1")) << Tint::Green
                                    << "Connected"
                                    << "172.20.0.1";
-        QTest::newRow("connected by name")
-            << ConnectionState::connected(QStringLiteral("m1620.local:8080")) << Tint::Green << "Connected"
-            << "m1620.local:8080";
         QTest::newRow("connecting") << ConnectionState::connecting() << Tint::Yellow << "Looking for M-1620…"
                                     << "";
         QTest::newRow("error") << ConnectionState::error(QStringLiteral("Request timed out"))
@@ -61,141 +54,78 @@ private Q_SLOTS:
         QFETCH(Tint, circle);
         QFETCH(QString, title);
         QFETCH(QString, subtitle);
-        const Model::StatusHeader header = Model::statusHeaderFor(connection);
-        QCOMPARE(header.circle, circle);
-        QCOMPARE(header.title, title);
-        QCOMPARE(header.subtitle, subtitle);
-        // The error's message is for the log, never for the panel.
-        QVERIFY(!header.title.contains(QStringLiteral("timed out")));
-        QVERIFY(!header.subtitle.contains(QStringLiteral("timed out")));
+        // Exact texts: the error's own message is for the log, never for the panel.
+        QCOMPARE(Model::statusHeaderFor(connection), (Model::StatusHeader {circle, title, subtitle}));
     }
 
     void rates()
     {
-        Model::Rates r = Model::ratesFor(48000, std::nullopt, std::nullopt);
-        QCOMPARE(r.deviceRate, QStringLiteral("48.0 kHz"));
-        QCOMPARE(r.madiInput, QStringLiteral("—"));
-        QCOMPARE(r.madiSyncCircle, Tint::Secondary);
-        QCOMPARE(r.madiSync, QStringLiteral("—"));
-
-        r = Model::ratesFor(std::nullopt, 44100, true);
-        QCOMPARE(r.deviceRate, QStringLiteral("—"));
-        QCOMPARE(r.madiInput, QStringLiteral("44.1 kHz"));
-        QCOMPARE(r.madiSyncCircle, Tint::Green);
-        QCOMPARE(r.madiSync, QStringLiteral("Locked"));
-
-        r = Model::ratesFor(176400, 192000, false);
-        QCOMPARE(r.deviceRate, QStringLiteral("176.4 kHz"));
-        QCOMPARE(r.madiInput, QStringLiteral("192.0 kHz"));
-        QCOMPARE(r.madiSyncCircle, Tint::Secondary);
-        QCOMPARE(r.madiSync, QStringLiteral("No signal"));
+        QCOMPARE(Model::ratesFor(48000, std::nullopt, std::nullopt),
+                 (Model::Rates {"48.0 kHz", "—", Tint::Secondary, "—"}));
+        QCOMPARE(Model::ratesFor(std::nullopt, 44100, true),
+                 (Model::Rates {"—", "44.1 kHz", Tint::Green, "Locked"}));
+        QCOMPARE(Model::ratesFor(176400, 192000, false),
+                 (Model::Rates {"176.4 kHz", "192.0 kHz", Tint::Secondary, "No signal"}));
     }
 
-    void historyRowsAreTheFiveNewest()
+    void historyRows()
     {
         const RateHistory history = historyOf(7);
         const QList<Model::HistoryRow> rows = Model::historyRowsFor(history, QLocale(QLocale::German));
-        QCOMPARE(rows.size(), 5);
+        QCOMPARE(rows.size(), 5); // the five newest, newest first
         for (int i = 0; i < 5; ++i) {
             QCOMPARE(rows[i].id, history[i].id());
             QCOMPARE(rows[i].change, QStringLiteral("%1.0 kHz → %2.0 kHz").arg(101 - i).arg(100 - i));
         }
         QCOMPARE(rows[0].time, QStringLiteral("09:59"));
         QCOMPARE(rows[4].time, QStringLiteral("09:55"));
-
         QCOMPARE(Model::historyRowsFor(historyOf(2), QLocale::c()).size(), 2);
-        QVERIFY(Model::historyRowsFor({}, QLocale::c()).isEmpty());
-    }
 
-    void historyRowTexts()
-    {
-        const RateHistory history {
-            RateChange(QUuid::createUuid(), QDateTime(QDate(2025, 3, 1), QTime(14, 5, 33)), std::nullopt,
-                       96000),
-            RateChange(QUuid::createUuid(), QDateTime(QDate(2025, 3, 1), QTime(9, 7)), 44100, 48000),
-        };
-        const QList<Model::HistoryRow> rows = Model::historyRowsFor(history, QLocale(QLocale::German));
-        QCOMPARE(rows[0].change, QStringLiteral("— → 96.0 kHz"));
-        QCOMPARE(rows[1].change, QStringLiteral("44.1 kHz → 48.0 kHz"));
-        // Local time of day in the user's short format: no date, no seconds.
-        QCOMPARE(rows[0].time, QStringLiteral("14:05"));
+        const RateChange first(QUuid::createUuid(), QDateTime(QDate(2025, 3, 1), QTime(14, 5, 33)),
+                               std::nullopt, 96000);
+        QCOMPARE(Model::historyRowsFor({first}, QLocale::c()).first().change, QStringLiteral("— → 96.0 kHz"));
+        // Local time of day in the user's short format: no date, no seconds, even without a
+        // locale of its own (no LANG).
+        QCOMPARE(Model::timeText(first.timestamp(), QLocale(QLocale::German)), QStringLiteral("14:05"));
+        QCOMPARE(Model::timeText(first.timestamp(), QLocale::c()), QStringLiteral("14:05"));
         const QString english
-            = Model::timeText(history[0].timestamp(), QLocale(QLocale::English, QLocale::UnitedStates));
+            = Model::timeText(first.timestamp(), QLocale(QLocale::English, QLocale::UnitedStates));
         QVERIFY2(english.startsWith(QStringLiteral("2:05")) && english.endsWith(QStringLiteral("PM")),
                  qPrintable(english));
-        // Without a locale of its own (no LANG) the time still has no seconds.
-        QCOMPARE(Model::timeText(history[0].timestamp(), QLocale::c()), QStringLiteral("14:05"));
-        // A stamp in another zone is shown in local time.
-        const QDateTime utc = QDateTime(QDate(2025, 3, 1), QTime(12, 0), Qt::UTC);
-        QCOMPARE(Model::timeText(utc, QLocale(QLocale::German)),
-                 QLocale(QLocale::German).toString(utc.toLocalTime().time(), QLocale::ShortFormat));
     }
 
-    void switchRows()
+    void switchAndCommandRows()
     {
-        Model::SwitchRow running = Model::syncSwitchFor(false);
-        QCOMPARE(running.symbol, QStringLiteral("arrow.triangle.2.circlepath"));
-        QCOMPARE(running.text, QStringLiteral("Auto-sync enabled"));
-        QVERIFY(running.isOn);
-        Model::SwitchRow paused = Model::syncSwitchFor(true);
-        QCOMPARE(paused.symbol, QStringLiteral("pause.circle"));
-        QCOMPARE(paused.text, QStringLiteral("Sync paused"));
-        QVERIFY(!paused.isOn);
-        QCOMPARE(Model::loginSwitchFor(true).symbol, QStringLiteral("power.circle"));
-        QCOMPARE(Model::loginSwitchFor(true).text, QStringLiteral("Launch at login"));
-        QVERIFY(Model::loginSwitchFor(true).isOn);
+        QCOMPARE(Model::syncSwitchFor(false),
+                 (Model::SwitchRow {"arrow.triangle.2.circlepath", "Auto-sync enabled", true}));
+        QCOMPARE(Model::syncSwitchFor(true), (Model::SwitchRow {"pause.circle", "Sync paused", false}));
+        QCOMPARE(Model::loginSwitchFor(true), (Model::SwitchRow {"power.circle", "Launch at login", true}));
         QVERIFY(!Model::loginSwitchFor(false).isOn);
-    }
 
-    void commandRows()
-    {
-        const QList<Model::CommandRow> rows = Model::commandsFor(false);
-        QCOMPARE(rows.size(), 3);
-        QCOMPARE(rows[0].title, QStringLiteral("Check for Updates…"));
-        QCOMPARE(rows[0].symbol, QStringLiteral("arrow.down.circle"));
-        QVERIFY(!rows[0].enabled);
+        using C = Model::Command;
+        QCOMPARE(Model::commandsFor(false),
+                 (QList<Model::CommandRow> {
+                     {C::CheckForUpdates, "Check for Updates…", "arrow.down.circle", false, false},
+                     {C::Settings, "Settings…", "gearshape", true, false},
+                     {C::Quit, "Quit Quorvel", "power", true, true}}));
         QVERIFY(Model::commandsFor(true)[0].enabled);
-        QCOMPARE(rows[1].title, QStringLiteral("Settings…"));
-        QCOMPARE(rows[1].symbol, QStringLiteral("gearshape"));
-        QVERIFY(rows[1].enabled);
-        QCOMPARE(rows[2].title, QStringLiteral("Quit Quorvel"));
-        QCOMPARE(rows[2].symbol, QStringLiteral("power"));
-        QVERIFY(rows[2].enabled);
-        QVERIFY(rows[2].destructive);
-        QVERIFY(!rows[0].destructive && !rows[1].destructive);
     }
 
     void removalCommandIsExact()
     {
-        const QString command = Model::removalCommand;
-        QCOMPARE(command.size(), 498);
-        QVERIFY(!command.endsWith(QLatin1Char('\n')));
-        for (QChar c : command)
-            QVERIFY(c.unicode() >= 0x20 && c.unicode() < 0x7f);
-        QCOMPARE(command.split(QStringLiteral("; ")).size(), 8);
-        QVERIFY(command.startsWith(QStringLiteral(
-            "launchctl unload ~/Library/LaunchAgents/com.studio.m1620sync.plist 2>/dev/null; ")));
-        QVERIFY(command.endsWith(QStringLiteral("; echo \"Old M-1620 Rate Sync removed\"")));
-        QVERIFY(
-            command.contains(QStringLiteral("; sudo rm -f /Library/LaunchDaemons/com.studio.m1620sync.plist "
-                                            "/usr/local/bin/studio/m1620_rate_sync.py; ")));
-    }
-
-    void sectionsShownByState()
-    {
-        UiHarness h;
-        Model model(h.state, *h.engine, *h.launchAtLogin, *h.updates, {});
         QCOMPARE(
-            model.shownSections(),
-            (QList<Section> {Section::StatusHeader, Section::Rates, Section::Switches, Section::Commands}));
-        h.state.setLegacyScriptDetected(true);
-        h.state.recordRateChange(44100, 48000);
-        QCOMPARE(model.shownSections(),
-                 (QList<Section> {Section::StatusHeader, Section::LegacyWarning, Section::Rates,
-                                  Section::RecentChanges, Section::Switches, Section::Commands}));
-        h.state.setLegacyScriptDetected(false);
-        QVERIFY(!model.isShown(Section::LegacyWarning));
-        QVERIFY(model.isShown(Section::RecentChanges));
+            Model::removalCommand,
+            QStringLiteral("launchctl unload ~/Library/LaunchAgents/com.studio.m1620sync.plist 2>/dev/null; "
+                           "rm -f ~/Library/LaunchAgents/com.studio.m1620sync.plist; "
+                           "sudo launchctl unload /Library/LaunchDaemons/com.studio.m1620sync.plist "
+                           "2>/dev/null; "
+                           "sudo rm -f /Library/LaunchDaemons/com.studio.m1620sync.plist "
+                           "/usr/local/bin/studio/m1620_rate_sync.py; "
+                           "sudo rmdir /usr/local/bin/studio 2>/dev/null; "
+                           "sudo pkgutil --forget com.studio.m1620sync >/dev/null 2>&1; "
+                           "rm -f /tmp/m1620_rate_sync.log; "
+                           "echo \"Old M-1620 Rate Sync removed\""));
+        QCOMPARE(Model::removalCommand.size(), 498);
     }
 
     void followsTheStateLive()
@@ -207,6 +137,8 @@ private Q_SLOTS:
         QSignalSpy history(&model, &Model::historyRowsChanged);
         QSignalSpy switches(&model, &Model::switchesChanged);
         QSignalSpy legacy(&model, &Model::legacyWarningChanged);
+        using S = Model::Section;
+        QCOMPARE(model.shownSections(), (QList<S> {S::StatusHeader, S::Rates, S::Switches, S::Commands}));
 
         QCOMPARE(model.statusHeader().title, QStringLiteral("Stopped"));
         h.state.setConnectionState(ConnectionState::connecting());
@@ -231,8 +163,6 @@ private Q_SLOTS:
         QCOMPARE(model.historyRows().size(), 5);
         QCOMPARE(model.historyRows().first().id, h.state.history().first().id());
         QVERIFY(history.count() >= 7);
-        QCOMPARE(model.historyRows().first().time,
-                 Model::timeText(h.state.history().first().timestamp(), QLocale::system()));
 
         h.engine->togglePause();
         QCOMPARE(switches.count(), 1);
@@ -240,7 +170,9 @@ private Q_SLOTS:
 
         h.state.setLegacyScriptDetected(true);
         QCOMPARE(legacy.count(), 1);
-        QVERIFY(model.legacyWarningShown());
+        QCOMPARE(model.shownSections(),
+                 (QList<S> {S::StatusHeader, S::LegacyWarning, S::Rates, S::RecentChanges, S::Switches,
+                            S::Commands}));
 
         // A lasting mismatch shows only in the status icon.
         const int before
@@ -248,33 +180,6 @@ private Q_SLOTS:
         h.state.setRateMismatch(true);
         QCOMPARE(status.count() + rates.count() + history.count() + switches.count() + legacy.count(),
                  before);
-    }
-
-    void copyingPutsTheExactCommandOnTheClipboardForTheLifeOfTheModel()
-    {
-        UiHarness h;
-        h.state.setLegacyScriptDetected(true);
-        Model model(h.state, *h.engine, *h.launchAtLogin, *h.updates, {});
-        QGuiApplication::clipboard()->setText(QStringLiteral("something else"));
-        QCOMPARE(model.copyButtonTitle(), QStringLiteral("Copy removal command"));
-        QVERIFY(!model.removalCommandCopied());
-
-        model.copyRemovalCommand();
-        QCOMPARE(QGuiApplication::clipboard()->text(), Model::removalCommand);
-        QCOMPARE(QGuiApplication::clipboard()->text().size(), 498);
-        QCOMPARE(model.copyButtonTitle(), QStringLiteral("Copied — paste into Terminal"));
-
-        // It stays copied while the warning goes and comes back, and copies again on request.
-        h.state.setLegacyScriptDetected(false);
-        h.state.setLegacyScriptDetected(true);
-        QCOMPARE(model.copyButtonTitle(), QStringLiteral("Copied — paste into Terminal"));
-        QGuiApplication::clipboard()->setText(QStringLiteral("overwritten"));
-        model.copyRemovalCommand();
-        QCOMPARE(QGuiApplication::clipboard()->text(), Model::removalCommand);
-
-        // A new model starts uncopied.
-        Model fresh(h.state, *h.engine, *h.launchAtLogin, *h.updates, {});
-        QCOMPARE(fresh.copyButtonTitle(), QStringLiteral("Copy removal command"));
     }
 
     void syncSwitchTogglesOncePerTurnWhicheverWay()
@@ -291,41 +196,6 @@ private Q_SLOTS:
         QCOMPARE(paused.count(), 2);
         QVERIFY(!h.state.isPaused());
         QVERIFY(model.syncSwitch().isOn);
-        QCOMPARE(model.syncSwitch().symbol, QStringLiteral("arrow.triangle.2.circlepath"));
-    }
-
-    void loginSwitchWritesTheAutostartEntryAndShowsTheSystemsState()
-    {
-        UiHarness h;
-        Model model(h.state, *h.engine, *h.launchAtLogin, *h.updates, {});
-        QVERIFY(!model.loginSwitch().isOn);
-        model.turnLoginSwitch(true);
-        QVERIFY(QFileInfo::exists(h.launchAtLogin->entryPath()));
-        QVERIFY(model.loginSwitch().isOn);
-        model.turnLoginSwitch(false);
-        QVERIFY(!QFileInfo::exists(h.launchAtLogin->entryPath()));
-        QVERIFY(!model.loginSwitch().isOn);
-
-        // Changed behind the panel's back: a fresh look shows it.
-        h.launchAtLogin->setEnabled(true);
-        model.refreshLaunchAtLogin();
-        QVERIFY(model.loginSwitch().isOn);
-    }
-
-    void refusedLoginChangeShowsTheUnchangedState()
-    {
-        UiHarness h;
-        // A file where the autostart folder should be: the entry cannot be written.
-        QFile blocker(h.autostartDir());
-        QVERIFY(blocker.open(QIODevice::WriteOnly));
-        blocker.close();
-        Model model(h.state, *h.engine, *h.launchAtLogin, *h.updates, {});
-        QSignalSpy switches(&model, &Model::switchesChanged);
-        model.turnLoginSwitch(true);
-        QVERIFY(!model.loginSwitch().isOn);
-        QVERIFY(!h.launchAtLogin->isEnabled());
-        QVERIFY(
-            h.logLines().join(QLatin1Char('\n')).contains(QStringLiteral("Launch at login change failed: ")));
     }
 
     void commandsRunTheirActions()
@@ -346,22 +216,12 @@ private Q_SLOTS:
 
     void updateCheckOnlyWhileTheUpdaterCan()
     {
-        // No feed: never possible, and asking does nothing.
-        {
-            UiHarness h;
-            Model model(h.state, *h.engine, *h.launchAtLogin, *h.updates, {});
-            QVERIFY(!model.command(Model::Command::CheckForUpdates).enabled);
-            QSignalSpy finished(h.updates.get(), &UpdateController::userCheckFinished);
-            model.run(Model::Command::CheckForUpdates);
-            QVERIFY(!h.updates->isChecking());
-            QTest::qWait(50);
-            QCOMPARE(finished.count(), 0);
-        }
-        // A feed on loopback that never answers: possible until a check runs, then not
-        // until it ends.
-        QTcpServer silent;
-        QVERIFY(silent.listen(QHostAddress::LocalHost));
-        UiHarness h(QUrl(QStringLiteral("http://127.0.0.1:%1/appcast.xml").arg(silent.serverPort())));
+        // A feed on a closed loopback port: possible until a check runs, then not until it ends.
+        QTcpServer closed;
+        QVERIFY(closed.listen(QHostAddress::LocalHost));
+        const QUrl feed(QStringLiteral("http://127.0.0.1:%1/appcast.xml").arg(closed.serverPort()));
+        closed.close();
+        UiHarness h(feed);
         Model model(h.state, *h.engine, *h.launchAtLogin, *h.updates, {});
         QVERIFY(model.command(Model::Command::CheckForUpdates).enabled);
         QSignalSpy commands(&model, &Model::commandsChanged);
@@ -369,14 +229,14 @@ private Q_SLOTS:
         model.run(Model::Command::CheckForUpdates);
         QVERIFY(h.updates->isChecking());
         QVERIFY(!model.command(Model::Command::CheckForUpdates).enabled);
-        QVERIFY(commands.count() >= 1);
+        QCOMPARE(commands.count(), 1);
         // Clicking the dimmed command now does nothing more.
         model.run(Model::Command::CheckForUpdates);
         QVERIFY(finished.wait(10000));
+        QTest::qWait(50);
         QCOMPARE(finished.count(), 1);
-        QCOMPARE(finished.first().first().value<UpdateController::Outcome>().kind,
-                 UpdateController::Outcome::Kind::Failed);
         QVERIFY(model.command(Model::Command::CheckForUpdates).enabled);
+        QCOMPARE(commands.count(), 2);
     }
 };
 

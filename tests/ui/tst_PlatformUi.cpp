@@ -1,4 +1,3 @@
-#include "ui/AboutDialog.h"
 #include "ui/PlatformUi.h"
 
 #include <QApplication>
@@ -7,10 +6,8 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QFile>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QWidget>
 
 namespace {
 
@@ -115,20 +112,6 @@ private Q_SLOTS:
         WatchedPlatformUi ui;
         ui.revealFile(dir.filePath(QStringLiteral("sync.log")));
         QCOMPARE(ui.opened, QList<QUrl> {QUrl::fromLocalFile(dir.path())});
-    }
-
-    void aboutIsOneDialogBroughtForward()
-    {
-        QWidget window;
-        window.show();
-        PlatformUi ui;
-        ui.showAbout(&window, QStringLiteral("Thanks to everyone."));
-        ui.showAbout(&window, QStringLiteral("Thanks to everyone."));
-        const QList<AboutDialog *> dialogs = window.findChildren<AboutDialog *>();
-        QCOMPARE(dialogs.size(), 1);
-        QVERIFY(dialogs.first()->isVisible());
-        QVERIFY(dialogs.first()->isWindow());
-        QCOMPARE(dialogs.first()->credits(), QStringLiteral("Thanks to everyone."));
     }
 };
 

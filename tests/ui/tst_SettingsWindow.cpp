@@ -2,8 +2,6 @@
 
 #include "DeviceSimulator.h"
 #include "core/BuildInfo.h"
-#include "discovery/DiagnosticsEnvironment.h"
-#include "discovery/DiagnosticsReport.h"
 #include "ui/AboutDialog.h"
 #include "ui/BusyIndicator.h"
 #include "ui/ConnectionTab.h"
@@ -16,6 +14,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -25,7 +24,6 @@
 #include <QTest>
 
 using Model = SettingsViewModel;
-using Toggle = SettingsViewModel::Toggle;
 
 namespace {
 
@@ -92,7 +90,7 @@ class TestSettingsWindow : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void frameHasTwoTabsOfTheFixedContentSize()
+    void frameOfTwoTabsAndTheConnectionFormInOrder()
     {
         SettingsHarness h;
         Window w(h);
@@ -101,19 +99,14 @@ private Q_SLOTS:
         QCOMPARE(tabs->count(), 2);
         QCOMPARE(tabs->tabText(0), QStringLiteral("Connection"));
         QCOMPARE(tabs->tabText(1), QStringLiteral("General"));
-        QVERIFY(!tabs->tabIcon(0).isNull());
-        QVERIFY(!tabs->tabIcon(1).isNull());
-        QCOMPARE(tabs->widget(0)->size(), QSize(460, 420));
-        QCOMPARE(tabs->widget(1)->size(), QSize(460, 420));
+        for (int tab : {0, 1}) {
+            QVERIFY(!tabs->tabIcon(tab).isNull());
+            QCOMPARE(tabs->widget(tab)->size(), QSize(460, 420));
+        }
         QCOMPARE(tabs->currentIndex(), 0);
         // Nothing browses before the window shows.
         QCOMPARE(h.browsers.made.size(), 0);
-    }
 
-    void connectionFormRowsInOrder()
-    {
-        SettingsHarness h;
-        Window w(h);
         w.show();
         auto *device = find<FormSection>(w.window, QStringLiteral("deviceSection"));
         QCOMPARE(device->title(), QStringLiteral("Device"));
@@ -145,37 +138,25 @@ private Q_SLOTS:
         QVERIFY(!find(w.window, QStringLiteral("testResultRow"))->isVisible());
     }
 
-    void defaultsShowTheSwitchOffAndTheFieldDisabledAndEmpty()
-    {
-        SettingsHarness h;
-        h.settings.setUseCustomHost(false);
-        h.settings.setCustomHost(QString());
-        Window w(h, true);
-        w.show();
-        QVERIFY(!w.hostSwitch()->isChecked());
-        QVERIFY(!w.field()->isEnabled());
-        QCOMPARE(w.field()->text(), QString());
-        QTest::mouseClick(w.testButton(), Qt::LeftButton);
-        QTRY_VERIFY(w.testResult()->isVisible());
-        QCOMPARE(h.tester.hosts, QStringList {QStringLiteral("172.20.0.1")});
-    }
-
     void switchEnablesTheFieldAndEveryKeystrokeIsStored()
     {
         SettingsHarness h;
         h.settings.setUseCustomHost(false);
         h.settings.setCustomHost(QStringLiteral("192.168.1.42"));
-        Window w(h);
+        Window w(h, true);
         w.show();
-        // Off, the field shows the stored host but cannot be edited.
+        // Off, the field shows the stored host but cannot be edited, and "Test" tries the default.
+        QVERIFY(!w.hostSwitch()->isChecked());
         QCOMPARE(w.field()->text(), QStringLiteral("192.168.1.42"));
         QVERIFY(!w.field()->isEnabled());
+        QTest::mouseClick(w.testButton(), Qt::LeftButton);
+        QTRY_VERIFY(w.testResult()->isVisible());
+        QCOMPARE(h.tester.hosts, QStringList {QStringLiteral("172.20.0.1")});
 
         QTest::mouseClick(w.hostSwitch(), Qt::LeftButton);
         QVERIFY(h.settings.useCustomHost());
         QVERIFY(w.hostSwitch()->isChecked());
         QVERIFY(w.field()->isEnabled());
-        QCOMPARE(h.storedSettings().value(QStringLiteral("useCustomHost")), QJsonValue(true));
 
         QStringList seen;
         QStringList stored;
@@ -187,12 +168,9 @@ private Q_SLOTS:
         w.field()->selectAll();
         QTest::keyClick(w.field(), Qt::Key_Backspace);
         QTest::keyClicks(w.field(), QStringLiteral("127.0"));
-        const QStringList expected {QString(),
-                                    QStringLiteral("1"),
-                                    QStringLiteral("12"),
-                                    QStringLiteral("127"),
-                                    QStringLiteral("127."),
-                                    QStringLiteral("127.0")};
+        QStringList expected {QString()}; // "", "1", "12", … "127.0"
+        for (int length = 1; length <= 5; ++length)
+            expected << QStringLiteral("127.0").left(length);
         QCOMPARE(seen, expected);
         QCOMPARE(stored, expected);
         QCOMPARE(w.field()->cursorPosition(), 5);
@@ -203,68 +181,52 @@ private Q_SLOTS:
         h.settings.setUseCustomHost(false);
         QVERIFY(!w.hostSwitch()->isChecked());
         QVERIFY(!w.field()->isEnabled());
-        QCOMPARE(w.field()->text(), QStringLiteral("m1620.local"));
 
         // A click on the row's text flips the switch too.
         QTest::mouseClick(find(w.window, QStringLiteral("useCustomHostText")), Qt::LeftButton);
         QVERIFY(h.settings.useCustomHost());
     }
 
-    void testButtonShowsTheOutcomeInGreenOrRed()
+    void testButtonRunsInTheBackgroundAndShowsTheOutcomeInGreenOrRed()
     {
         DeviceSimulator sim;
-        QVERIFY(sim.listen());
+        QVERIFY2(sim.listen(), qPrintable(sim.errorString()));
         SettingsHarness h;
         h.settings.setCustomHost(loopback(sim.port()));
         Window w(h);
         w.show();
+        Model &model = w.window.model();
+        QSignalSpy changes(&model, &Model::testChanged);
 
         sim.setFault(SimFault::Mode::Delay, 1, 300);
         QTest::mouseClick(w.testButton(), Qt::LeftButton);
+        // The press returns before the answer: the button waits, and the window keeps working.
+        QVERIFY(model.testing());
         QVERIFY(!w.testButton()->isEnabled());
         QVERIFY(!w.testResult()->isVisible());
-        // The window keeps working while the test runs.
         QTest::mouseClick(w.hostSwitch(), Qt::LeftButton);
         QVERIFY(!h.settings.useCustomHost());
         QTest::mouseClick(w.hostSwitch(), Qt::LeftButton);
+        model.runConnectionTest(); // pressing again while it runs starts nothing
         QTRY_VERIFY(w.testButton()->isEnabled());
         QVERIFY(w.testResult()->isVisible());
         QCOMPARE(w.testResult()->text(), QStringLiteral("✓ Connected. Device rate: 48000 Hz"));
         QCOMPARE(textColor(w.testResult()), FormStyle::green(w.window.palette()));
         QVERIFY(w.testResult()->font().pointSizeF() < w.field()->font().pointSizeF());
+        QCOMPARE(changes.count(), 2);
+        QCOMPARE(sim.statusQueryCount(), 1);
+        // The test is the window's own: the shared state and the log are left alone.
+        QCOMPARE(h.state.connectionState(), ConnectionState::disconnected());
+        QCOMPARE(h.logLines(), QStringList());
 
         sim.setFault(SimFault::Mode::Status, 1, 404);
         QTest::mouseClick(w.testButton(), Qt::LeftButton);
         // Pressed again: the old outcome is gone at once.
+        QVERIFY(!model.testResult());
         QVERIFY(!w.testResult()->isVisible());
         QTRY_VERIFY(w.testButton()->isEnabled());
         QVERIFY(w.testResult()->text().startsWith(QStringLiteral("✗ ")));
         QCOMPARE(textColor(w.testResult()), FormStyle::red(w.window.palette()));
-
-        sim.setReported(DeviceSimulator::Member::DeviceRate, false);
-        QTest::mouseClick(w.testButton(), Qt::LeftButton);
-        QTRY_VERIFY(w.testButton()->isEnabled());
-        QCOMPARE(w.testResult()->text(), QStringLiteral("✓ Connected. Device rate: unknown"));
-        QCOMPARE(textColor(w.testResult()), FormStyle::green(w.window.palette()));
-    }
-
-    void testEndingAfterTheWindowClosedChangesNothing()
-    {
-        DeviceSimulator sim;
-        QVERIFY(sim.listen());
-        sim.setFault(SimFault::Mode::Delay, 1, 300);
-        SettingsHarness h;
-        h.settings.setCustomHost(loopback(sim.port()));
-        QPointer<SettingsWindow> window = new SettingsWindow(h.state, *h.engine, h.services());
-        window->setAttribute(Qt::WA_DeleteOnClose);
-        window->show();
-        QTest::mouseClick(window->findChild<QPushButton *>(QStringLiteral("testButton")), Qt::LeftButton);
-        QTRY_COMPARE(sim.statusQueryCount(), 1);
-        window->close();
-        QTRY_VERIFY(window.isNull());
-        // The answer arrives after 300 ms into nothing, and the client's connection is done.
-        QTest::qWait(500);
-        QCOMPARE(h.state.connectionState(), ConnectionState::disconnected());
     }
 
     void discoveredHostsWithUseAndTheEmptyText()
@@ -274,6 +236,7 @@ private Q_SLOTS:
         h.settings.setCustomHost(QString());
         Window w(h);
         w.show();
+        w.window.model().setConnectionFormShown(true); // already shown: no second browser
         QCOMPARE(h.browsers.made.size(), 1);
         FakeServiceBrowser *browser = h.browsers.current();
         // Started but not yet reported ready: no indicator.
@@ -287,7 +250,6 @@ private Q_SLOTS:
             {QStringLiteral("M-1620 Pro (Studio A)"), QStringLiteral("Printer"), QStringLiteral("rme-madi")});
         QTRY_VERIFY(w.hostRow(1));
         QVERIFY(!w.emptyText()->isVisible());
-        QVERIFY(!w.hostRow(2));
         QCOMPARE(
             w.window.connectionTab()->shownHosts(),
             QStringList({QStringLiteral("M-1620 Pro (Studio A).local"), QStringLiteral("rme-madi.local")}));
@@ -305,19 +267,25 @@ private Q_SLOTS:
         QCOMPARE(h.settings.customHost(), QStringLiteral("rme-madi.local"));
         QVERIFY(h.settings.useCustomHost());
         QCOMPARE(w.field()->text(), QStringLiteral("rme-madi.local"));
-        QVERIFY(w.field()->isEnabled());
         QVERIFY(w.hostSwitch()->isChecked());
-
-        // A host reported twice is one row.
-        browser->report({QStringLiteral("madi one"), QStringLiteral("madi one")});
-        QTRY_COMPARE(w.window.connectionTab()->shownHosts(), QStringList {QStringLiteral("madi one.local")});
+        // Both settings are written again even when already chosen.
+        QVERIFY(QFile::remove(h.store.filePath()));
+        QTest::mouseClick(use, Qt::LeftButton);
+        QCOMPARE(h.storedSettings().value(QStringLiteral("customHost")).toString(),
+                 QStringLiteral("rme-madi.local"));
+        QCOMPARE(h.storedSettings().value(QStringLiteral("useCustomHost")), QJsonValue(true));
 
         // All gone: the empty text is back.
         browser->report({});
         QTRY_VERIFY(w.emptyText()->isVisible());
         QVERIFY(!w.hostRow(0));
+        // A host reported twice is one row.
+        browser->report({QStringLiteral("madi one"), QStringLiteral("madi one")});
+        QTRY_COMPARE(w.window.connectionTab()->shownHosts(), QStringList {QStringLiteral("madi one.local")});
+        // A browser that fails only clears the indicator.
         browser->fail();
         QTRY_VERIFY(!w.indicator()->isVisible());
+        QCOMPARE(w.window.connectionTab()->shownHosts(), QStringList {QStringLiteral("madi one.local")});
     }
 
     void browsingFollowsTheConnectionTabOnScreen()
@@ -356,19 +324,6 @@ private Q_SLOTS:
         QCOMPARE(h.browsers.made.size(), 2);
         w.window.tabs()->setCurrentIndex(SettingsWindow::ConnectionTabIndex);
         QCOMPARE(h.browsers.made.size(), 3);
-    }
-
-    void closingDeletesTheWindowAndItsBrowser()
-    {
-        SettingsHarness h;
-        QPointer<SettingsWindow> window = new SettingsWindow(h.state, *h.engine, h.services());
-        window->setAttribute(Qt::WA_DeleteOnClose);
-        window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(window));
-        QCOMPARE(h.browsers.alive(), 1);
-        window->close();
-        QTRY_VERIFY(window.isNull());
-        QTRY_COMPARE(h.browsers.alive(), 0);
     }
 
     void generalFormSectionsAndTexts()
@@ -424,7 +379,7 @@ private Q_SLOTS:
         }
     }
 
-    void generalSwitchesAreBoundLive()
+    void generalSwitchesAreBoundLiveAndRevealShowsTheLog()
     {
         SettingsHarness h;
         Window w(h);
@@ -435,48 +390,51 @@ private Q_SLOTS:
         SwitchButton *menuBar = w.switchNamed(QStringLiteral("showRateInMenuBar"));
         SwitchButton *updates = w.switchNamed(QStringLiteral("automaticallyCheckForUpdates"));
         SwitchButton *login = w.switchNamed(QStringLiteral("launchAtLogin"));
+        // A fresh install: notifications on, the rest off.
         QVERIFY(rate->isChecked());
         QVERIFY(disconnect->isChecked());
         QVERIFY(!menuBar->isChecked());
         QVERIFY(!updates->isChecked());
         QVERIFY(!login->isChecked());
 
-        QTest::mouseClick(rate, Qt::LeftButton);
+        for (SwitchButton *toggle : {rate, disconnect, menuBar, updates, login})
+            QTest::mouseClick(toggle, Qt::LeftButton);
         QVERIFY(!h.settings.notifyOnRateChange());
-        QTest::mouseClick(disconnect, Qt::LeftButton);
         QVERIFY(!h.settings.notifyOnDisconnect());
-        QSignalSpy labelChanges(&h.settings, &AppSettings::showRateInMenuBarChanged);
-        QTest::mouseClick(menuBar, Qt::LeftButton);
         QVERIFY(h.settings.showRateInMenuBar());
-        QCOMPARE(labelChanges.count(), 1);
-        const QJsonObject stored = h.storedSettings();
-        QCOMPARE(stored.value(QStringLiteral("notifyOnRateChange")), QJsonValue(false));
-        QCOMPARE(stored.value(QStringLiteral("notifyOnDisconnect")), QJsonValue(false));
-        QCOMPARE(stored.value(QStringLiteral("showRateInMenuBar")), QJsonValue(true));
-
-        QTest::mouseClick(updates, Qt::LeftButton);
         QVERIFY(h.updates->automaticallyChecksForUpdates());
-        QTest::mouseClick(login, Qt::LeftButton);
         QVERIFY(h.launchAtLogin->isEnabled());
         QVERIFY(login->isChecked());
 
         // Changes from elsewhere show at once.
         h.settings.setNotifyOnRateChange(true);
-        QVERIFY(rate->isChecked());
+        h.settings.setNotifyOnDisconnect(true);
         h.settings.setShowRateInMenuBar(false);
-        QVERIFY(!menuBar->isChecked());
         h.updates->setAutomaticallyChecksForUpdates(false);
-        QVERIFY(!updates->isChecked());
         h.launchAtLogin->setEnabled(false);
+        QVERIFY(rate->isChecked());
+        QVERIFY(disconnect->isChecked());
+        QVERIFY(!menuBar->isChecked());
+        QVERIFY(!updates->isChecked());
         QVERIFY(!login->isChecked());
 
         // The entry removed by hand: the switch follows when the window is shown again.
         h.launchAtLogin->setEnabled(true);
-        QVERIFY(login->isChecked());
         QVERIFY(QFile::remove(h.launchAtLogin->entryPath()));
         w.window.hide();
         w.show();
         QVERIFY(!login->isChecked());
+        // A folder that cannot be made: the change fails, is logged, and the switch stays off.
+        QVERIFY(QDir(h.autostartDir()).removeRecursively());
+        QFile blocker(h.autostartDir());
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        QTest::mouseClick(login, Qt::LeftButton);
+        QVERIFY(!login->isChecked());
+        QCOMPARE(h.logLines().filter(QStringLiteral("[ERROR] Launch at login change failed: ")).size(), 1);
+
+        QTest::mouseClick(w.button(QStringLiteral("revealButton")), Qt::LeftButton);
+        QCOMPARE(h.platform.revealed, QStringList {h.logger.logFile()});
     }
 
     void checkNowIsEnabledOnlyWhileAChecksCanStart()
@@ -502,67 +460,29 @@ private Q_SLOTS:
         QVERIFY(checkNow->isEnabled());
     }
 
-    void copyDiagnosticsPutsTheReportOnTheClipboard()
+    void copyDiagnosticsAndAboutOnTheRealDesktop()
     {
         SettingsHarness h;
         h.state.setDeviceRate(48000);
-        h.state.setMadiSync(false);
         SettingsViewModel::Services services = h.services();
-        services.platform = nullptr; // the real clipboard
+        services.platform = nullptr; // the real clipboard and About dialog
         SettingsWindow window(h.state, *h.engine, services);
         window.tabs()->setCurrentIndex(SettingsWindow::GeneralTabIndex);
         window.show();
         QGuiApplication::clipboard()->setText(QStringLiteral("something else"));
-
-        auto report = [&] {
-            DiagnosticsEnvironment environment = DiagnosticsEnvironment::current();
-            environment.logFile = h.logger.logFile();
-            environment.launchAtLogin = h.launchAtLogin->isEnabled();
-            return DiagnosticsReport::makeDiagnosticsReport(h.state, h.settings, 200, environment);
-        };
-        const QString before = report();
         QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("copyDiagnosticsButton")),
                           Qt::LeftButton);
-        const QString after = report();
+        // The report itself is the model's; here it reaches the clipboard.
         const QString copied = QGuiApplication::clipboard()->text();
-        QVERIFY2(copied == before || copied == after, qPrintable(copied));
-        QVERIFY(copied.contains(
-            QStringLiteral("\nDevice rate: 48000 Hz | MADI input: — | MADI sync: no signal\n")));
-        QVERIFY(copied.endsWith(QStringLiteral("--- last 200 log lines ---\n(no log yet)")));
+        QVERIFY2(copied.contains(QStringLiteral("\nDevice rate: 48000 Hz")), qPrintable(copied));
         auto *caption = window.findChild<QLabel *>(QStringLiteral("diagnosticsCaption"));
-        QCOMPARE(caption->text(), QString::fromUtf8("Copied \u2014 paste it into a message."));
-
+        QCOMPARE(caption->text(), QStringLiteral("Copied — paste it into a message."));
         // Switching tabs keeps the caption.
         window.tabs()->setCurrentIndex(SettingsWindow::ConnectionTabIndex);
         window.tabs()->setCurrentIndex(SettingsWindow::GeneralTabIndex);
-        QCOMPARE(caption->text(), QString::fromUtf8("Copied \u2014 paste it into a message."));
-    }
+        QCOMPARE(caption->text(), QStringLiteral("Copied — paste it into a message."));
 
-    void revealAndAboutGoToTheDesktop()
-    {
-        SettingsHarness h;
-        Window w(h);
-        w.window.tabs()->setCurrentIndex(SettingsWindow::GeneralTabIndex);
-        w.show();
-        QTest::mouseClick(w.button(QStringLiteral("revealButton")), Qt::LeftButton);
-        QCOMPARE(h.platform.revealed, QStringList {h.logger.logFile()});
-
-        QTest::mouseClick(w.button(QStringLiteral("aboutButton")), Qt::LeftButton);
-        QCOMPARE(h.platform.aboutCredits.size(), 1);
-        QCOMPARE(h.platform.aboutParents.first()->window(), &w.window);
-        const std::optional<QString> credits = h.platform.aboutCredits.first();
-        QVERIFY(credits);
-        QCOMPARE(credits, SettingsViewModel::creditsFrom(SettingsViewModel::acknowledgementsResource));
-    }
-
-    void aboutDialogShowsTheCreditsOnce()
-    {
-        SettingsHarness h;
-        SettingsViewModel::Services services = h.services();
-        services.platform = nullptr; // the real dialog
-        SettingsWindow window(h.state, *h.engine, services);
-        window.tabs()->setCurrentIndex(SettingsWindow::GeneralTabIndex);
-        window.show();
+        // Clicked twice: one About dialog, brought forward, with the program's credits.
         auto *about = window.findChild<QPushButton *>(QStringLiteral("aboutButton"));
         QTest::mouseClick(about, Qt::LeftButton);
         QTest::mouseClick(about, Qt::LeftButton);
@@ -570,20 +490,21 @@ private Q_SLOTS:
         QCOMPARE(dialogs.size(), 1);
         AboutDialog *dialog = dialogs.first();
         QVERIFY(dialog->isVisible());
+        QVERIFY(dialog->isWindow());
         QCOMPARE(dialog->windowTitle(), QStringLiteral("About Quorvel"));
         QCOMPARE(dialog->findChild<QLabel *>(QStringLiteral("aboutName"))->text(), QStringLiteral("Quorvel"));
         QVERIFY(!dialog->findChild<QLabel *>(QStringLiteral("aboutIcon"))->pixmap().isNull());
         QCOMPARE(dialog->versionLine(),
                  QStringLiteral("Version %1 (%2)")
                      .arg(QString::fromUtf8(BuildInfo::version), QString::fromUtf8(BuildInfo::buildNumber)));
+        QCOMPARE(dialog->credits(),
+                 SettingsViewModel::creditsFrom(SettingsViewModel::acknowledgementsResource));
         QVERIFY(dialog->credits());
-        QVERIFY(dialog->credits()->contains(QStringLiteral("QCoro")));
         dialog->close();
         QTRY_VERIFY(window.findChildren<AboutDialog *>().isEmpty());
 
         // Without credits: the box still shows, without them.
         AboutDialog bare(std::nullopt);
-        QVERIFY(!bare.credits());
         QVERIFY(!bare.findChild<QWidget *>(QStringLiteral("aboutCredits")));
         QCOMPARE(AboutDialog::versionLineFor(QString(), QString()), QStringLiteral("Version ? (?)"));
     }
