@@ -223,8 +223,9 @@ QCoro::Task<M1620Result<QJsonObject>> M1620Client::post(const QJsonObject &body)
 
         connections->inFlight.removeOne(exchange.get());
         // A device may close a kept-alive connection just as the next request goes out. If not
-        // a byte came back the request was never taken up, so it goes once more on a new
-        // connection, within the same deadline.
+        // a byte came back, it goes once more on a new connection, within the same deadline. A
+        // device that did act on it before dropping the connection gets it twice, which is
+        // harmless: a status query changes nothing, and a set-rate sets the same rate again.
         using End = HttpExchange::Outcome::End;
         if (!retried && exchange->reusedConnection() && !outcome.answered && !connections->clientGone
             && (outcome.end == End::Closed || outcome.end == End::ConnectionError))
