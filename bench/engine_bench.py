@@ -10,7 +10,6 @@ the same status request with curl every 0.5 s.
 Usage: bench/engine_bench.py [--bin build/bin] [--changes 20] [--quiet-seconds 15]
 """
 import argparse
-import json
 import os
 import random
 import resource
@@ -19,56 +18,18 @@ import signal
 import statistics
 import subprocess
 import sys
-import tempfile
 import time
-import urllib.request
+
+sys.dont_write_bytecode = True  # no __pycache__ beside the scripts
+from _procutil import (cpu_seconds, make_tree, rss_kib, sim_control, sim_events, start_simulator, stop,
+                       write_loopback_settings)
 
 STATUS_QUERY = '{"clock":{"sampling_rate":null,"sources":{"madi_coaxial":{"rate":null,"sync":null}}}}'
-
-
-def cpu_seconds(pid):
-    """CPU time of every thread of a running process, in nanosecond resolution."""
-    total = 0
-    for task in os.listdir(f"/proc/{pid}/task"):
-        try:
-            with open(f"/proc/{pid}/task/{task}/schedstat") as f:
-                total += int(f.read().split()[0])
-        except OSError:
-            pass
-    return total / 1e9
 
 
 def children_cpu_seconds():
     usage = resource.getrusage(resource.RUSAGE_CHILDREN)
     return usage.ru_utime + usage.ru_stime
-
-
-def rss_kib(pid):
-    with open(f"/proc/{pid}/status") as f:
-        for line in f:
-            if line.startswith("VmRSS:"):
-                return int(line.split()[1])
-    return 0
-
-
-def sim_events(log_path):
-    events = []
-    with open(log_path) as f:
-        for line in f:
-            parts = line.split()
-            if len(parts) >= 2:
-                try:
-                    events.append((float(parts[0]), parts[1:]))
-                except ValueError:
-                    pass
-    return events
-
-
-def control(port, query):
-    req = urllib.request.Request(f"http://127.0.0.1:{port}/sim/state?{query}", data=b"", method="POST")
-    opener = urllib.request.build_opener(urllib.request.ProxyHandler({}))
-    with opener.open(req, timeout=5) as reply:
-        reply.read()
 
 
 def status_times(events, start, end):
@@ -89,27 +50,14 @@ def main():
     if not shutil.which("curl"):
         sys.exit("curl is needed for the baseline")
 
-    root = tempfile.mkdtemp(prefix="quorvel-bench.")
-    env = dict(os.environ)
-    env.update(XDG_CONFIG_HOME=f"{root}/config", XDG_STATE_HOME=f"{root}/state",
-               XDG_RUNTIME_DIR=f"{root}/runtime", HOME=f"{root}/home")
-    for d in ("config/Quorvel", "state", "runtime", "home"):
-        os.makedirs(f"{root}/{d}", mode=0o700)
+    root, env = make_tree("quorvel-bench.")
     sim_log = f"{root}/sim.log"
     processes = []
     try:
-        sim = subprocess.Popen([simulator, "--port-file", f"{root}/port", "--log", sim_log],
-                               stdout=subprocess.DEVNULL, env=env)
+        sim, port = start_simulator(simulator, root, env, sim_log)
         processes.append(sim)
-        for _ in range(100):
-            if os.path.exists(f"{root}/port") and open(f"{root}/port").read().strip():
-                break
-            time.sleep(0.05)
-        port = int(open(f"{root}/port").read())
         # Loopback only: the engine never sees the default device address.
-        with open(f"{root}/config/Quorvel/settings.json", "w") as f:
-            json.dump({"customHost": f"127.0.0.1:{port}", "useCustomHost": True,
-                       "notifyOnRateChange": False, "notifyOnDisconnect": False}, f)
+        write_loopback_settings(env, port)
 
         started = time.monotonic()
         app = subprocess.Popen([quorvel, "--headless"], env=env, stdout=subprocess.DEVNULL)
@@ -126,7 +74,7 @@ def main():
         for _ in range(args.changes):
             time.sleep(3.0 + random.random())
             current = random.choice([r for r in rates if r != current])
-            control(port, f"madi={current}")
+            sim_control(port, "/sim/state", {"madi": current})
         time.sleep(3.0)
         events = sim_events(sim_log)
         for i, (t, e) in enumerate(events):
@@ -176,12 +124,7 @@ def main():
         print(f"start to first request: {first_request_ms:.1f} ms  [goal <= 150 ms: {goal(first_request_ms <= 150)}]")
     finally:
         for p in processes:
-            if p.poll() is None:
-                p.terminate()
-                try:
-                    p.wait(5)
-                except subprocess.TimeoutExpired:
-                    p.kill()
+            stop(p, 5)
         shutil.rmtree(root, ignore_errors=True)
 
 
