@@ -70,13 +70,8 @@ ScriptedAnswer ScriptedAnswer::http(int status, const QByteArray &body, const QB
 ScriptedAnswer ScriptedAnswer::keepAlive(int status, const QByteArray &body,
                                          const QList<QByteArray> &extraHeaders)
 {
-    QByteArray head
-        = "HTTP/1.1 " + QByteArray::number(status) + " Scripted\r\nContent-Type: application/json\r\n";
-    for (const QByteArray &line : extraHeaders)
-        head += line + "\r\n";
-    head += "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n";
-    ScriptedAnswer answer;
-    answer.bytes = head + body;
+    ScriptedAnswer answer = http(status, body, QByteArrayLiteral("application/json"), extraHeaders);
+    answer.bytes.replace("Connection: close\r\n", "");
     answer.closeAfter = false;
     return answer;
 }

@@ -4,7 +4,6 @@
 #include "device/M1620Client.h"
 
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonParseError>
@@ -25,6 +24,19 @@ const QByteArray statusQuery
 const QByteArray fullStatus
     = R"({"clock":{"sampling_rate":44100,"sources":{"madi_coaxial":{"rate":48000,"sync":false}}}})";
 
+QByteArray rateBody(qint64 hertz)
+{
+    return R"({"clock":{"sampling_rate":)" + QByteArray::number(hertz) + "}}";
+}
+
+// Every byte of the request the client must send for this body.
+QByteArray requestBytes(const QString &host, const QByteArray &body)
+{
+    return "POST /api/v2/self HTTP/1.1\r\nHost: " + host.toUtf8()
+        + "\r\nContent-Type: application/json\r\nContent-Length: " + QByteArray::number(body.size())
+        + "\r\nConnection: keep-alive\r\n\r\n" + body;
+}
+
 // The parser's own description for a body that is not JSON, as the client must report it.
 QString parserText(const QByteArray &body)
 {
@@ -33,34 +45,29 @@ QString parserText(const QByteArray &body)
     return error.errorString();
 }
 
-// Runs a task to its end in a nested event loop. QCoro::waitFor would need a default-
-// constructible result, which a value-or-error deliberately is not.
-template<typename T> T finish(QCoro::Task<T> &&task)
+template<typename T> QString failureOf(const M1620Result<T> &result)
 {
-    return awaitTask(std::move(task));
+    return result.ok() ? QString() : result.error().errorDescription();
 }
 
-template<typename T> T finish(QCoro::Task<T> &task)
+std::optional<qint64> rateOf(M1620Client &client)
 {
-    return awaitTask(std::move(task));
+    const M1620Result<DeviceStatus> result = awaitTask(client.fetchStatus());
+    return result.ok() ? result.value().deviceRate : std::nullopt;
 }
 
-// A loopback port on which nothing listens.
-quint16 closedPort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost);
-    return probe.serverPort();
-}
+// The client's own failure texts, as the user reads them.
+const QString timedOut = QStringLiteral("The request timed out");
+const QString tooLarge = QStringLiteral("The device’s response is larger than 1 MiB");
+const QString cancelled = QStringLiteral("The request was cancelled");
+// Qt's text for a peer that closed the connection; the client passes it on.
+const QString closedByPeer = QStringLiteral("The remote host closed the connection");
 
-// A body with no Content-Length that keeps coming until the connection closes.
-ScriptedAnswer endless(qsizetype bytes)
-{
+const ScriptedAnswer hanging = [] {
     ScriptedAnswer answer;
-    answer.bytes = "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nConnection: close\r\n\r\n["
-        + QByteArray(bytes, '1').replace(1, 1, ",");
+    answer.hang = true; // reads the request, never answers
     return answer;
-}
+}();
 
 } // namespace
 
@@ -69,100 +76,72 @@ class TestM1620Client : public QObject
     Q_OBJECT
 
 private:
-    ScriptedHttpServer *m_server = nullptr;
+    std::unique_ptr<ScriptedHttpServer> m_server;
 
     M1620Result<DeviceStatus> fetch(const QString &host)
     {
         M1620Client client(host);
-        return finish(client.fetchStatus());
+        return awaitTask(client.fetchStatus());
     }
     M1620Result<DeviceStatus> fetch() { return fetch(m_server->hostText()); }
 
 private Q_SLOTS:
     void init()
     {
-        m_server = new ScriptedHttpServer(this);
+        m_server = std::make_unique<ScriptedHttpServer>();
         QVERIFY(m_server->listen());
     }
 
-    void cleanup()
-    {
-        delete m_server;
-        m_server = nullptr;
-    }
+    void cleanup() { m_server.reset(); }
 
     // ---- The request on the wire
 
-    void statusQueryOnTheWire()
+    void requestsOnTheWire()
     {
-        m_server->answerWith(ScriptedAnswer::http(200, fullStatus));
-        QVERIFY(fetch().ok());
-        QCOMPARE(m_server->requests().size(), 1);
-        const ReceivedRequest request = m_server->requests().first();
-        QCOMPARE(request.method, QByteArray("POST"));
-        QCOMPARE(request.target, QByteArray("/api/v2/self"));
-        QCOMPARE(request.header("Host"), m_server->hostText().toUtf8());
-        QCOMPARE(request.header("Content-Type"), QByteArray("application/json"));
-        QCOMPARE(request.body, statusQuery);
-        // Plain HTTP/1.1: no upgrade to HTTP/2 offered to the device.
-        QVERIFY(request.header("Upgrade").isEmpty());
-    }
-
-    void setRateOnTheWire()
-    {
-        m_server->answerWith(ScriptedAnswer::http(200, "{}"));
+        // Each byte as meant, and a cookie the device sets is never sent back.
+        m_server->answerWith(ScriptedAnswer::keepAlive(200, fullStatus, {"Set-Cookie: session=1; Path=/"}));
         M1620Client client(m_server->hostText());
-        QVERIFY(finish(client.setRate(48000)).ok());
-        QVERIFY(finish(client.setRate(9223372036854775807)).ok());
-        QCOMPARE(m_server->requests().size(), 2);
-        QCOMPARE(m_server->requests()[0].method, QByteArray("POST"));
-        QCOMPARE(m_server->requests()[0].target, QByteArray("/api/v2/self"));
-        QCOMPARE(m_server->requests()[0].header("Content-Type"), QByteArray("application/json"));
-        QCOMPARE(m_server->requests()[0].body, QByteArray(R"({"clock":{"sampling_rate":48000}})"));
-        QCOMPARE(m_server->requests()[1].body,
-                 QByteArray(R"({"clock":{"sampling_rate":9223372036854775807}})"));
+        QVERIFY(awaitTask(client.fetchStatus()).ok());
+        QVERIFY(awaitTask(client.setRate(48000)).ok());
+        QVERIFY(awaitTask(client.setRate(std::numeric_limits<qint64>::max())).ok());
+        QVERIFY(awaitTask(client.fetchStatus()).ok());
+        const QList<QByteArray> bodies {statusQuery, rateBody(48000), rateBody(9223372036854775807),
+                                        statusQuery};
+        QCOMPARE(m_server->requests().size(), bodies.size());
+        for (qsizetype i = 0; i < bodies.size(); ++i)
+            QCOMPARE(m_server->requests()[i].raw, requestBytes(m_server->hostText(), bodies[i]));
     }
 
-    void noCookiesKept()
+    void hostForms_data()
     {
-        m_server->answerWith(
-            ScriptedAnswer::http(200, "{}", "application/json", {"Set-Cookie: session=1; Path=/"}));
-        M1620Client client(m_server->hostText());
-        QVERIFY(finish(client.fetchStatus()).ok());
-        QVERIFY(finish(client.fetchStatus()).ok());
-        QCOMPARE(m_server->requests().size(), 2);
-        QVERIFY(m_server->requests()[1].header("Cookie").isEmpty());
+        QTest::addColumn<QString>("host"); // PORT: the server's port
+        QTest::newRow("IPv6 address") << "[::1]:PORT";
+        QTest::newRow("host name") << "localhost:PORT";
     }
 
-    void worksOverIpv6()
+    void hostForms()
     {
+        // The brackets of an IPv6 address stay out of the connect call but in the Host field; a
+        // name is looked up, but only where the hosts file answers: DNS could leave the machine.
+        QFETCH(QString, host);
+        const bool ipv6 = host.startsWith(u'[');
         ScriptedHttpServer server;
-        if (!server.listen(QHostAddress::LocalHostIPv6))
+        if (!server.listen(ipv6 ? QHostAddress::LocalHostIPv6 : QHostAddress::LocalHost))
             QSKIP("no IPv6 loopback on this machine");
+        QFile hosts(QStringLiteral("/etc/hosts"));
+        const QRegularExpression localhost(QStringLiteral("^127\\.0\\.0\\.1\\s.*\\blocalhost\\b"),
+                                           QRegularExpression::MultilineOption);
+        if (!ipv6
+            && (!hosts.open(QIODevice::ReadOnly)
+                || !localhost.match(QString::fromUtf8(hosts.readAll())).hasMatch()))
+            QSKIP("localhost is not in the hosts file");
+        host.replace(QStringLiteral("PORT"), QString::number(server.port()));
         server.answerWith(ScriptedAnswer::http(200, fullStatus));
-        const M1620Result<DeviceStatus> result = fetch(server.hostText());
-        QVERIFY(result.ok());
+        const M1620Result<DeviceStatus> result = fetch(host);
+        QVERIFY2(result.ok(), qPrintable(failureOf(result)));
         QCOMPARE(result.value().deviceRate, 44100);
         QCOMPARE(server.requests().size(), 1);
-    }
-
-    void worksWithAHostName()
-    {
-        // A name is looked up before connecting; each of its addresses is tried in turn. Only
-        // where the hosts file answers the lookup: a DNS query could leave the machine.
-        QFile hosts(QStringLiteral("/etc/hosts"));
-        if (!hosts.open(QIODevice::ReadOnly)
-            || !QRegularExpression(QStringLiteral("^127\\.0\\.0\\.1\\s.*\\blocalhost\\b"),
-                                   QRegularExpression::MultilineOption)
-                    .match(QString::fromUtf8(hosts.readAll()))
-                    .hasMatch())
-            QSKIP("localhost is not in the hosts file");
-        m_server->answerWith(ScriptedAnswer::http(200, fullStatus));
-        const QString host = QStringLiteral("localhost:%1").arg(m_server->port());
-        const M1620Result<DeviceStatus> result = fetch(host);
-        QVERIFY2(result.ok(), qPrintable(result.ok() ? QString() : result.error().errorDescription()));
-        QCOMPARE(m_server->requests().size(), 1);
-        QCOMPARE(m_server->requests().first().header("Host"), host.toUtf8());
+        QCOMPARE(server.requests().first().header("Host"), host.toUtf8());
     }
 
     // ---- Reading the status
@@ -173,53 +152,33 @@ private Q_SLOTS:
         QTest::addColumn<std::optional<qint64>>("deviceRate");
         QTest::addColumn<std::optional<qint64>>("madiRate");
         QTest::addColumn<std::optional<bool>>("madiSync");
-        const std::optional<qint64> none;
-        const std::optional<bool> noSync;
-        QTest::newRow("device rate only") << QByteArray(R"({"clock":{"sampling_rate":48000}})")
-                                          << std::optional<qint64>(48000) << none << noSync;
-        QTest::newRow("all three") << fullStatus << std::optional<qint64>(44100)
-                                   << std::optional<qint64>(48000) << std::optional<bool>(false);
-        QTest::newRow("rate as string")
-            << QByteArray(R"({"clock":{"sampling_rate":"48000"}})") << none << none << noSync;
-        QTest::newRow("sources null") << QByteArray(R"({"clock":{"sampling_rate":96000,"sources":null}})")
-                                      << std::optional<qint64>(96000) << none << noSync;
-        QTest::newRow("madi_coaxial not an object")
-            << QByteArray(R"({"clock":{"sources":{"madi_coaxial":[48000,true]}}})") << none << none << noSync;
-        QTest::newRow("clock an array") << QByteArray(R"({"clock":[1,2]})") << none << none << noSync;
-        QTest::newRow("empty object") << QByteArray("{}") << none << none << noSync;
-        QTest::newRow("other members ignored")
-            << QByteArray(R"({"x":1,"clock":{"y":null,"sampling_rate":88200,"sources":{"madi_coaxial":)"
-                          R"({"rate":176400,"sync":true,"z":"q"}}}})")
-            << std::optional<qint64>(88200) << std::optional<qint64>(176400) << std::optional<bool>(true);
-        QTest::newRow("fractional rate")
-            << QByteArray(R"({"clock":{"sampling_rate":48000.5}})") << none << none << noSync;
-        QTest::newRow("whole double") << QByteArray(R"({"clock":{"sampling_rate":48000.0}})")
-                                      << std::optional<qint64>(48000) << none << noSync;
-        QTest::newRow("exponent form") << QByteArray(R"({"clock":{"sampling_rate":1.92e5}})")
-                                       << std::optional<qint64>(192000) << none << noSync;
-        QTest::newRow("largest qint64")
-            << QByteArray(R"({"clock":{"sampling_rate":9223372036854775807}})")
-            << std::optional<qint64>(std::numeric_limits<qint64>::max()) << none << noSync;
-        QTest::newRow("smallest qint64")
-            << QByteArray(R"({"clock":{"sampling_rate":-9223372036854775808}})")
-            << std::optional<qint64>(std::numeric_limits<qint64>::min()) << none << noSync;
-        QTest::newRow("2^63") << QByteArray(R"({"clock":{"sampling_rate":9223372036854775808}})") << none
-                              << none << noSync;
-        QTest::newRow("1e19") << QByteArray(R"({"clock":{"sampling_rate":1e19}})") << none << none << noSync;
-        QTest::newRow("-1e300") << QByteArray(R"({"clock":{"sampling_rate":-1e300}})") << none << none
-                                << noSync;
-        QTest::newRow("2^53 + 1 exact")
-            << QByteArray(R"({"clock":{"sources":{"madi_coaxial":{"rate":9007199254740993}}}})") << none
-            << std::optional<qint64>(9007199254740993) << noSync;
-        QTest::newRow("rate null, sync as number") << QByteArray(
-            R"({"clock":{"sampling_rate":null,"sources":{"madi_coaxial":{"rate":null,"sync":1}}}})")
-                                                   << none << none << noSync;
-        QTest::newRow("sync as string")
-            << QByteArray(R"({"clock":{"sources":{"madi_coaxial":{"sync":"true"}}}})") << none << none
-            << noSync;
-        QTest::newRow("rate as boolean")
-            << QByteArray(R"({"clock":{"sources":{"madi_coaxial":{"rate":true}}}})") << none << none
-            << noSync;
+        const auto row = [](const char *name, const QByteArray &body, std::optional<qint64> deviceRate,
+                            std::optional<qint64> madiRate = {}, std::optional<bool> madiSync = {}) {
+            QTest::newRow(name) << body << deviceRate << madiRate << madiSync;
+        };
+        const auto madi = [](const QByteArray &members) -> QByteArray {
+            return R"({"clock":{"sources":{"madi_coaxial":{)" + members + "}}}}";
+        };
+        const qint64 max = std::numeric_limits<qint64>::max();
+        row("all three", fullStatus, 44100, 48000, false);
+        row("device rate only", rateBody(48000), 48000);
+        row("other members ignored",
+            R"({"x":1,"clock":{"y":null,"sampling_rate":88200,"sources":{"madi_coaxial":)"
+            R"({"rate":176400,"sync":true,"z":"q"}}}})",
+            88200, 176400, true);
+        row("rate as string", R"({"clock":{"sampling_rate":"48000"}})", {});
+        row("clock an array", R"({"clock":[1,2]})", {});
+        row("fractional rate", R"({"clock":{"sampling_rate":48000.5}})", {});
+        row("whole double", R"({"clock":{"sampling_rate":48000.0}})", 48000);
+        row("largest qint64", rateBody(max), max);
+        row("smallest qint64", rateBody(std::numeric_limits<qint64>::min()),
+            std::numeric_limits<qint64>::min());
+        row("2^63", R"({"clock":{"sampling_rate":9223372036854775808}})", {});
+        row("-1e300", R"({"clock":{"sampling_rate":-1e300}})", {});
+        row("2^53 + 1 exact", madi(R"("rate":9007199254740993)"), {}, 9007199254740993);
+        row("rate null, sync as number", madi(R"("rate":null,"sync":1)"), {});
+        row("body of exactly 1 MiB",
+            fullStatus + QByteArray(M1620Client::maxBodyBytes - fullStatus.size(), ' '), 44100, 48000, false);
     }
 
     void statusLookup()
@@ -230,7 +189,7 @@ private Q_SLOTS:
         QFETCH(std::optional<bool>, madiSync);
         m_server->answerWith(ScriptedAnswer::http(200, body));
         const M1620Result<DeviceStatus> result = fetch();
-        QVERIFY2(result.ok(), qPrintable(result.ok() ? QString() : result.error().errorDescription()));
+        QVERIFY2(result.ok(), qPrintable(failureOf(result)));
         QCOMPARE(result.value().deviceRate, deviceRate);
         QCOMPARE(result.value().madiRate, madiRate);
         QCOMPARE(result.value().madiSync, madiSync);
@@ -242,350 +201,199 @@ private Q_SLOTS:
     {
         QTest::addColumn<ScriptedAnswer>("answer");
         QTest::addColumn<bool>("unreachable");
-        QTest::addColumn<QString>("message"); // empty: any non-empty text
-        const QString bad = QStringLiteral("Unexpected response from device");
-        const QByteArray object = fullStatus;
-        QTest::newRow("404") << ScriptedAnswer::http(404, object) << false << bad;
-        QTest::newRow("500") << ScriptedAnswer::http(500, object) << false << bad;
-        QTest::newRow("300") << ScriptedAnswer::http(300, object) << false << bad;
-        QTest::newRow("401 without challenge") << ScriptedAnswer::http(401, object) << false << bad;
-        QTest::newRow("599") << ScriptedAnswer::http(599, object) << false << bad;
-        QTest::newRow("204 empty") << ScriptedAnswer::http(204, "", "") << true << parserText("");
-        QTest::newRow("200 empty") << ScriptedAnswer::http(200, "") << true << parserText("");
-        QTest::newRow("200 blank") << ScriptedAnswer::http(200, " \r\n") << true << parserText(" \r\n");
-        QTest::newRow("200 text") << ScriptedAnswer::http(200, "OK", "text/plain") << true
-                                  << parserText("OK");
-        QTest::newRow("200 broken object")
-            << ScriptedAnswer::http(200, R"({"clock":)") << true << parserText(R"({"clock":)");
-        QTest::newRow("200 two values") << ScriptedAnswer::http(200, "1,2") << true << parserText("1,2");
-        QTest::newRow("200 trailing garbage")
-            << ScriptedAnswer::http(200, "{}x") << true << parserText("{}x");
-        QTest::newRow("200 array") << ScriptedAnswer::http(200, "[" + object + "]") << false << bad;
-        QTest::newRow("200 number") << ScriptedAnswer::http(200, "42") << false << bad;
-        QTest::newRow("200 string") << ScriptedAnswer::http(200, R"("ok")") << false << bad;
-        QTest::newRow("200 null") << ScriptedAnswer::http(200, "null") << false << bad;
-        QTest::newRow("299 array") << ScriptedAnswer::http(299, "[]") << false << bad;
+        QTest::addColumn<QString>("message");
+        const auto bad = [](const char *name, const ScriptedAnswer &answer) {
+            QTest::newRow(name) << answer << false << QStringLiteral("Unexpected response from device");
+        };
+        const auto unreachable = [](const char *name, const ScriptedAnswer &answer, const QString &message) {
+            QTest::newRow(name) << answer << true << message;
+        };
+        bad("300", ScriptedAnswer::http(300, fullStatus));
+        bad("500", ScriptedAnswer::http(500, fullStatus));
+        // A redirect, whether to this device or to a host that would refuse, is not followed.
+        bad("302 to itself", ScriptedAnswer::http(302, "{}", "application/json", {"Location: /api/v2/self"}));
+        bad("307 elsewhere",
+            ScriptedAnswer::http(307, "{}", "application/json",
+                                 {"Location: http://127.0.0.1:1/api/v2/self"}));
+        unreachable("204 empty", ScriptedAnswer::http(204, "", ""), parserText(""));
+        unreachable("200 text", ScriptedAnswer::http(200, "OK", "text/plain"), parserText("OK"));
+        unreachable("200 two values", ScriptedAnswer::http(200, "1,2"), parserText("1,2"));
+        bad("200 array", ScriptedAnswer::http(200, "[" + fullStatus + "]"));
+        bad("200 number", ScriptedAnswer::http(200, "42"));
 
         ScriptedAnswer ssh;
         ssh.bytes = "SSH-2.0-OpenSSH_9.2p1\r\n";
-        QTest::newRow("another protocol, closed") << ssh << false << bad;
         ssh.closeAfter = false;
-        QTest::newRow("another protocol, left open") << ssh << false << bad;
-        ScriptedAnswer binary;
-        binary.bytes = QByteArray::fromHex("160303005a0200005603035f1c");
-        QTest::newRow("binary garbage") << binary << false << bad;
-        ScriptedAnswer noStatus;
-        noStatus.bytes = "HTTP/1.1 OK\r\nContent-Length: 2\r\n\r\n{}";
-        QTest::newRow("malformed status line") << noStatus << false << bad;
-
+        bad("another protocol, left open", ssh);
         // A peer that closes a new connection unanswered gave no HTTP answer either.
-        ScriptedAnswer silent;
-        QTest::newRow("closed without answer") << silent << false << bad;
-
-        ScriptedAnswer cut = ScriptedAnswer::http(200, object);
+        bad("closed without answer", ScriptedAnswer());
+        ScriptedAnswer cut = ScriptedAnswer::http(200, fullStatus);
         cut.bytes.chop(10);
-        QTest::newRow("closed mid-body") << cut << true << QString();
-
-        ScriptedAnswer cutError = ScriptedAnswer::http(500, object);
+        unreachable("closed mid-body", cut, closedByPeer);
+        ScriptedAnswer cutError = ScriptedAnswer::http(500, fullStatus);
         cutError.bytes.chop(10);
-        QTest::newRow("500 closed mid-body") << cutError << false << bad;
+        bad("500 closed mid-body", cutError);
 
-        const QString tooLarge = M1620Client::tooLargeMessage();
-        QTest::newRow("declared over 1 MiB")
-            << ScriptedAnswer::http(200, QByteArray(M1620Client::maxBodyBytes + 1, ' ')) << true << tooLarge;
-        QTest::newRow("streamed over 1 MiB") << endless(4 * M1620Client::maxBodyBytes) << true << tooLarge;
+        unreachable("declared over 1 MiB",
+                    ScriptedAnswer::http(200, QByteArray(M1620Client::maxBodyBytes + 1, ' ')), tooLarge);
+        ScriptedAnswer endless; // no length: the body runs until the close
+        endless.bytes = "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n["
+            + QByteArray(4 * M1620Client::maxBodyBytes, '1');
+        unreachable("streamed over 1 MiB", endless, tooLarge);
     }
 
     void failures()
     {
+        // The same failure for either request, each sent exactly once.
         QFETCH(ScriptedAnswer, answer);
         QFETCH(bool, unreachable);
         QFETCH(QString, message);
         m_server->answerWith(answer);
-        const M1620Result<DeviceStatus> result = fetch();
-        QVERIFY(!result.ok());
-        QCOMPARE(result.error().kind(),
-                 unreachable ? M1620Error::Kind::Unreachable : M1620Error::Kind::BadResponse);
-        if (message.isEmpty())
-            QVERIFY(!result.error().errorDescription().isEmpty());
-        else
-            QCOMPARE(result.error().errorDescription(), message);
-    }
-
-    void everyStatusFrom200To299Succeeds()
-    {
-        for (const int status : {200, 201, 202, 250, 299}) {
-            m_server->answerWith(ScriptedAnswer::http(status, fullStatus));
-            const M1620Result<DeviceStatus> result = fetch();
-            QVERIFY2(result.ok(), qPrintable(QString::number(status)));
-            QCOMPARE(result.value().deviceRate, 44100);
-        }
-    }
-
-    void bodyOfExactlyTheLimitIsRead()
-    {
-        QByteArray body = fullStatus;
-        body.append(QByteArray(M1620Client::maxBodyBytes - body.size(), ' '));
-        m_server->answerWith(ScriptedAnswer::http(200, body));
-        const M1620Result<DeviceStatus> result = fetch();
-        QVERIFY(result.ok());
-        QCOMPARE(result.value().madiRate, 48000);
-    }
-
-    void setRateChecksTheAnswerToo()
-    {
         M1620Client client(m_server->hostText());
-        m_server->answerWith(ScriptedAnswer::http(500, fullStatus));
-        M1620Result<M1620Done> result = finish(client.setRate(96000));
-        QVERIFY(!result.ok());
-        QCOMPARE(result.error(), M1620Error::badResponse());
-
-        m_server->answerWith(ScriptedAnswer::http(200, "[]"));
-        result = finish(client.setRate(96000));
-        QVERIFY(!result.ok());
-        QCOMPARE(result.error(), M1620Error::badResponse());
-
-        m_server->answerWith(ScriptedAnswer::http(204, ""));
-        result = finish(client.setRate(96000));
-        QVERIFY(!result.ok());
-        QCOMPARE(result.error().kind(), M1620Error::Kind::Unreachable);
-    }
-
-    void redirectIsNotFollowed()
-    {
-        ScriptedHttpServer elsewhere;
-        QVERIFY(elsewhere.listen());
-        elsewhere.answerWith(ScriptedAnswer::http(200, fullStatus));
-        const QByteArray location = "Location: http://" + elsewhere.hostText().toUtf8() + "/api/v2/self";
-        for (const int status : {301, 302, 307, 308}) {
-            m_server->answerWith(ScriptedAnswer::http(status, "{}", "application/json", {location}));
-            const M1620Result<DeviceStatus> result = fetch();
-            QVERIFY(!result.ok());
-            QCOMPARE(result.error(), M1620Error::badResponse());
-        }
-        QCOMPARE(elsewhere.connectionCount(), 0);
+        const M1620Result<DeviceStatus> status = awaitTask(client.fetchStatus());
+        const M1620Result<M1620Done> done = awaitTask(client.setRate(48000));
+        QCOMPARE(m_server->requests().size(), 2);
+        QVERIFY(!status.ok());
+        QVERIFY(!done.ok());
+        QCOMPARE(done.error(), status.error());
+        QCOMPARE(status.error().kind(),
+                 unreachable ? M1620Error::Kind::Unreachable : M1620Error::Kind::BadResponse);
+        QCOMPARE(status.error().errorDescription(), message);
     }
 
     void refusedConnection()
     {
-        const M1620Result<DeviceStatus> result = fetch(QStringLiteral("127.0.0.1:%1").arg(closedPort()));
-        QVERIFY(!result.ok());
-        QCOMPARE(result.error(), M1620Error::unreachable(QStringLiteral("Connection refused")));
+        QTcpServer probe; // a loopback port on which nothing listens once it is closed
+        QVERIFY(probe.listen(QHostAddress::LocalHost));
+        const QString host = QStringLiteral("127.0.0.1:%1").arg(probe.serverPort());
+        probe.close();
+        QCOMPARE(fetch(host).error(), M1620Error::unreachable(QStringLiteral("Connection refused")));
     }
 
-    void requestBytesOnTheWire()
-    {
-        m_server->answerWith(ScriptedAnswer::http(200, fullStatus));
-        QVERIFY(fetch().ok());
-        QCOMPARE(m_server->requests().size(), 1);
-        QCOMPARE(m_server->requests().first().raw,
-                 "POST /api/v2/self HTTP/1.1\r\nHost: " + m_server->hostText().toUtf8()
-                     + "\r\nContent-Type: application/json\r\nContent-Length: "
-                     + QByteArray::number(statusQuery.size()) + "\r\nConnection: keep-alive\r\n\r\n"
-                     + statusQuery);
-    }
+    // ---- Framing and keeping the connection
 
-    void answerArrivingInPieces()
+    void answerFramings_data()
     {
+        QTest::addColumn<ScriptedAnswer>("answer");
+        QTest::addColumn<int>("connections"); // for the three requests
         // The status line is cut after "HTTP/", and every later byte arrives on its own.
-        ScriptedAnswer pieces = ScriptedAnswer::http(200, R"({"clock":{"sampling_rate":48000}})");
+        ScriptedAnswer pieces = ScriptedAnswer::http(200, fullStatus);
         pieces.trickleAfter = 5;
         pieces.trickleMs = 2;
-        m_server->answerWith(pieces);
-        const M1620Result<DeviceStatus> result = fetch();
-        QVERIFY2(result.ok(), qPrintable(result.ok() ? QString() : result.error().errorDescription()));
-        QCOMPARE(result.value().deviceRate, 48000);
-    }
-
-    void interimAnswerIsSkipped()
-    {
-        ScriptedAnswer answer = ScriptedAnswer::http(200, fullStatus);
-        answer.bytes.prepend("HTTP/1.1 100 Continue\r\n\r\n");
-        m_server->answerWith(answer);
-        const M1620Result<DeviceStatus> result = fetch();
-        QVERIFY(result.ok());
-        QCOMPARE(result.value().deviceRate, 44100);
-    }
-
-    void chunkedAnswer()
-    {
-        // The body in three chunks, the first with an extension, then a trailer field.
-        const QList<QByteArray> pieces {"{\"clock\":{\"sampli", "ng_rate\":4800", "0}}"};
-        ScriptedAnswer answer;
-        answer.bytes = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
-        for (const QByteArray &piece : pieces)
-            answer.bytes += QByteArray::number(piece.size(), 16) + (piece == pieces.first() ? ";part=1" : "")
-                + "\r\n" + piece + "\r\n";
-        answer.bytes += "0\r\nX-Trailer: 1\r\n\r\n";
-        answer.closeAfter = false;
-        m_server->answerWith(answer);
-        M1620Client client(m_server->hostText());
-        for (int i = 0; i < 2; ++i) {
-            const M1620Result<DeviceStatus> result = finish(client.fetchStatus());
-            QVERIFY2(result.ok(), qPrintable(result.ok() ? QString() : result.error().errorDescription()));
-            QCOMPARE(result.value().deviceRate, 48000);
-        }
-        QCOMPARE(m_server->connectionCount(), 1); // a chunked answer leaves the connection usable
-    }
-
-    // ---- Keeping the connection
-
-    void keptAliveConnectionCarriesEveryRequest()
-    {
-        m_server->answerWith(ScriptedAnswer::keepAlive(200, fullStatus));
-        M1620Client client(m_server->hostText());
-        QVERIFY(finish(client.fetchStatus()).ok());
-        QVERIFY(finish(client.setRate(48000)).ok());
-        QVERIFY(finish(client.fetchStatus()).ok());
-        QCOMPARE(m_server->requests().size(), 3);
-        QCOMPARE(m_server->connectionCount(), 1);
-        QCOMPARE(m_server->requests()[1].body, QByteArray(R"({"clock":{"sampling_rate":48000}})"));
-    }
-
-    void connectionCloseIsHonoured()
-    {
+        QTest::newRow("in pieces") << pieces << 3;
+        QTest::newRow("kept alive") << ScriptedAnswer::keepAlive(200, fullStatus) << 1;
+        QTest::newRow("201") << ScriptedAnswer::http(201, fullStatus) << 3;
+        QTest::newRow("299, kept alive") << ScriptedAnswer::keepAlive(299, fullStatus) << 1;
+        ScriptedAnswer interim = ScriptedAnswer::http(200, fullStatus);
+        interim.bytes.prepend("HTTP/1.1 100 Continue\r\n\r\n");
+        QTest::newRow("after an interim answer") << interim << 3;
+        ScriptedAnswer chunked = ScriptedAnswer::keepAlive(200, {});
+        chunked.bytes = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+        for (const QByteArray &piece :
+             {fullStatus.first(17), fullStatus.sliced(17, 20), fullStatus.sliced(37)})
+            chunked.bytes += QByteArray::number(piece.size(), 16) + ";part=1\r\n" + piece + "\r\n";
+        chunked.bytes += "0\r\nX-Trailer: 1\r\n\r\n";
+        QTest::newRow("chunked, kept alive") << chunked << 1;
+        ScriptedAnswer untilClose;
+        untilClose.bytes = "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n\r\n" + fullStatus;
+        QTest::newRow("body until the close") << untilClose << 3;
         // The device says it will close but leaves the connection open: the client closes it.
-        ScriptedAnswer answer = ScriptedAnswer::http(200, fullStatus);
-        answer.closeAfter = false;
-        m_server->answerWith(answer);
-        M1620Client client(m_server->hostText());
-        QVERIFY(finish(client.fetchStatus()).ok());
-        QTRY_COMPARE(m_server->openConnectionCount(), 0);
-        QVERIFY(finish(client.fetchStatus()).ok());
-        QCOMPARE(m_server->connectionCount(), 2);
+        ScriptedAnswer closeLeftOpen = ScriptedAnswer::http(200, fullStatus);
+        closeLeftOpen.closeAfter = false;
+        QTest::newRow("close announced, left open") << closeLeftOpen << 3;
     }
 
-    void bodyUntilTheCloseEndsTheConnection()
+    void answerFramings()
     {
-        ScriptedAnswer answer;
-        answer.bytes = "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n\r\n" + fullStatus;
+        // A status query, a rate setting and another query: on one connection if the answer keeps
+        // it open, else on one each.
+        QFETCH(ScriptedAnswer, answer);
+        QFETCH(int, connections);
         m_server->answerWith(answer);
         M1620Client client(m_server->hostText());
-        QCOMPARE(finish(client.fetchStatus()).value().madiRate, 48000);
-        QCOMPARE(finish(client.fetchStatus()).value().madiRate, 48000);
-        QCOMPARE(m_server->connectionCount(), 2);
-    }
-
-    void idleConnectionClosedByTheDeviceIsReplaced()
-    {
-        m_server->answerWith(ScriptedAnswer::keepAlive(200, fullStatus));
-        M1620Client client(m_server->hostText());
-        QVERIFY(finish(client.fetchStatus()).ok());
-        m_server->closeConnections();
-        QTRY_COMPARE(m_server->openConnectionCount(), 0);
-        QTest::qWait(50); // the client's side sees the close too
-        QVERIFY(finish(client.fetchStatus()).ok());
-        // Sent once, on a new connection.
-        QCOMPARE(m_server->requests().size(), 2);
-        QCOMPARE(m_server->connectionCount(), 2);
-        QCOMPARE(m_server->requests()[1].connection, 2);
+        const M1620Result<DeviceStatus> result = awaitTask(client.fetchStatus());
+        QVERIFY2(result.ok(), qPrintable(failureOf(result)));
+        QVERIFY(result.value() == (DeviceStatus {44100, 48000, false}));
+        QVERIFY(awaitTask(client.setRate(48000)).ok());
+        QCOMPARE(rateOf(client), 44100);
+        QCOMPARE(m_server->requests().size(), 3);
+        QCOMPARE(m_server->connectionCount(), connections);
     }
 
     void requestLostOnAKeptConnectionGoesOnceMore()
     {
         // The device closes the kept connection just as the next request arrives, without a
-        // byte of answer: that request goes again, on a new connection.
-        m_server->answerWith(ScriptedAnswer::keepAlive(200, R"({"clock":{"sampling_rate":96000}})"));
+        // byte of answer: that request goes again, on a new connection, and no more than once.
+        m_server->answerWith(ScriptedAnswer::keepAlive(200, rateBody(96000)));
         m_server->answerNext(ScriptedAnswer::keepAlive(200, fullStatus));
         m_server->answerNext(ScriptedAnswer()); // close without answering
         M1620Client client(m_server->hostText());
-        QCOMPARE(finish(client.fetchStatus()).value().deviceRate, 44100);
-        const M1620Result<M1620Done> result = finish(client.setRate(96000));
-        QVERIFY2(result.ok(), qPrintable(result.ok() ? QString() : result.error().errorDescription()));
+        QCOMPARE(rateOf(client), 44100);
+        const M1620Result<M1620Done> result = awaitTask(client.setRate(96000));
+        QVERIFY2(result.ok(), qPrintable(failureOf(result)));
         QCOMPARE(m_server->requests().size(), 3);
         QCOMPARE(m_server->requests()[1].connection, 1);
         QCOMPARE(m_server->requests()[2].connection, 2);
         QCOMPARE(m_server->requests()[2].raw, m_server->requests()[1].raw);
         // The new connection is the one kept from now on.
-        QCOMPARE(finish(client.fetchStatus()).value().deviceRate, 96000);
-        QCOMPARE(m_server->requests().last().connection, 2);
-        QCOMPARE(m_server->connectionCount(), 2);
-    }
+        QCOMPARE(rateOf(client), 96000);
+        QCOMPARE(m_server->requests()[3].connection, 2);
+        // Closed while idle, the connection is replaced before the request goes: sent once.
+        m_server->closeConnections();
+        QTRY_COMPARE(m_server->openConnectionCount(), 0);
+        QTest::qWait(50); // the client's side sees the close too
+        QCOMPARE(rateOf(client), 96000);
+        QCOMPARE(m_server->requests().size(), 5);
+        QCOMPARE(m_server->requests()[4].connection, 3);
 
-    void lostRequestGoesOnceMoreOnly()
-    {
-        m_server->answerWith(ScriptedAnswer::keepAlive(200, fullStatus));
-        m_server->answerNext(ScriptedAnswer::keepAlive(200, fullStatus));
         m_server->answerNext(ScriptedAnswer());
         m_server->answerNext(ScriptedAnswer());
-        M1620Client client(m_server->hostText());
-        QVERIFY(finish(client.fetchStatus()).ok());
-        const M1620Result<DeviceStatus> result = finish(client.fetchStatus());
-        QVERIFY(!result.ok());
-        QCOMPARE(result.error(), M1620Error::badResponse());
-        QCOMPARE(m_server->requests().size(), 3);
-        QCOMPARE(m_server->connectionCount(), 2);
+        QCOMPARE(awaitTask(client.fetchStatus()).error(), M1620Error::badResponse());
+        QCOMPARE(m_server->requests().size(), 7);
+        QCOMPARE(m_server->connectionCount(), 4);
     }
 
-    void partlyAnsweredRequestIsNotSentAgain()
+    void failedExchangeClosesItsConnection_data()
     {
-        // A byte of answer means the device took the request up: no second try.
-        ScriptedAnswer cut = ScriptedAnswer::keepAlive(200, fullStatus);
+        QTest::addColumn<ScriptedAnswer>("answer");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("500") << ScriptedAnswer::keepAlive(500, fullStatus)
+                             << QStringLiteral("Unexpected response from device");
+        QTest::newRow("silent") << hanging << timedOut;
+        // Headers at once, then a byte of the body every 400 ms: an idle limit alone never fires.
+        ScriptedAnswer trickle = ScriptedAnswer::keepAlive(200, fullStatus);
+        trickle.trickleAfter = trickle.bytes.indexOf("\r\n\r\n") + 4;
+        trickle.trickleMs = 400;
+        QTest::newRow("trickling") << trickle << timedOut;
+        // A byte of answer means the device took the request up: it is not sent again.
+        ScriptedAnswer cut = ScriptedAnswer::http(200, fullStatus);
         cut.bytes.chop(10);
-        cut.closeAfter = true;
-        m_server->answerWith(ScriptedAnswer::keepAlive(200, fullStatus));
-        m_server->answerNext(ScriptedAnswer::keepAlive(200, fullStatus));
-        m_server->answerNext(cut);
-        M1620Client client(m_server->hostText());
-        QVERIFY(finish(client.fetchStatus()).ok());
-        const M1620Result<DeviceStatus> result = finish(client.fetchStatus());
-        QVERIFY(!result.ok());
-        QCOMPARE(result.error().kind(), M1620Error::Kind::Unreachable);
-        QVERIFY(!result.error().errorDescription().isEmpty());
-        QCOMPARE(m_server->requests().size(), 2);
-        QCOMPARE(m_server->connectionCount(), 1);
-    }
-
-    void newConnectionClosedUnansweredIsNotSentAgain()
-    {
-        m_server->answerWith(ScriptedAnswer());
-        const M1620Result<DeviceStatus> result = fetch();
-        QCOMPARE(result.error(), M1620Error::badResponse());
-        QCOMPARE(m_server->requests().size(), 1);
-        QCOMPARE(m_server->connectionCount(), 1);
+        QTest::newRow("partly answered") << cut << closedByPeer;
     }
 
     void failedExchangeClosesItsConnection()
     {
+        // The second of three requests fails on the kept connection; the third needs a new one.
+        QFETCH(ScriptedAnswer, answer);
+        QFETCH(QString, message);
         m_server->answerWith(ScriptedAnswer::keepAlive(200, fullStatus));
-        m_server->answerNext(ScriptedAnswer::keepAlive(500, fullStatus));
+        m_server->answerNext(ScriptedAnswer::keepAlive(200, fullStatus));
+        m_server->answerNext(answer);
         M1620Client client(m_server->hostText());
-        QCOMPARE(finish(client.fetchStatus()).error(), M1620Error::badResponse());
+        QVERIFY(awaitTask(client.fetchStatus()).ok());
+        QElapsedTimer clock;
+        clock.start();
+        const M1620Result<DeviceStatus> failed = awaitTask(client.fetchStatus());
+        const qint64 elapsed = clock.elapsed();
+        QVERIFY(!failed.ok());
+        QCOMPARE(failed.error().errorDescription(), message);
+        // The deadline bounds the whole exchange; the upper bound is generous for a busy machine.
+        if (message == timedOut)
+            QVERIFY2(elapsed >= 1990 && elapsed < 5000, qPrintable(QString::number(elapsed)));
         QTRY_COMPARE(m_server->openConnectionCount(), 0);
-        QVERIFY(finish(client.fetchStatus()).ok());
+        QVERIFY(awaitTask(client.fetchStatus()).ok());
+        QCOMPARE(m_server->requests().size(), 3);
         QCOMPARE(m_server->connectionCount(), 2);
-    }
-
-    void hostChangeReplacesTheConnection()
-    {
-        ScriptedHttpServer second;
-        QVERIFY(second.listen());
-        m_server->answerWith(ScriptedAnswer::keepAlive(200, R"({"clock":{"sampling_rate":44100}})"));
-        second.answerWith(ScriptedAnswer::keepAlive(200, R"({"clock":{"sampling_rate":96000}})"));
-        M1620Client client(m_server->hostText());
-        QCOMPARE(finish(client.fetchStatus()).value().deviceRate, 44100);
-        client.updateHost(second.hostText());
-        QCOMPARE(finish(client.fetchStatus()).value().deviceRate, 96000);
-        QTRY_COMPARE(m_server->openConnectionCount(), 0); // the first host's connection is let go
-        QCOMPARE(finish(client.fetchStatus()).value().deviceRate, 96000);
-        QCOMPARE(second.connectionCount(), 1);
-        client.updateHost(m_server->hostText());
-        QCOMPARE(finish(client.fetchStatus()).value().deviceRate, 44100);
-        QCOMPARE(m_server->connectionCount(), 2);
-    }
-
-    void hostChangeOnTheSamePort()
-    {
-        ScriptedHttpServer second;
-        if (!second.listen(QHostAddress(QStringLiteral("127.0.0.2")), m_server->port()))
-            QSKIP("127.0.0.2 is not a loopback address here");
-        m_server->answerWith(ScriptedAnswer::keepAlive(200, R"({"clock":{"sampling_rate":44100}})"));
-        second.answerWith(ScriptedAnswer::keepAlive(200, R"({"clock":{"sampling_rate":96000}})"));
-        M1620Client client(m_server->hostText());
-        QCOMPARE(finish(client.fetchStatus()).value().deviceRate, 44100);
-        client.updateHost(second.hostText());
-        QCOMPARE(finish(client.fetchStatus()).value().deviceRate, 96000);
-        QCOMPARE(second.requests().size(), 1);
     }
 
     void overlappingRequestsNeverShareAConnection()
@@ -594,126 +402,54 @@ private Q_SLOTS:
         slow.delayMs = 200;
         m_server->answerWith(slow);
         M1620Client client(m_server->hostText());
-        QVERIFY(finish(client.fetchStatus()).ok());
+        QVERIFY(awaitTask(client.fetchStatus()).ok());
         QCoro::Task<M1620Result<DeviceStatus>> first = client.fetchStatus();
         QCoro::Task<M1620Result<DeviceStatus>> second = client.fetchStatus();
-        QVERIFY(finish(first).ok());
-        QVERIFY(finish(second).ok());
+        QVERIFY(awaitTask(std::move(first)).ok());
+        QVERIFY(awaitTask(std::move(second)).ok());
         QCOMPARE(m_server->requests().size(), 3);
         QCOMPARE(m_server->requests()[1].connection, 1);
         QCOMPARE(m_server->requests()[2].connection, 2);
     }
 
-    void deletingTheClientClosesItsConnection()
-    {
-        m_server->answerWith(ScriptedAnswer::keepAlive(200, fullStatus));
-        auto *client = new M1620Client(m_server->hostText());
-        QVERIFY(finish(client->fetchStatus()).ok());
-        QCOMPARE(m_server->openConnectionCount(), 1);
-        delete client;
-        QTRY_COMPARE(m_server->openConnectionCount(), 0);
-    }
-
-    // ---- Time-outs (upper bounds are generous so that a busy machine cannot break them)
-
-    void silentDeviceTimesOutAtTwoSeconds()
-    {
-        ScriptedAnswer hang;
-        hang.hang = true;
-        m_server->answerWith(hang);
-        QElapsedTimer clock;
-        clock.start();
-        const M1620Result<DeviceStatus> result = fetch();
-        const qint64 elapsed = clock.elapsed();
-        QVERIFY(!result.ok());
-        QCOMPARE(result.error(), M1620Error::unreachable(M1620Client::timedOutMessage()));
-        QVERIFY2(elapsed >= 1990 && elapsed < 5000, qPrintable(QString::number(elapsed)));
-    }
-
-    void tricklingDeviceTimesOutAtTwoSeconds()
-    {
-        // Headers at once, then a byte of the body every 400 ms: the idle limit never fires.
-        ScriptedAnswer trickle = ScriptedAnswer::http(200, fullStatus);
-        trickle.trickleAfter = trickle.bytes.indexOf("\r\n\r\n") + 4;
-        trickle.trickleMs = 400;
-        m_server->answerWith(trickle);
-        QElapsedTimer clock;
-        clock.start();
-        const M1620Result<DeviceStatus> result = fetch();
-        const qint64 elapsed = clock.elapsed();
-        QVERIFY(!result.ok());
-        QCOMPARE(result.error(), M1620Error::unreachable(M1620Client::timedOutMessage()));
-        QVERIFY2(elapsed >= 1990 && elapsed < 5000, qPrintable(QString::number(elapsed)));
-    }
-
-    void timedOutExchangeClosesItsConnection()
-    {
-        ScriptedAnswer hang;
-        hang.hang = true;
-        m_server->answerWith(ScriptedAnswer::keepAlive(200, fullStatus));
-        m_server->answerNext(ScriptedAnswer::keepAlive(200, fullStatus));
-        m_server->answerNext(hang);
-        M1620Client client(m_server->hostText());
-        QVERIFY(finish(client.fetchStatus()).ok());
-        QCOMPARE(finish(client.fetchStatus()).error(),
-                 M1620Error::unreachable(M1620Client::timedOutMessage()));
-        QTRY_COMPARE(m_server->openConnectionCount(), 0);
-        QVERIFY(finish(client.fetchStatus()).ok());
-        QCOMPARE(m_server->connectionCount(), 2);
-    }
-
-    void slowButCompleteAnswerSucceeds()
-    {
-        ScriptedAnswer slow = ScriptedAnswer::http(200, fullStatus);
-        slow.delayMs = 1200;
-        m_server->answerWith(slow);
-        QVERIFY(fetch().ok());
-    }
-
     // ---- Host handling
 
-    void updateHostTakesEffectFromTheNextRequest()
+    void hostChangeReplacesTheConnection()
     {
-        ScriptedHttpServer second;
-        QVERIFY(second.listen());
-        m_server->answerWith(ScriptedAnswer::http(200, R"({"clock":{"sampling_rate":44100}})"));
-        second.answerWith(ScriptedAnswer::http(200, R"({"clock":{"sampling_rate":96000}})"));
-
-        M1620Client client(m_server->hostText());
-        QCOMPARE(finish(client.fetchStatus()).value().deviceRate, 44100);
-        client.updateHost(second.hostText());
-        QCOMPARE(client.host(), second.hostText());
-        QCOMPARE(finish(client.fetchStatus()).value().deviceRate, 96000);
-        QCOMPARE(m_server->requests().size(), 1);
-        QCOMPARE(second.requests().size(), 1);
-    }
-
-    void requestInFlightKeepsItsHost()
-    {
-        ScriptedHttpServer second;
-        QVERIFY(second.listen());
-        ScriptedAnswer slow = ScriptedAnswer::http(200, R"({"clock":{"sampling_rate":44100}})");
+        // A request in flight keeps its host; the next goes to the new one, on a new connection.
+        ScriptedHttpServer otherPort;
+        QVERIFY(otherPort.listen());
+        ScriptedAnswer slow = ScriptedAnswer::keepAlive(200, rateBody(44100));
         slow.delayMs = 300;
         m_server->answerWith(slow);
-        second.answerWith(ScriptedAnswer::http(200, R"({"clock":{"sampling_rate":96000}})"));
-
+        otherPort.answerWith(ScriptedAnswer::keepAlive(200, rateBody(96000)));
         M1620Client client(m_server->hostText());
-        QCoro::Task<M1620Result<DeviceStatus>> first = client.fetchStatus();
-        client.updateHost(second.hostText());
-        QCOMPARE(finish(first).value().deviceRate, 44100);
-        QCOMPARE(finish(client.fetchStatus()).value().deviceRate, 96000);
-        QCOMPARE(m_server->requests().size(), 1);
-        QCOMPARE(second.requests().size(), 1);
+        QCoro::Task<M1620Result<DeviceStatus>> inFlight = client.fetchStatus();
+        client.updateHost(otherPort.hostText());
+        QCOMPARE(awaitTask(std::move(inFlight)).value().deviceRate, 44100);
+        QCOMPARE(rateOf(client), 96000);
+        QTRY_COMPARE(m_server->openConnectionCount(), 0); // the first host's connection is let go
+        QCOMPARE(rateOf(client), 96000);
+        QCOMPARE(otherPort.connectionCount(), 1);
+        client.updateHost(m_server->hostText());
+        QCOMPARE(rateOf(client), 44100);
+        QCOMPARE(m_server->requests().size(), 2);
+        QCOMPARE(m_server->connectionCount(), 2);
+
+        ScriptedHttpServer otherAddress;
+        if (!otherAddress.listen(QHostAddress(QStringLiteral("127.0.0.2")), m_server->port()))
+            QSKIP("127.0.0.2 is not a loopback address here");
+        otherAddress.answerWith(ScriptedAnswer::keepAlive(200, rateBody(88200)));
+        client.updateHost(otherAddress.hostText());
+        QCOMPARE(rateOf(client), 88200);
     }
 
     void malformedHostSendsNothing_data()
     {
         QTest::addColumn<QString>("pattern"); // HOST is "127.0.0.1:port" of the server, PORT its port
         QTest::newRow("path") << "HOST/x";
-        QTest::newRow("query") << "HOST?x";
         QTest::newRow("fragment") << "HOST#x";
         QTest::newRow("user info") << "u@HOST";
-        QTest::newRow("space") << " HOST";
         QTest::newRow("newline") << "HOST\n";
         QTest::newRow("short IPv4") << "127.1:PORT";
         QTest::newRow("second port") << "HOST:80";
@@ -729,32 +465,35 @@ private Q_SLOTS:
         const M1620Result<DeviceStatus> result = fetch(host);
         QVERIFY(!result.ok());
         QCOMPARE(result.error().kind(), M1620Error::Kind::Unreachable);
-        QVERIFY2(result.error().errorDescription().startsWith(QStringLiteral("Invalid device address “")),
-                 qPrintable(result.error().errorDescription()));
+        QVERIFY2(failureOf(result).startsWith(QStringLiteral("Invalid device address “")),
+                 qPrintable(failureOf(result)));
         QTest::qWait(100); // room for a stray connection to arrive
         QCOMPARE(m_server->connectionCount(), 0);
     }
 
     // ---- Lifetime
 
+    void deletingTheClientClosesItsConnection()
+    {
+        m_server->answerWith(ScriptedAnswer::keepAlive(200, fullStatus));
+        auto *client = new M1620Client(m_server->hostText());
+        QVERIFY(awaitTask(client->fetchStatus()).ok());
+        QCOMPARE(m_server->openConnectionCount(), 1);
+        delete client;
+        QTRY_COMPARE(m_server->openConnectionCount(), 0);
+    }
+
     void clientDeletedMidRequestEndsItAtOnce()
     {
         // Whoever awaits the request resumes now, not when an event loop that may be gone
         // would have delivered the answer or the deadline.
-        ScriptedAnswer hang;
-        hang.hang = true;
-        m_server->answerWith(hang);
+        m_server->answerWith(hanging);
         auto *client = new M1620Client(m_server->hostText());
         QCoro::Task<M1620Result<DeviceStatus>> pending = client->fetchStatus();
         QVERIFY(QTest::qWaitFor([&] { return !m_server->requests().isEmpty(); }, 5000));
-        QElapsedTimer clock;
-        clock.start();
         delete client;
         QVERIFY(pending.isReady());
-        const M1620Result<DeviceStatus> result = finish(pending);
-        QVERIFY(!result.ok());
-        QCOMPARE(result.error(), M1620Error::unreachable(M1620Client::cancelledMessage()));
-        QVERIFY(clock.elapsed() < 1000);
+        QCOMPARE(awaitTask(std::move(pending)).error(), M1620Error::unreachable(cancelled));
     }
 
     void clientLivingInsideACoroutine()
@@ -767,8 +506,8 @@ private Q_SLOTS:
             const M1620Result<DeviceStatus> result = co_await client.fetchStatus();
             co_return result.ok() ? result.value().deviceRate : std::nullopt;
         };
-        QCOMPARE(finish(probe(m_server->hostText())), 44100);
-        QCOMPARE(finish(probe(m_server->hostText())), 44100);
+        QCOMPARE(awaitTask(probe(m_server->hostText())), 44100);
+        QCOMPARE(awaitTask(probe(m_server->hostText())), 44100);
     }
 };
 
