@@ -5,8 +5,11 @@
 #include "services/SettingsStore.h"
 #include "services/UpdateController.h"
 
+#include <QProcess>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QSslKey>
+#include <QSslServer>
 #include <QTcpServer>
 #include <QTemporaryDir>
 
@@ -139,7 +142,7 @@ private Q_SLOTS:
 
     void failuresAreReadable_data()
     {
-        QTest::addColumn<ScriptedAnswer>("answer");
+        QTest::addColumn<ScriptedAnswer>("answer"); // default: nobody listens on the port
         QTest::addColumn<QString>("message");
         QTest::newRow("malformed") << ScriptedAnswer::http(200, "<rss version=\"2.0\"><channel><item>",
                                                            "application/xml")
@@ -155,6 +158,10 @@ private Q_SLOTS:
         endless.bytes = "HTTP/1.1 200 OK\r\n\r\n" + QByteArray(3 * 1024 * 1024, ' ');
         endless.closeAfter = false;
         QTest::newRow("endless") << endless << "The update feed is larger than 1 MiB.";
+        ScriptedAnswer hang;
+        hang.hang = true;
+        QTest::newRow("silent") << hang << "The update server did not answer in time.";
+        QTest::newRow("unreachable") << ScriptedAnswer() << "Could not reach the update server: ";
     }
 
     void failuresAreReadable()
@@ -162,36 +169,75 @@ private Q_SLOTS:
         QFETCH(ScriptedAnswer, answer);
         QFETCH(QString, message);
         Rig rig;
+        QUrl feed = rig.feedUrl();
+        if (answer.bytes.isEmpty() && !answer.hang) {
+            QTcpServer closed;
+            QVERIFY(closed.listen(QHostAddress::LocalHost));
+            feed = QUrl(QStringLiteral("http://127.0.0.1:%1/appcast.xml").arg(closed.serverPort()));
+        }
         rig.server.answerWith(answer);
-        UpdateController &updates = rig.start(rig.feedUrl());
+        UpdateController &updates = rig.start(feed, answer.hang ? 300ms : UpdateController::defaultTimeout);
         const UpdateController::Outcome outcome = rig.check();
         QCOMPARE(outcome.kind, Kind::Failed);
-        QVERIFY2(outcome.errorMessage.startsWith(message), qPrintable(outcome.errorMessage));
+        // A whole sentence, or its start followed by the reason.
+        QVERIFY2(message.endsWith(u'.') ? outcome.errorMessage == message
+                                        : outcome.errorMessage.startsWith(message)
+                         && outcome.errorMessage.size() > message.size() + 4,
+                 qPrintable(outcome.errorMessage));
         QVERIFY(!outcome.errorMessage.contains(u'\n'));
         QVERIFY(updates.canCheckForUpdates()); // ready for another try
         QCOMPARE(logLines(rig.logger),
                  QStringList {QStringLiteral("[INFO] Update check failed: ") + outcome.errorMessage});
     }
 
-    void unreachableAndSilentServersFail()
+    // Redirects from https are followed to https only: over plain http anyone on the way
+    // could answer. The https end uses a throwaway certificate that only this process trusts.
+    void redirectsNeverLeaveHttps()
     {
-        QTcpServer closed;
-        QVERIFY(closed.listen(QHostAddress::LocalHost));
-        const QUrl nobody(QStringLiteral("http://127.0.0.1:%1/appcast.xml").arg(closed.serverPort()));
-        closed.close();
-        Rig rig;
-        rig.start(nobody);
-        const QString unreachable = rig.check().errorMessage;
-        QVERIFY2(unreachable.startsWith(QStringLiteral("Could not reach the update server: "))
-                     && unreachable.size() > 40,
-                 qPrintable(unreachable));
+        QTemporaryDir keys;
+        const QString key = keys.filePath(QStringLiteral("key.pem"));
+        const QString cert = keys.filePath(QStringLiteral("cert.pem"));
+        QProcess openssl;
+        openssl.start(QStringLiteral("openssl"),
+                      {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1", "-subj",
+                       "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1", "-keyout", key, "-out",
+                       cert});
+        if (!openssl.waitForFinished(60000) || openssl.exitCode() != 0 || !QSslSocket::supportsSsl())
+            QSKIP("needs the openssl command and a TLS back end");
+        const QList<QSslCertificate> certificates = QSslCertificate::fromPath(cert);
+        QSslConfiguration trusted = QSslConfiguration::defaultConfiguration();
+        trusted.addCaCertificates(certificates);
+        QSslConfiguration::setDefaultConfiguration(trusted);
+        QSslConfiguration serving = trusted;
+        serving.setLocalCertificate(certificates.first());
+        QFile keyFile(key);
+        QVERIFY(keyFile.open(QIODevice::ReadOnly));
+        serving.setPrivateKey(QSslKey(&keyFile, QSsl::Rsa));
+        QSslServer tls;
+        tls.setSslConfiguration(serving);
+        QVERIFY(tls.listen(QHostAddress::LocalHost));
 
-        ScriptedAnswer hang;
-        hang.hang = true;
-        rig.server.answerWith(hang);
-        rig.start(rig.feedUrl(), 300ms);
-        QCOMPARE(rig.check().errorMessage, QStringLiteral("The update server did not answer in time."));
-        QVERIFY(rig.updates->canCheckForUpdates());
+        // "/feed" is the feed itself; any other path redirects to `location`.
+        QByteArray location;
+        connect(&tls, &QSslServer::pendingConnectionAvailable, this, [&] {
+            QTcpSocket *socket = tls.nextPendingConnection();
+            connect(socket, &QTcpSocket::readyRead, socket, [&location, socket] {
+                if (!socket->peek(65536).contains("\r\n\r\n"))
+                    return;
+                socket->write(socket->readAll().startsWith("GET /feed ") ? feedAnswer({"1.3.0"}).bytes
+                                                                         : "HTTP/1.1 302 Found\r\nLocation: "
+                                      + location + "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+                socket->disconnectFromHost();
+            });
+        });
+        Rig rig;
+        rig.server.answerWith(feedAnswer({"1.4.0"}));
+        rig.start(QUrl(QStringLiteral("https://127.0.0.1:%1/appcast.xml").arg(tls.serverPort())));
+        location = "https://127.0.0.1:" + QByteArray::number(tls.serverPort()) + "/feed";
+        QCOMPARE(rig.check().version, QStringLiteral("1.3.0"));
+        location = "http://" + rig.server.hostText().toUtf8() + "/appcast.xml";
+        QCOMPARE(rig.check().kind, Kind::Failed);
+        QVERIFY(rig.server.requests().isEmpty());
     }
 
     void withoutAUsableFeedNothingIsPossible_data()
@@ -210,6 +256,7 @@ private Q_SLOTS:
         Rig rig;
         UpdateController &updates = rig.start(feed);
         QVERIFY(!updates.canCheckForUpdates());
+        QVERIFY(!updates.automaticallyChecksForUpdates()); // off by default
         QSignalSpy canCheck(&updates, &UpdateController::canCheckForUpdatesChanged);
         updates.checkForUpdates();
         QVERIFY(!updates.isChecking());
@@ -220,25 +267,9 @@ private Q_SLOTS:
         QTEST(logLines(rig.logger), "log");
     }
 
-    void switchIsOffByDefaultAndPersists()
-    {
-        Rig rig;
-        UpdateController &updates = rig.start(rig.feedUrl());
-        QVERIFY(!updates.automaticallyChecksForUpdates());
-        QSignalSpy changed(&updates, &UpdateController::automaticallyChecksForUpdatesChanged);
-        updates.setAutomaticallyChecksForUpdates(true);
-        updates.setAutomaticallyChecksForUpdates(true);
-        QCOMPARE(changed.count(), 1);
-        QCOMPARE(objectIn(rig.settingsPath()),
-                 QJsonObject({{QStringLiteral("automaticallyChecksForUpdates"), true}}));
-
-        QVERIFY(rig.start(rig.feedUrl()).automaticallyChecksForUpdates()); // a restart
-        rig.updates->setAutomaticallyChecksForUpdates(false);
-        QVERIFY(!rig.start(rig.feedUrl()).automaticallyChecksForUpdates());
-    }
-
-    // Start-up is never held up by a check; turning the switch off and on restarts the wait
-    // without doubling the checks; scheduled failures put nothing on screen.
+    // Start-up is never held up by a check; the switch is kept in the settings, and turning it
+    // off and on restarts the wait without doubling the checks; scheduled failures put nothing
+    // on screen.
     void scheduledChecksStartAMinuteAfterLaunchThenDaily()
     {
         Rig rig;
@@ -247,8 +278,15 @@ private Q_SLOTS:
         UpdateController &updates = rig.start(rig.feedUrl());
         QCOMPARE(rig.clock.requestedSleeps(), QList<std::chrono::milliseconds> {60s});
         rig.clock.advance(30s);
+        QSignalSpy switched(&updates, &UpdateController::automaticallyChecksForUpdatesChanged);
         updates.setAutomaticallyChecksForUpdates(false);
+        QCOMPARE(objectIn(rig.settingsPath()),
+                 QJsonObject({{QStringLiteral("automaticallyChecksForUpdates"), false}}));
         updates.setAutomaticallyChecksForUpdates(true);
+        updates.setAutomaticallyChecksForUpdates(true);
+        QCOMPARE(switched.count(), 2); // announced on real changes only
+        QCOMPARE(objectIn(rig.settingsPath()),
+                 QJsonObject({{QStringLiteral("automaticallyChecksForUpdates"), true}}));
         rig.clock.advance(30s);
         QTest::qWait(200);
         QVERIFY(rig.server.requests().isEmpty());
