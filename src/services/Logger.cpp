@@ -337,15 +337,16 @@ private:
             if (fd < 0)
                 return;
         }
-        struct stat before = {};
-        const bool sized = ::fstat(fd, &before) == 0;
         const qsizetype written = writeAll(fd, bytes, size);
-        if (written < size && sized) {
+        if (written > 0 && written < size) {
             // A full disk can take part of a line. Cut back to the last whole line, so the
-            // file never holds a fragment that the next line would run into.
-            const auto *end = static_cast<const char *>(::memrchr(bytes, '\n', size_t(written)));
-            const off_t whole = end ? off_t(end - bytes + 1) : 0;
-            [[maybe_unused]] const int cut = ::ftruncate(fd, before.st_size + whole);
+            // file never holds a fragment that the next line would run into. An append leaves
+            // the offset at the end of what it wrote, so no size is asked for beforehand.
+            const off_t end = ::lseek(fd, 0, SEEK_CUR);
+            const auto *last = static_cast<const char *>(::memrchr(bytes, '\n', size_t(written)));
+            const off_t whole = last ? off_t(last - bytes + 1) : 0;
+            const bool cut = end >= written && ::ftruncate(fd, end - written + whole) == 0;
+            Q_UNUSED(cut) // if even that fails, nothing more can be done here
         }
         ::close(fd);
     }

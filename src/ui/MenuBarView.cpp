@@ -1,6 +1,7 @@
 #include "ui/MenuBarView.h"
 
 #include "ui/CommandButton.h"
+#include "ui/FormStyle.h"
 #include "ui/SwitchButton.h"
 #include "ui/SymbolImage.h"
 
@@ -72,22 +73,9 @@ protected:
     }
 };
 
-bool isDark(const QPalette &palette)
-{
-    return palette.color(QPalette::Window).lightness() < 128;
-}
-
-// The grey of secondary texts and of the grey circles.
-QColor secondaryColor(const QPalette &palette)
-{
-    QColor color = palette.color(QPalette::WindowText);
-    color.setAlphaF(0.55f);
-    return color;
-}
-
 QColor tintColor(Tint tint, const QPalette &palette)
 {
-    const bool dark = isDark(palette);
+    const bool dark = FormStyle::isDark(palette);
     switch (tint) {
     case Tint::Green:
         return dark ? QColor(0x30, 0xd1, 0x58) : QColor(0x28, 0xb4, 0x4a);
@@ -98,40 +86,18 @@ QColor tintColor(Tint tint, const QPalette &palette)
     case Tint::Secondary:
         break;
     }
-    return secondaryColor(palette);
+    return FormStyle::secondary(palette);
 }
 
 // Text styles as relative sizes and weights of the desktop's own font, so the panel follows the
-// user's font choice: headline, subheadline, body and caption.
-QFont styled(const QFont &base, qreal scale, QFont::Weight weight)
-{
-    QFont font(base);
-    if (base.pointSizeF() > 0)
-        font.setPointSizeF(base.pointSizeF() * scale);
-    else
-        font.setPixelSize(std::max(1, qRound(base.pixelSize() * scale)));
-    font.setWeight(weight);
-    return font;
-}
+// user's font choice: headline and subheadline; body and caption as in the settings forms.
 QFont headline(const QFont &base)
 {
-    return styled(base, 1.0, QFont::Bold);
+    return FormStyle::scaled(base, 1.0, QFont::Bold);
 }
 QFont subheadlineSemibold(const QFont &base)
 {
-    return styled(base, 0.93, QFont::DemiBold);
-}
-QFont caption(const QFont &base)
-{
-    return styled(base, 0.85, QFont::Normal);
-}
-
-void setTextColor(QWidget *widget, const QColor &color)
-{
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::WindowText, color);
-    palette.setColor(QPalette::Text, color);
-    widget->setPalette(palette);
+    return FormStyle::scaled(base, 0.93, QFont::DemiBold);
 }
 
 QLabel *makeLabel(QWidget *parent, const QString &name, const QString &text = {})
@@ -451,8 +417,8 @@ void MenuBarView::showRecentChanges()
 void MenuBarView::showSwitches()
 {
     const auto show = [this](const SwitchLine &line, const MenuBarViewModel::SwitchRow &row) {
-        line.symbol->setPixmap(
-            SymbolImage::pixmap(row.symbol, symbolSize, secondaryColor(palette()), devicePixelRatioF()));
+        line.symbol->setPixmap(SymbolImage::pixmap(row.symbol, symbolSize, FormStyle::secondary(palette()),
+                                                   devicePixelRatioF()));
         line.symbol->setProperty("symbol", row.symbol);
         line.text->setText(row.text);
         line.toggle->setChecked(row.isOn);
@@ -490,36 +456,36 @@ void MenuBarView::showSectionVisibility()
 void MenuBarView::applyColors()
 {
     const QPalette &pal = palette();
-    const QColor secondary = secondaryColor(pal);
+    const QColor secondary = FormStyle::secondary(pal);
     const QFont base = font();
 
     m_statusTitle->setFont(headline(base));
-    m_statusSubtitle->setFont(caption(base));
-    setTextColor(m_statusSubtitle, secondary);
+    m_statusSubtitle->setFont(FormStyle::caption(base));
+    FormStyle::setTextColor(m_statusSubtitle, secondary);
 
     m_warningSymbol->setPixmap(SymbolImage::pixmap(QStringLiteral("exclamationmark.triangle.fill"),
                                                    symbolSize, tintColor(Tint::Orange, pal),
                                                    devicePixelRatioF()));
     m_warningTitle->setFont(subheadlineSemibold(base));
-    m_warningText->setFont(caption(base));
-    setTextColor(m_warningText, secondary);
-    m_copyButton->setFont(styled(base, 0.9, QFont::Normal));
+    m_warningText->setFont(FormStyle::caption(base));
+    FormStyle::setTextColor(m_warningText, secondary);
+    m_copyButton->setFont(FormStyle::scaled(base, 0.9));
 
     QFont value = base;
     value.setWeight(QFont::Medium);
     for (QLabel *label : {m_deviceRateLabel, m_madiInputLabel, m_madiSyncLabel})
-        setTextColor(label, secondary);
+        FormStyle::setTextColor(label, secondary);
     for (QLabel *label : {m_deviceRate, m_madiInput, m_madiSync})
         label->setFont(value);
 
-    QFont heading = caption(base);
+    QFont heading = FormStyle::caption(base);
     heading.setCapitalization(QFont::AllUppercase);
     m_historyHeading->setFont(heading);
-    setTextColor(m_historyHeading, secondary);
+    FormStyle::setTextColor(m_historyHeading, secondary);
     for (const HistoryLine &line : m_historyLines) {
-        line.time->setFont(caption(base));
-        setTextColor(line.time, secondary);
-        line.change->setFont(caption(base));
+        line.time->setFont(FormStyle::caption(base));
+        FormStyle::setTextColor(line.time, secondary);
+        line.change->setFont(FormStyle::caption(base));
     }
 
     // Colours that depend on the palette are drawn again.

@@ -3,6 +3,8 @@
 // (tests/netns.sh). Each case misbehaves for one status query only; then the device behaves
 // again. For each case the server measures how long the program held on before giving up,
 // the log must say why, and polling must come back; over the whole run memory stays flat.
+#include "ProcessStatus.h"
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -47,18 +49,6 @@ QString lastLine(const QString &needle)
             return it->mid(it->indexOf(needle) + needle.size());
     }
     return {};
-}
-
-qint64 residentKiB(qint64 pid)
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLongLong();
-    }
-    return -1;
 }
 
 QByteArray response(QByteArrayView statusLine, QByteArrayView body, QByteArrayView extraHeaders = {})
@@ -191,14 +181,14 @@ private Q_SLOTS:
         // A few good polls first, so that what start-up allocates is not counted as growth.
         const int served = m_goodServed;
         QVERIFY(QTest::qWaitFor([&] { return m_goodServed >= served + 4; }, 10000));
-        m_rssBefore = residentKiB(m_quorvel.processId());
+        m_rssBefore = residentKiB(QString::number(m_quorvel.processId()));
         QVERIFY(m_rssBefore > 0);
     }
 
     void cleanupTestCase()
     {
         if (m_quorvel.state() != QProcess::NotRunning) {
-            const qint64 rssAfter = residentKiB(m_quorvel.processId());
+            const qint64 rssAfter = residentKiB(QString::number(m_quorvel.processId()));
             qInfo("VmRSS of quorvel: %lld KiB before the hostile cases, %lld KiB after", m_rssBefore,
                   rssAfter);
             m_quorvel.terminate(); // SIGTERM, by its own id

@@ -4,6 +4,7 @@
 // failure is followed by a recovery, and the engine ends up following the device.
 // QUORVEL_SOAK_POLLS and QUORVEL_SOAK_SEED make longer or other runs.
 #include "EngineHarness.h"
+#include "ProcessStatus.h"
 
 #include <QDir>
 #include <QRandomGenerator>
@@ -14,18 +15,6 @@
 #include <malloc.h>
 
 namespace {
-
-qint64 residentKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLongLong();
-    }
-    return -1;
-}
 
 // Bytes the allocator has handed out and not had back: unlike resident memory, it does not
 // move with fragmentation or pages the allocator keeps.
