@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds Quorvel plain and under the address and undefined-behaviour sanitizers and runs every
-# test in both builds, then builds, validates, installs and removes the Debian package.
+# Checks the formatting, builds Quorvel plain and under the address and undefined-behaviour
+# sanitizers and runs every test in both builds, then builds, validates, installs and removes the Debian package.
 # Usage: scripts/test.sh [extra ctest arguments]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -14,6 +14,8 @@ run_suite() {
 }
 
 CTEST_ARGS=("$@")
+echo "== format =="
+scripts/check-format.sh
 echo "== plain build =="
 run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 echo "== sanitizer build (address, undefined) =="
