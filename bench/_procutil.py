@@ -56,13 +56,13 @@ def start_simulator(simulator, root, env, log_path, extra=()):
     raise RuntimeError(f"{simulator} did not report its port")
 
 
-def write_loopback_settings(env, port):
+def write_loopback_settings(env, port, **extra):
     """Points the engine at the simulator. Written before the engine starts, so it never sees
     the default device address."""
     path = f"{env['XDG_CONFIG_HOME']}/Quorvel/settings.json"
     with open(path, "w") as f:
         json.dump({"customHost": f"127.0.0.1:{port}", "useCustomHost": True,
-                   "notifyOnRateChange": False, "notifyOnDisconnect": False}, f)
+                   "notifyOnRateChange": False, "notifyOnDisconnect": False, **extra}, f)
     return path
 
 
