@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config git
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-qpa-plugins libqt6svg6
   qcoro-qt6-dev
-  libcurl4-openssl-dev
+  libcurl4-openssl-dev libxcb1-dev
   libavahi-client-dev libsystemd-dev
   avahi-daemon avahi-utils
   libbenchmark-dev
