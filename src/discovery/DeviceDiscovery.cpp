@@ -1,5 +1,6 @@
 #include "discovery/DeviceDiscovery.h"
 
+#include "core/SetAndNotify.h"
 #include "discovery/AvahiBrowser.h"
 #include "discovery/ServiceBrowser.h"
 
@@ -67,16 +68,10 @@ QStringList DeviceDiscovery::hostsFor(const QStringList &serviceNames)
 
 void DeviceDiscovery::setDiscoveredHosts(const QStringList &hosts)
 {
-    if (hosts == m_discoveredHosts)
-        return;
-    m_discoveredHosts = hosts;
-    Q_EMIT discoveredHostsChanged();
+    setAndNotify(this, m_discoveredHosts, hosts, &DeviceDiscovery::discoveredHostsChanged);
 }
 
 void DeviceDiscovery::setBrowsing(bool browsing)
 {
-    if (browsing == m_isBrowsing)
-        return;
-    m_isBrowsing = browsing;
-    Q_EMIT isBrowsingChanged();
+    setAndNotify(this, m_isBrowsing, browsing, &DeviceDiscovery::isBrowsingChanged);
 }
