@@ -1,5 +1,6 @@
 #include "services/SettingsStore.h"
 
+#include "platform/XdgDirs.h"
 #include "services/Logger.h"
 
 #include <QDir>
@@ -12,17 +13,6 @@
 #include <cstdio>
 #include <cstring>
 
-namespace {
-
-QString xdgBaseDir(const char *variable, const QString &fallback)
-{
-    // Relative values are invalid by the XDG rules and are ignored.
-    const QString value = qEnvironmentVariable(variable);
-    return !value.isEmpty() && QDir::isAbsolutePath(value) ? value : QDir::homePath() + fallback;
-}
-
-} // namespace
-
 SettingsStore &SettingsStore::shared()
 {
     static SettingsStore *const instance = new SettingsStore(defaultFilePath());
@@ -31,8 +21,7 @@ SettingsStore &SettingsStore::shared()
 
 QString SettingsStore::defaultFilePath()
 {
-    return xdgBaseDir("XDG_CONFIG_HOME", QStringLiteral("/.config"))
-        + QStringLiteral("/Quorvel/settings.json");
+    return XdgDirs::configHome() + QStringLiteral("/Quorvel/settings.json");
 }
 
 SettingsStore::SettingsStore(const QString &filePath)
