@@ -63,6 +63,10 @@ struct AvahiBrowser::Callbacks
             self->fail(errorText(avahi_client_errno(avahi_service_browser_get_client(browser))));
             break;
         case AVAHI_BROWSER_ALL_FOR_NOW:
+            // A new browser names only what is there, so without this a service that went
+            // away before it started would never be reported gone.
+            self->publishServices();
+            break;
         case AVAHI_BROWSER_CACHE_EXHAUSTED:
             break;
         }
