@@ -1,13 +1,15 @@
+#include "platform/LinuxMachineInfo.h"
 #include "platform/PgrepProcessSearch.h"
 #include "platform/XdgDirs.h"
 
 #include <QDir>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <tuple>
 
-// The small Linux back ends that read the system: processes and base folders.
+// The small Linux back ends that read the system: processes, the machine, base folders.
 class TestLinuxPlatform : public QObject
 {
     Q_OBJECT
@@ -29,6 +31,25 @@ private Q_SLOTS:
         script.kill(); // by its own id
         script.waitForFinished();
         QVERIFY(QTest::qWaitFor([&] { return !pgrep.isRunning(pattern); }, 5000));
+    }
+
+    void machineModel()
+    {
+        QTemporaryDir dir;
+        const QString dmi = dir.filePath(QStringLiteral("product_name"));
+        const QString tree = dir.filePath(QStringLiteral("model"));
+        const auto write = [](const QString &path, const QByteArray &content) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            file.write(content);
+        };
+        write(dmi, "ThinkPad T14 Gen 3\n");
+        write(tree, QByteArray("Raspberry Pi 4 Model B\0junk", 27));
+        QCOMPARE(LinuxMachineInfo(dmi, tree).model(), QStringLiteral("ThinkPad T14 Gen 3"));
+        write(dmi, "\n");
+        QCOMPARE(LinuxMachineInfo(dmi, tree).model(), QStringLiteral("Raspberry Pi 4 Model B"));
+        QCOMPARE(LinuxMachineInfo(dmi, dir.filePath(QStringLiteral("missing"))).model(),
+                 QStringLiteral("unknown"));
     }
 
     // An unset, empty or relative variable is ignored, as the XDG rules require.
