@@ -2,6 +2,7 @@
 
 #include "core/SetAndNotify.h"
 #include "discovery/AvahiBrowser.h"
+#include "discovery/DiscoveryLogging.h"
 #include "discovery/ServiceBrowser.h"
 
 DeviceDiscovery::DeviceDiscovery(QObject *parent)
@@ -25,19 +26,31 @@ void DeviceDiscovery::startBrowsing()
     std::unique_ptr<ServiceBrowser> browser = m_factory();
     if (!browser)
         return;
+    qCDebug(lcDiscovery) << "browsing for" << serviceType;
     browser->setParent(this);
     m_browser = browser.release();
-    connect(m_browser, &ServiceBrowser::ready, this, [this] { setBrowsing(true); });
-    // A failed browser is neither logged nor retried, and it stays until stopBrowsing().
-    connect(m_browser, &ServiceBrowser::failed, this, [this] { setBrowsing(false); });
-    connect(m_browser, &ServiceBrowser::servicesChanged, this,
-            [this](const QStringList &names) { setDiscoveredHosts(hostsFor(names)); });
+    connect(m_browser, &ServiceBrowser::ready, this, [this] {
+        qCDebug(lcDiscovery) << "browser ready";
+        setBrowsing(true);
+    });
+    // A failed browser is not retried, and it stays until stopBrowsing(); the user's log never
+    // hears of it, only this category.
+    connect(m_browser, &ServiceBrowser::failed, this, [this](const QString &reason) {
+        qCDebug(lcDiscovery) << "browser failed:" << reason;
+        setBrowsing(false);
+    });
+    connect(m_browser, &ServiceBrowser::servicesChanged, this, [this](const QStringList &names) {
+        const QStringList hosts = hostsFor(names);
+        qCDebug(lcDiscovery) << "services" << names << "offered as" << hosts;
+        setDiscoveredHosts(hosts);
+    });
     m_browser->start();
 }
 
 void DeviceDiscovery::stopBrowsing()
 {
     if (ServiceBrowser *browser = std::exchange(m_browser, nullptr)) {
+        qCDebug(lcDiscovery) << "browsing stopped";
         browser->disconnect(this);
         browser->stop();
         // Later, since this may run inside one of the browser's own signals.

@@ -2,6 +2,7 @@
 
 #include "platform/XdgDirs.h"
 #include "services/Logger.h"
+#include "services/ServicesLogging.h"
 
 #include <QDir>
 #include <QFile>
@@ -39,6 +40,8 @@ SettingsStore::SettingsStore(const QString &filePath)
         return;
     }
     // Kept as it is until the next write moves it aside: the user may still want it.
+    qCDebug(lcServices) << "settings file" << m_filePath << "not read:" << file.errorString()
+                        << parseError.errorString();
     m_fileCorrupt = true;
     Logger::shared().warn(QStringLiteral("Could not read settings from ") + m_filePath
                           + QStringLiteral(", using defaults"));

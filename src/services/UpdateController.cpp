@@ -7,6 +7,7 @@
 #include "platform/SystemClock.h"
 #include "services/Appcast.h"
 #include "services/Logger.h"
+#include "services/ServicesLogging.h"
 #include "services/SettingsStore.h"
 #include "services/VersionNumber.h"
 
@@ -164,6 +165,8 @@ void UpdateController::startCheck(bool userInitiated)
         return;
     }
     m_userInitiated = userInitiated;
+    qCDebug(lcServices) << "update check of" << m_config.feedUrl
+                        << (userInitiated ? "by the user" : "on schedule");
     m_body.clear();
     m_failure.reset();
 
@@ -237,6 +240,7 @@ void UpdateController::finishCheck()
 void UpdateController::deliver(const Outcome &outcome)
 {
     const bool userInitiated = std::exchange(m_userInitiated, false);
+    qCDebug(lcServices) << "update check ended:" << outcome.errorMessage << outcome.version;
     if (outcome.kind == Outcome::Kind::Failed) {
         // Scheduled checks fail quietly: a line for the curious, nothing on screen.
         m_services.logger->info(QStringLiteral("Update check failed: ") + outcome.errorMessage);
