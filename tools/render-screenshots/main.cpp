@@ -379,7 +379,7 @@ int main(int argc, char *argv[])
 
     {
         World world;
-        world.state.setConnectionState(ConnectionState::connected(QStringLiteral("172.20.0.1")));
+        world.state.setConnectionState(ConnectionState::connected(AppSettings::defaultHost));
         world.state.setDeviceRate(48000);
         world.state.setMadiRate(48000);
         world.state.setMadiSync(true);
@@ -396,7 +396,7 @@ int main(int argc, char *argv[])
     }
     {
         World world;
-        world.state.setConnectionState(ConnectionState::connected(QStringLiteral("172.20.0.1")));
+        world.state.setConnectionState(ConnectionState::connected(AppSettings::defaultHost));
         world.state.setDeviceRate(96000);
         world.state.setMadiRate(96000);
         world.state.setMadiSync(true);
