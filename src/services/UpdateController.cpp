@@ -3,6 +3,7 @@
 #include "core/BuildInfo.h"
 #include "platform/Clock.h"
 #include "platform/DBusNotifier.h"
+#include "platform/LinuxMachineInfo.h"
 #include "platform/Notifier.h"
 #include "platform/SystemClock.h"
 #include "services/Appcast.h"
@@ -18,7 +19,6 @@
 #include <QNetworkRequest>
 #include <QPointer>
 #include <QRegularExpression>
-#include <QSysInfo>
 #include <QTimer>
 
 namespace {
@@ -59,7 +59,7 @@ UpdateController &UpdateController::shared()
         Config config;
         config.feedUrl = QUrl(QString::fromUtf8(BuildInfo::updateFeedUrl).trimmed());
         config.currentVersion = QString::fromUtf8(BuildInfo::version);
-        config.systemVersion = kernelVersion();
+        config.systemVersion = kernelVersion(LinuxMachineInfo().kernelRelease());
         Services services;
         services.clock = new SystemClock;
         services.notifier = new DBusNotifier;
@@ -100,10 +100,10 @@ UpdateController::~UpdateController()
     }
 }
 
-QString UpdateController::kernelVersion()
+QString UpdateController::kernelVersion(const QString &release)
 {
     static const QRegularExpression leadingVersion(QStringLiteral(R"(^\d+(\.\d+)*)"));
-    return leadingVersion.match(QSysInfo::kernelVersion()).captured();
+    return leadingVersion.match(release).captured();
 }
 
 UpdateController::Outcome UpdateController::evaluate(const QByteArray &feed, const Config &config)
