@@ -54,20 +54,6 @@ private Q_SLOTS:
         QCOMPARE(stoppedFailed.count(), 0);
     }
 
-    void discoveryEndsQuietly()
-    {
-        DeviceDiscovery discovery;
-        QSignalSpy browsingChanged(&discovery, &DeviceDiscovery::isBrowsingChanged);
-        QSignalSpy hostsChanged(&discovery, &DeviceDiscovery::discoveredHostsChanged);
-        discovery.startBrowsing();
-        QTest::qWait(200);
-        QVERIFY(!discovery.isBrowsing());
-        QCOMPARE(browsingChanged.count() + hostsChanged.count(), 0);
-        QVERIFY(discovery.hasBrowser()); // a failed browser stays until stopBrowsing()
-        discovery.stopBrowsing();
-        QVERIFY(!discovery.hasBrowser());
-    }
-
     void simulatorRunsOnWithoutAvahi()
     {
         QProcess *simulator = startSimulator(QStringLiteral("M-1620 Sim"));

@@ -33,22 +33,21 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitFor([&] { return !pgrep.isRunning(pattern); }, 5000));
     }
 
+    // The DMI name, else the device-tree model up to its NUL, else "unknown".
     void machineModel()
     {
         QTemporaryDir dir;
-        const QString dmi = dir.filePath(QStringLiteral("product_name"));
-        const QString tree = dir.filePath(QStringLiteral("model"));
-        const auto write = [](const QString &path, const QByteArray &content) {
+        const QString dmi = dir.filePath(QStringLiteral("dmi")), tree = dir.filePath(QStringLiteral("tree")),
+                      blank = dir.filePath(QStringLiteral("blank"));
+        for (const auto &[path, content] : {std::pair {dmi, QByteArray("ThinkPad T14 Gen 3\n")},
+                                            {tree, QByteArray("Raspberry Pi 4 Model B\0junk", 27)},
+                                            {blank, "\n"}}) {
             QFile file(path);
-            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-            file.write(content);
-        };
-        write(dmi, "ThinkPad T14 Gen 3\n");
-        write(tree, QByteArray("Raspberry Pi 4 Model B\0junk", 27));
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
+        }
         QCOMPARE(LinuxMachineInfo(dmi, tree).model(), QStringLiteral("ThinkPad T14 Gen 3"));
-        write(dmi, "\n");
-        QCOMPARE(LinuxMachineInfo(dmi, tree).model(), QStringLiteral("Raspberry Pi 4 Model B"));
-        QCOMPARE(LinuxMachineInfo(dmi, dir.filePath(QStringLiteral("missing"))).model(),
+        QCOMPARE(LinuxMachineInfo(blank, tree).model(), QStringLiteral("Raspberry Pi 4 Model B"));
+        QCOMPARE(LinuxMachineInfo(dir.filePath(QStringLiteral("missing")), blank).model(),
                  QStringLiteral("unknown"));
     }
 
