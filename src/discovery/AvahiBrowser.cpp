@@ -1,6 +1,7 @@
 #include "discovery/AvahiBrowser.h"
 
 #include "discovery/AvahiQtPoll.h"
+#include "discovery/DiscoveryLogging.h"
 
 #include <avahi-client/client.h>
 #include <avahi-client/lookup.h>
@@ -20,6 +21,7 @@ struct AvahiBrowser::Callbacks
     static void client(AvahiClient *client, AvahiClientState state, void *userdata)
     {
         auto *self = static_cast<AvahiBrowser *>(userdata);
+        qCDebug(lcDiscovery) << "avahi client state" << state;
         switch (state) {
         case AVAHI_CLIENT_S_RUNNING:
         case AVAHI_CLIENT_S_REGISTERING:
@@ -46,6 +48,8 @@ struct AvahiBrowser::Callbacks
         case AVAHI_BROWSER_NEW: {
             const Service service {interfaceIndex, protocol, QString::fromUtf8(name), QString::fromUtf8(type),
                                    QString::fromUtf8(domain)};
+            qCDebug(lcDiscovery) << "service added:" << service.name << "interface" << interfaceIndex
+                                 << "protocol" << protocol;
             if (!self->m_services.contains(service)) {
                 self->m_services.append(service);
                 self->publishServices();
@@ -55,6 +59,8 @@ struct AvahiBrowser::Callbacks
         case AVAHI_BROWSER_REMOVE: {
             const Service service {interfaceIndex, protocol, QString::fromUtf8(name), QString::fromUtf8(type),
                                    QString::fromUtf8(domain)};
+            qCDebug(lcDiscovery) << "service removed:" << service.name << "interface" << interfaceIndex
+                                 << "protocol" << protocol;
             if (self->m_services.removeOne(service))
                 self->publishServices();
             break;
@@ -63,6 +69,11 @@ struct AvahiBrowser::Callbacks
             self->fail(errorText(avahi_client_errno(avahi_service_browser_get_client(browser))));
             break;
         case AVAHI_BROWSER_ALL_FOR_NOW:
+            // A new browser names only what is there, so without this a service that went
+            // away before it started would never be reported gone.
+            qCDebug(lcDiscovery) << "all reported for now:" << self->m_services.size() << "services";
+            self->publishServices();
+            break;
         case AVAHI_BROWSER_CACHE_EXHAUSTED:
             break;
         }
@@ -132,6 +143,7 @@ void AvahiBrowser::fail(const QString &reason)
 {
     if (m_phase == Phase::Failed || m_phase == Phase::Stopped)
         return;
+    qCDebug(lcDiscovery) << "avahi browsing failed:" << reason;
     m_phase = Phase::Failed;
     post([this, reason] {
         release();

@@ -1,6 +1,8 @@
 #include "discovery/DeviceDiscovery.h"
 
+#include "core/SetAndNotify.h"
 #include "discovery/AvahiBrowser.h"
+#include "discovery/DiscoveryLogging.h"
 #include "discovery/ServiceBrowser.h"
 
 DeviceDiscovery::DeviceDiscovery(QObject *parent)
@@ -24,19 +26,31 @@ void DeviceDiscovery::startBrowsing()
     std::unique_ptr<ServiceBrowser> browser = m_factory();
     if (!browser)
         return;
+    qCDebug(lcDiscovery) << "browsing for" << serviceType;
     browser->setParent(this);
     m_browser = browser.release();
-    connect(m_browser, &ServiceBrowser::ready, this, [this] { setBrowsing(true); });
-    // A failed browser is neither logged nor retried, and it stays until stopBrowsing().
-    connect(m_browser, &ServiceBrowser::failed, this, [this] { setBrowsing(false); });
-    connect(m_browser, &ServiceBrowser::servicesChanged, this,
-            [this](const QStringList &names) { setDiscoveredHosts(hostsFor(names)); });
+    connect(m_browser, &ServiceBrowser::ready, this, [this] {
+        qCDebug(lcDiscovery) << "browser ready";
+        setBrowsing(true);
+    });
+    // A failed browser is not retried, and it stays until stopBrowsing(); the user's log never
+    // hears of it, only this category.
+    connect(m_browser, &ServiceBrowser::failed, this, [this](const QString &reason) {
+        qCDebug(lcDiscovery) << "browser failed:" << reason;
+        setBrowsing(false);
+    });
+    connect(m_browser, &ServiceBrowser::servicesChanged, this, [this](const QStringList &names) {
+        const QStringList hosts = hostsFor(names);
+        qCDebug(lcDiscovery) << "services" << names << "offered as" << hosts;
+        setDiscoveredHosts(hosts);
+    });
     m_browser->start();
 }
 
 void DeviceDiscovery::stopBrowsing()
 {
     if (ServiceBrowser *browser = std::exchange(m_browser, nullptr)) {
+        qCDebug(lcDiscovery) << "browsing stopped";
         browser->disconnect(this);
         browser->stop();
         // Later, since this may run inside one of the browser's own signals.
@@ -67,16 +81,10 @@ QStringList DeviceDiscovery::hostsFor(const QStringList &serviceNames)
 
 void DeviceDiscovery::setDiscoveredHosts(const QStringList &hosts)
 {
-    if (hosts == m_discoveredHosts)
-        return;
-    m_discoveredHosts = hosts;
-    Q_EMIT discoveredHostsChanged();
+    setAndNotify(this, m_discoveredHosts, hosts, &DeviceDiscovery::discoveredHostsChanged);
 }
 
 void DeviceDiscovery::setBrowsing(bool browsing)
 {
-    if (browsing == m_isBrowsing)
-        return;
-    m_isBrowsing = browsing;
-    Q_EMIT isBrowsingChanged();
+    setAndNotify(this, m_isBrowsing, browsing, &DeviceDiscovery::isBrowsingChanged);
 }

@@ -23,7 +23,8 @@ Q_SIGNALS:
     void ready();
     // Browsing has ended for good; the reason is for people, never parsed.
     void failed(const QString &reason);
-    // The complete current set of service names after every addition or removal, one entry per
-    // service instance (the same name on two interfaces or protocols appears twice).
+    // The complete current set of service names after every addition or removal, and once the
+    // first answers are all in (even when there are none), one entry per service instance (the
+    // same name on two interfaces or protocols appears twice).
     void servicesChanged(const QStringList &serviceNames);
 };

@@ -1,5 +1,6 @@
 #include "services/AppSettings.h"
 
+#include "core/SetAndNotify.h"
 #include "services/SettingsStore.h"
 
 #include <QJsonValue>
@@ -37,13 +38,8 @@ template<typename T>
 void AppSettings::assign(T &field, const T &value, const QString &key, void (AppSettings::*changed)())
 {
     const QString hostBefore = effectiveHost();
-    const bool differs = field != value;
-    field = value;
     m_store.setValue(key, QJsonValue(value));
-    if (!differs)
-        return;
-    Q_EMIT(this->*changed)();
-    if (effectiveHost() != hostBefore)
+    if (setAndNotify(this, field, value, changed) && effectiveHost() != hostBefore)
         Q_EMIT effectiveHostChanged();
 }
 

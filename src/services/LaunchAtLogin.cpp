@@ -1,181 +1,42 @@
 #include "services/LaunchAtLogin.h"
 
+#include "platform/XdgAutostartEntry.h"
+#include "platform/XdgDirs.h"
 #include "services/Logger.h"
 
 #include <QCoreApplication>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
-#include <QStandardPaths>
-
-#include <algorithm>
-
-namespace {
-
-// A value of a desktop entry: backslash, newline, tab and carriage return are escaped.
-QString escapeValue(const QString &value)
-{
-    QString escaped;
-    for (const QChar c : value) {
-        if (c == u'\\')
-            escaped += QStringLiteral("\\\\");
-        else if (c == u'\n')
-            escaped += QStringLiteral("\\n");
-        else if (c == u'\t')
-            escaped += QStringLiteral("\\t");
-        else if (c == u'\r')
-            escaped += QStringLiteral("\\r");
-        else
-            escaped += c;
-    }
-    // A leading space would be taken for the space around "=".
-    if (escaped.startsWith(u' '))
-        escaped.replace(0, 1, QStringLiteral("\\s"));
-    return escaped;
-}
-
-// One argument of Exec: quoted when it holds a reserved character, with ", `, $ and \ escaped
-// inside the quotes; "%" doubled, since a single one would start a field code.
-QString execArgument(const QString &argument)
-{
-    static const QString reserved = QStringLiteral(" \t\n\"'\\><~|&;$*?#()`");
-    QString quoted = argument;
-    quoted.replace(u'%', QStringLiteral("%%"));
-    if (std::none_of(argument.begin(), argument.end(), [](QChar c) { return reserved.contains(c); }))
-        return quoted;
-    QString inner;
-    for (const QChar c : std::as_const(quoted)) {
-        if (c == u'"' || c == u'`' || c == u'$' || c == u'\\')
-            inner += u'\\';
-        inner += c;
-    }
-    return u'"' + inner + u'"';
-}
-
-bool hasControlCharacter(const QString &text)
-{
-    return std::any_of(text.begin(), text.end(),
-                       [](QChar c) { return c.category() == QChar::Other_Control; });
-}
-
-} // namespace
 
 LaunchAtLogin &LaunchAtLogin::shared()
 {
-    static LaunchAtLogin *const instance
-        = new LaunchAtLogin(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
-                                + QStringLiteral("/autostart"),
-                            QCoreApplication::applicationFilePath(), Logger::shared());
+    static LaunchAtLogin *const instance = new LaunchAtLogin(
+        std::make_unique<XdgAutostartEntry>(XdgDirs::configHome() + QStringLiteral("/autostart"),
+                                            QCoreApplication::applicationFilePath()),
+        Logger::shared());
     return *instance;
 }
 
-LaunchAtLogin::LaunchAtLogin(QString autostartDir, QString program, Logger &logger, QObject *parent)
+LaunchAtLogin::LaunchAtLogin(std::unique_ptr<AutostartEntry> entry, Logger &logger, QObject *parent)
     : QObject(parent)
-    , m_autostartDir(std::move(autostartDir))
-    , m_program(std::move(program))
+    , m_entry(std::move(entry))
     , m_logger(logger)
 { }
 
-QString LaunchAtLogin::entryPath() const
-{
-    return m_autostartDir + u'/' + entryName;
-}
+LaunchAtLogin::~LaunchAtLogin() = default;
 
 bool LaunchAtLogin::isEnabled() const
 {
-    QFile file(entryPath());
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-        return false; // absent, or nothing the session could read either
-    // The desktop hides an entry whose main group says Hidden=true: it counts as deleted.
-    bool inMainGroup = false;
-    while (!file.atEnd()) {
-        const QString line = QString::fromUtf8(file.readLine()).trimmed();
-        if (line.startsWith(u'[')) {
-            inMainGroup = line == u"[Desktop Entry]";
-            continue;
-        }
-        if (!inMainGroup)
-            continue;
-        const qsizetype equals = line.indexOf(u'=');
-        if (equals <= 0 || QStringView(line).left(equals).trimmed() != u"Hidden")
-            continue;
-        // GLib, which reads the entry for most sessions, takes "1" for true as well.
-        const QStringView value = QStringView(line).mid(equals + 1).trimmed();
-        if (value == u"true" || value == u"1")
-            return false;
-    }
-    return true;
+    return m_entry->isEnabled();
 }
 
 void LaunchAtLogin::setEnabled(bool enabled)
 {
-    if (enabled) {
-        if (!isEnabled()) {
-            QString failure;
-            if (writeEntry(failure))
-                m_logger.info(QStringLiteral("Launch at login enabled"));
-            else
-                m_logger.error(QStringLiteral("Launch at login change failed: ") + failure);
-        }
-    } else {
-        QFile entry(entryPath());
-        // An entry that is not there is the state asked for, so that is no failure.
-        const auto absent = [this] {
-            const QFileInfo info(entryPath());
-            return !info.exists() && !info.isSymLink();
-        };
-        if (entry.remove() || absent())
-            m_logger.info(QStringLiteral("Launch at login disabled"));
+    // Enabling what is already on calls nothing and logs nothing; disabling always asks.
+    if (!enabled || !m_entry->isEnabled()) {
+        if (const std::optional<QString> failure = enabled ? m_entry->enable() : m_entry->disable())
+            m_logger.error(QStringLiteral("Launch at login change failed: ") + *failure);
         else
-            m_logger.error(QStringLiteral("Launch at login change failed: ") + entry.errorString());
+            m_logger.info(enabled ? QStringLiteral("Launch at login enabled")
+                                  : QStringLiteral("Launch at login disabled"));
     }
     Q_EMIT isEnabledChanged();
-}
-
-QString LaunchAtLogin::entryText() const
-{
-    const QString lines[] = {
-        QStringLiteral("[Desktop Entry]"),
-        QStringLiteral("Type=Application"),
-        QStringLiteral("Name=Quorvel"),
-        QStringLiteral("Comment=Keeps the M-1620's sample rate in step with its MADI input"),
-        QStringLiteral("Exec=") + escapeValue(execArgument(m_program)),
-        QStringLiteral("TryExec=") + escapeValue(m_program),
-        QStringLiteral("Icon=app.quorvel.Quorvel"),
-        QStringLiteral("Terminal=false"),
-        // Start after the panel, so that the tray is there for the icon.
-        QStringLiteral("X-GNOME-Autostart-Delay=2"),
-        QStringLiteral("X-KDE-autostart-after=panel"),
-        QStringLiteral("X-LXQt-Need-Tray=true"),
-    };
-    QString text;
-    for (const QString &line : lines)
-        text += line + u'\n';
-    return text;
-}
-
-bool LaunchAtLogin::writeEntry(QString &failure) const
-{
-    if (m_program.isEmpty() || !QDir::isAbsolutePath(m_program) || hasControlCharacter(m_program)) {
-        failure = QStringLiteral("the program's path \"") + m_program
-            + QStringLiteral("\" cannot be started from a desktop entry");
-        return false;
-    }
-    if (!QDir().mkpath(m_autostartDir)) {
-        failure = QStringLiteral("could not create the folder ") + m_autostartDir;
-        return false;
-    }
-    // Written whole or not at all: a half-written entry could start nothing, or the wrong thing.
-    QSaveFile file(entryPath());
-    if (!file.open(QIODevice::WriteOnly)) {
-        failure = file.errorString();
-        return false;
-    }
-    const QByteArray bytes = entryText().toUtf8();
-    if (file.write(bytes) != bytes.size() || !file.commit()) {
-        failure = file.errorString();
-        return false;
-    }
-    return true;
 }

@@ -2,6 +2,7 @@
 
 #include "platform/JournaldSystemLog.h"
 #include "platform/SystemLog.h"
+#include "platform/XdgDirs.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -145,13 +146,6 @@ qsizetype writeAll(int fd, const char *data, qsizetype size)
         done += written;
     }
     return done;
-}
-
-QString xdgBaseDir(const char *variable, const QString &fallback)
-{
-    // Relative values are invalid by the XDG rules and are ignored.
-    const QString value = qEnvironmentVariable(variable);
-    return !value.isEmpty() && QDir::isAbsolutePath(value) ? value : QDir::homePath() + fallback;
 }
 
 } // namespace
@@ -383,7 +377,7 @@ Logger &Logger::shared()
 
 QString Logger::defaultLogDir()
 {
-    return xdgBaseDir("XDG_STATE_HOME", QStringLiteral("/.local/state")) + QStringLiteral("/Quorvel");
+    return XdgDirs::stateHome() + QStringLiteral("/Quorvel");
 }
 
 Logger::Logger(const QString &logDir, std::unique_ptr<SystemLog> systemLog)

@@ -1,6 +1,8 @@
 #include "services/SettingsStore.h"
 
+#include "platform/XdgDirs.h"
 #include "services/Logger.h"
+#include "services/ServicesLogging.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,17 +14,6 @@
 #include <cstdio>
 #include <cstring>
 
-namespace {
-
-QString xdgBaseDir(const char *variable, const QString &fallback)
-{
-    // Relative values are invalid by the XDG rules and are ignored.
-    const QString value = qEnvironmentVariable(variable);
-    return !value.isEmpty() && QDir::isAbsolutePath(value) ? value : QDir::homePath() + fallback;
-}
-
-} // namespace
-
 SettingsStore &SettingsStore::shared()
 {
     static SettingsStore *const instance = new SettingsStore(defaultFilePath());
@@ -31,8 +22,7 @@ SettingsStore &SettingsStore::shared()
 
 QString SettingsStore::defaultFilePath()
 {
-    return xdgBaseDir("XDG_CONFIG_HOME", QStringLiteral("/.config"))
-        + QStringLiteral("/Quorvel/settings.json");
+    return XdgDirs::configHome() + QStringLiteral("/Quorvel/settings.json");
 }
 
 SettingsStore::SettingsStore(const QString &filePath)
@@ -50,6 +40,8 @@ SettingsStore::SettingsStore(const QString &filePath)
         return;
     }
     // Kept as it is until the next write moves it aside: the user may still want it.
+    qCDebug(lcServices) << "settings file" << m_filePath << "not read:" << file.errorString()
+                        << parseError.errorString();
     m_fileCorrupt = true;
     Logger::shared().warn(QStringLiteral("Could not read settings from ") + m_filePath
                           + QStringLiteral(", using defaults"));

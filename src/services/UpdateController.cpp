@@ -3,10 +3,12 @@
 #include "core/BuildInfo.h"
 #include "platform/Clock.h"
 #include "platform/DBusNotifier.h"
+#include "platform/LinuxMachineInfo.h"
 #include "platform/Notifier.h"
 #include "platform/SystemClock.h"
 #include "services/Appcast.h"
 #include "services/Logger.h"
+#include "services/ServicesLogging.h"
 #include "services/SettingsStore.h"
 #include "services/VersionNumber.h"
 
@@ -17,7 +19,6 @@
 #include <QNetworkRequest>
 #include <QPointer>
 #include <QRegularExpression>
-#include <QSysInfo>
 #include <QTimer>
 
 namespace {
@@ -58,7 +59,7 @@ UpdateController &UpdateController::shared()
         Config config;
         config.feedUrl = QUrl(QString::fromUtf8(BuildInfo::updateFeedUrl).trimmed());
         config.currentVersion = QString::fromUtf8(BuildInfo::version);
-        config.systemVersion = kernelVersion();
+        config.systemVersion = kernelVersion(LinuxMachineInfo().kernelRelease());
         Services services;
         services.clock = new SystemClock;
         services.notifier = new DBusNotifier;
@@ -99,10 +100,10 @@ UpdateController::~UpdateController()
     }
 }
 
-QString UpdateController::kernelVersion()
+QString UpdateController::kernelVersion(const QString &release)
 {
     static const QRegularExpression leadingVersion(QStringLiteral(R"(^\d+(\.\d+)*)"));
-    return leadingVersion.match(QSysInfo::kernelVersion()).captured();
+    return leadingVersion.match(release).captured();
 }
 
 UpdateController::Outcome UpdateController::evaluate(const QByteArray &feed, const Config &config)
@@ -164,6 +165,8 @@ void UpdateController::startCheck(bool userInitiated)
         return;
     }
     m_userInitiated = userInitiated;
+    qCDebug(lcServices) << "update check of" << m_config.feedUrl
+                        << (userInitiated ? "by the user" : "on schedule");
     m_body.clear();
     m_failure.reset();
 
@@ -237,6 +240,7 @@ void UpdateController::finishCheck()
 void UpdateController::deliver(const Outcome &outcome)
 {
     const bool userInitiated = std::exchange(m_userInitiated, false);
+    qCDebug(lcServices) << "update check ended:" << outcome.errorMessage << outcome.version;
     if (outcome.kind == Outcome::Kind::Failed) {
         // Scheduled checks fail quietly: a line for the curious, nothing on screen.
         m_services.logger->info(QStringLiteral("Update check failed: ") + outcome.errorMessage);

@@ -74,8 +74,8 @@ public:
     UpdateController(Config config, SettingsStore &store, Services services, QObject *parent = nullptr);
     ~UpdateController() override;
 
-    // The part of Linux's kernel release that is a version ("6.1.0" of "6.1.0-18-amd64").
-    static QString kernelVersion();
+    // The part of a kernel release that is a version ("6.1.0" of "6.1.0-18-amd64").
+    static QString kernelVersion(const QString &release);
     // Reads a fetched feed against the running version; never Failed for a readable feed.
     static Outcome evaluate(const QByteArray &feed, const Config &config);
 

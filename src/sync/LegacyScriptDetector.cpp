@@ -1,15 +1,20 @@
 #include "sync/LegacyScriptDetector.h"
 
+#include "platform/PgrepProcessSearch.h"
+
 #include <QDir>
 #include <QFileInfo>
-#include <QProcess>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <qcoro/qcorofuture.h>
 
-LegacyScriptDetector::LegacyScriptDetector(QString home, QString pgrepPath)
+LegacyScriptDetector::LegacyScriptDetector(QString home)
+    : LegacyScriptDetector(std::move(home), std::make_shared<PgrepProcessSearch>())
+{ }
+
+LegacyScriptDetector::LegacyScriptDetector(QString home, std::shared_ptr<const ProcessSearch> processSearch)
     : m_home(std::move(home))
-    , m_pgrepPath(std::move(pgrepPath))
+    , m_processSearch(std::move(processSearch))
 { }
 
 LegacyScriptDetector LegacyScriptDetector::forCurrentUser()
@@ -25,22 +30,7 @@ QStringList LegacyScriptDetector::legacyPlistPaths() const
 
 bool LegacyScriptDetector::isLegacyProcessRunning() const
 {
-    QProcess pgrep;
-    pgrep.setProgram(m_pgrepPath);
-    pgrep.setArguments({QStringLiteral("-i"), QStringLiteral("-f"), processPattern});
-    pgrep.setStandardOutputFile(QProcess::nullDevice());
-    pgrep.setStandardErrorFile(QProcess::nullDevice());
-    pgrep.start();
-    if (!pgrep.waitForStarted())
-        return false;
-    // pgrep answers within milliseconds; the bound only keeps a wedged one from holding the
-    // worker for ever.
-    if (!pgrep.waitForFinished(10000)) {
-        pgrep.kill();
-        pgrep.waitForFinished(1000);
-        return false;
-    }
-    return pgrep.exitStatus() == QProcess::NormalExit && pgrep.exitCode() == 0;
+    return m_processSearch->isRunning(processPattern);
 }
 
 bool LegacyScriptDetector::isLegacyScriptPresent() const

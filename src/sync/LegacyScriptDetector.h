@@ -5,16 +5,21 @@
 
 #include <qcoro/qcorotask.h>
 
+#include <memory>
+
+class ProcessSearch;
+
 // Finds traces of the old script-based tool ("Old M-1620 Rate Sync") that would fight the
 // engine over the sample rate: its process, or one of its two launchd property lists.
 class LegacyScriptDetector
 {
 public:
-    static inline const QString defaultPgrepPath = QStringLiteral("/usr/bin/pgrep");
     static inline const QString processPattern = QStringLiteral(R"(python.*m1620_rate_sync\.py)");
 
-    // home: the user's home folder; pgrep: the program that looks for the process.
-    explicit LegacyScriptDetector(QString home, QString pgrepPath = defaultPgrepPath);
+    // home: the user's home folder. The process is looked for with pgrep.
+    explicit LegacyScriptDetector(QString home);
+    // Shared, because detect() hands a copy of the detector to a worker thread.
+    LegacyScriptDetector(QString home, std::shared_ptr<const ProcessSearch> processSearch);
     virtual ~LegacyScriptDetector() = default;
 
     // The detector for this user: home from $HOME.
@@ -23,7 +28,7 @@ public:
     // The two property lists, in the order they are looked at.
     QStringList legacyPlistPaths() const;
 
-    // Blocking: waits for pgrep. Found exactly on exit status 0; a failed launch is "not found".
+    // Blocking: waits for the process search. A search that cannot run is "not found".
     bool isLegacyProcessRunning() const;
     // Blocking: the process first, then the property lists in order.
     bool isLegacyScriptPresent() const;
@@ -33,5 +38,5 @@ public:
 
 private:
     QString m_home;
-    QString m_pgrepPath;
+    std::shared_ptr<const ProcessSearch> m_processSearch;
 };

@@ -134,8 +134,8 @@ private Q_SLOTS:
         startAndBecomeReady(); // the next start's first set replaces the kept list
         QCOMPARE(m_browsers.size(), 2);
         QCOMPARE(m_discovery->discoveredHosts(), QStringList {"M-1620 A.local"});
-        report({"RME B"});
-        QCOMPARE(m_discovery->discoveredHosts(), QStringList {"RME B.local"});
+        report({}); // all for now: the device went away while nobody browsed
+        QVERIFY(m_discovery->discoveredHosts().isEmpty());
     }
 
     // A missing daemon or a broken browser ends browsing quietly; the failed browser stays

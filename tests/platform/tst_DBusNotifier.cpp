@@ -35,6 +35,8 @@ private Q_SLOTS:
         QCOMPARE(shown.replacesId, 0u);
         QCOMPARE(shown.summary, QStringLiteral("Sample rate changed"));
         QCOMPARE(shown.body, QStringLiteral("M-1620 set to 96.0 kHz"));
+        awaitTask(notifier.post(QStringLiteral("M-1620 disconnected"), QStringLiteral("<a&b> &amp;")));
+        QCOMPARE(server.notifications().last().body, QStringLiteral("&lt;a&amp;b&gt; &amp;amp;"));
     }
 
     void failedNotificationIsDropped_data()

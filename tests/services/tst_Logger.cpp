@@ -285,17 +285,6 @@ private Q_SLOTS:
             QCOMPARE(messageOf(lines[i]), QByteArray::number(i));
     }
 
-    void defaultFolderFollowsXdgStateHome()
-    {
-        const QString fallback = QDir::homePath() + QStringLiteral("/.local/state/Quorvel");
-        qputenv("XDG_STATE_HOME", "/somewhere/state");
-        QCOMPARE(Logger::defaultLogDir(), QStringLiteral("/somewhere/state/Quorvel"));
-        qputenv("XDG_STATE_HOME", "relative/state"); // invalid by the XDG rules
-        QCOMPARE(Logger::defaultLogDir(), fallback);
-        qunsetenv("XDG_STATE_HOME");
-        QCOMPARE(Logger::defaultLogDir(), fallback);
-    }
-
     // A disk that fills up in the middle of a line keeps the whole lines before it and leaves
     // no fragment for the next line to run into. A file size limit stands in for the full disk.
     void diskFullMidLineKeepsOnlyWholeLines()

@@ -92,17 +92,6 @@ private Q_SLOTS:
         QVERIFY(failures.first().startsWith(QStringLiteral("[ERROR] ")));
     }
 
-    void defaultFileFollowsXdgConfigHome()
-    {
-        const QString fallback = QDir::homePath() + QStringLiteral("/.config/Quorvel/settings.json");
-        qputenv("XDG_CONFIG_HOME", "/somewhere/config");
-        QCOMPARE(SettingsStore::defaultFilePath(), QStringLiteral("/somewhere/config/Quorvel/settings.json"));
-        qputenv("XDG_CONFIG_HOME", "relative"); // invalid by the XDG rules
-        QCOMPARE(SettingsStore::defaultFilePath(), fallback);
-        qunsetenv("XDG_CONFIG_HOME");
-        QCOMPARE(SettingsStore::defaultFilePath(), fallback);
-    }
-
     // A kill during a write leaves the old file or the new one, never a torn one.
     void killDuringWritesLeavesACompleteFile()
     {

@@ -8,6 +8,7 @@
 #include "core/AppState.h"
 #include "platform/Notifier.h"
 #include "platform/SystemLog.h"
+#include "platform/XdgAutostartEntry.h"
 #include "services/AppSettings.h"
 #include "services/LaunchAtLogin.h"
 #include "services/Logger.h"
@@ -43,14 +44,15 @@ struct UiHarness
         settings.setUseCustomHost(true);
         engine = std::make_unique<SyncEngine>(state, settings,
                                               SyncEngine::Services {&clock, &notifier, &logger, &legacy});
-        launchAtLogin
-            = std::make_unique<LaunchAtLogin>(autostartDir(), QStringLiteral("/usr/bin/quorvel"), logger);
+        launchAtLogin = std::make_unique<LaunchAtLogin>(
+            std::make_unique<XdgAutostartEntry>(autostartDir(), QStringLiteral("/usr/bin/quorvel")), logger);
         updates = std::make_unique<UpdateController>(
             UpdateController::Config {feedUrl, QStringLiteral("0.1.0"), {}, std::chrono::milliseconds(3000)},
             store, UpdateController::Services {&clock, &notifier, &logger});
     }
 
     QString autostartDir() const { return dir.path() + QStringLiteral("/autostart"); }
+    QString autostartEntry() const { return autostartDir() + u'/' + XdgAutostartEntry::fileName; }
 
     // Log lines written so far, timestamps included.
     QStringList logLines()

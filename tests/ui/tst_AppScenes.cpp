@@ -84,7 +84,7 @@ private Q_SLOTS:
 
         QAction *login = s.action(QStringLiteral("loginSwitch"));
         login->trigger();
-        QVERIFY(QFileInfo::exists(h.launchAtLogin->entryPath()));
+        QVERIFY(QFileInfo::exists(h.autostartEntry()));
         QVERIFY(login->isChecked());
 
         QVERIFY(!s.scenes.panel().isVisible());

@@ -202,7 +202,7 @@ private Q_SLOTS:
         QCOMPARE(paused.count(), 3);
 
         auto *login = p.find<SwitchButton>("loginSwitch");
-        const QString entry = h.launchAtLogin->entryPath();
+        const QString entry = h.autostartEntry();
         QCOMPARE(labelText(p.view, "loginText"), QStringLiteral("Launch at login"));
         QVERIFY(!login->isChecked());
         QTest::mouseClick(login, Qt::LeftButton);

@@ -420,7 +420,7 @@ private Q_SLOTS:
 
         // The entry removed by hand: the switch follows when the window is shown again.
         h.launchAtLogin->setEnabled(true);
-        QVERIFY(QFile::remove(h.launchAtLogin->entryPath()));
+        QVERIFY(QFile::remove(h.autostartEntry()));
         w.window.hide();
         w.show();
         QVERIFY(!login->isChecked());

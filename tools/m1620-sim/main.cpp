@@ -1,5 +1,5 @@
+#include "AvahiPublisher.h"
 #include "DeviceSimulator.h"
-#include "discovery/AvahiPublisher.h"
 #include "platform/UnixSignalWatcher.h"
 
 #include <csignal>

@@ -6,6 +6,7 @@
 #include "platform/Clock.h"
 #include "platform/Notifier.h"
 #include "platform/SystemLog.h"
+#include "platform/XdgAutostartEntry.h"
 #include "services/AppSettings.h"
 #include "services/LaunchAtLogin.h"
 #include "services/Logger.h"
@@ -85,8 +86,10 @@ struct World
         settings.setUseCustomHost(true);
         engine = std::make_unique<SyncEngine>(state, settings,
                                               SyncEngine::Services {&clock, &notifier, &logger, &legacy});
-        launchAtLogin = std::make_unique<LaunchAtLogin>(dir.path() + QStringLiteral("/autostart"),
-                                                        QStringLiteral("/usr/bin/quorvel"), logger);
+        launchAtLogin = std::make_unique<LaunchAtLogin>(
+            std::make_unique<XdgAutostartEntry>(dir.path() + QStringLiteral("/autostart"),
+                                                QStringLiteral("/usr/bin/quorvel")),
+            logger);
         // A feed on loopback so the update command is drawn as it is where updates are offered;
         // no check is ever started here.
         updates = std::make_unique<UpdateController>(
@@ -376,7 +379,7 @@ int main(int argc, char *argv[])
 
     {
         World world;
-        world.state.setConnectionState(ConnectionState::connected(QStringLiteral("172.20.0.1")));
+        world.state.setConnectionState(ConnectionState::connected(AppSettings::defaultHost));
         world.state.setDeviceRate(48000);
         world.state.setMadiRate(48000);
         world.state.setMadiSync(true);
@@ -393,7 +396,7 @@ int main(int argc, char *argv[])
     }
     {
         World world;
-        world.state.setConnectionState(ConnectionState::connected(QStringLiteral("172.20.0.1")));
+        world.state.setConnectionState(ConnectionState::connected(AppSettings::defaultHost));
         world.state.setDeviceRate(96000);
         world.state.setMadiRate(96000);
         world.state.setMadiSync(true);

@@ -1,8 +1,8 @@
-#include "discovery/DiagnosticsReport.h"
+#include "services/DiagnosticsReport.h"
 
 #include "core/AppState.h"
-#include "discovery/DiagnosticsEnvironment.h"
 #include "services/AppSettings.h"
+#include "services/DiagnosticsEnvironment.h"
 #include "services/Logger.h"
 
 #include <QDateTime>
@@ -11,7 +11,6 @@
 #include <QRegularExpression>
 #include <QStringDecoder>
 #include <QStringList>
-#include <QSysInfo>
 
 #include <algorithm>
 #include <optional>
@@ -76,18 +75,6 @@ QStringView trimLineBreaks(QStringView text)
     return text.sliced(begin, end - begin);
 }
 
-// The value of a small system file up to its first NUL, as UTF-8 without surrounding blanks.
-QString readSystemValue(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    QByteArray bytes = file.readAll();
-    if (const qsizetype nul = bytes.indexOf('\0'); nul >= 0)
-        bytes.truncate(nul);
-    return QString::fromUtf8(bytes).trimmed();
-}
-
 } // namespace
 
 QString DiagnosticsReport::makeDiagnosticsReport(const AppState &state, const AppSettings &settings,
@@ -106,8 +93,8 @@ QString DiagnosticsReport::makeDiagnosticsReport(const AppState &state, const Ap
         QStringLiteral("Linux: ") + orQuestionMark(environment.systemName) + QStringLiteral(", kernel ")
             + orQuestionMark(environment.kernelRelease),
         QStringLiteral("Machine: ") + orQuestionMark(environment.machine),
-        // The suffix follows the switch alone, so a chosen but empty custom host reads
-        // "172.20.0.1 (custom)".
+        // The suffix follows the switch alone, so a chosen but empty custom host reads as the
+        // default host followed by " (custom)".
         QStringLiteral("Device address: ") + settings.effectiveHost()
             + (settings.useCustomHost() ? QStringLiteral(" (custom)") : QStringLiteral(" (default)")),
         QStringLiteral("Connection: ") + connectionWord(state.connectionState()),
@@ -160,23 +147,6 @@ QString DiagnosticsReport::logTail(const QString &logFile, qint64 lines)
         searchFrom = lineFeed - 1;
     }
     return trimLineBreaks(QStringView(text).sliced(start)).toString();
-}
-
-QString DiagnosticsReport::machineDescription()
-{
-    return machineDescription(QStringLiteral("/sys/devices/virtual/dmi/id/product_name"),
-                              QStringLiteral("/proc/device-tree/model"), QSysInfo::currentCpuArchitecture());
-}
-
-QString DiagnosticsReport::machineDescription(const QString &dmiProductNameFile,
-                                              const QString &deviceTreeModelFile, const QString &architecture)
-{
-    QString model = readSystemValue(dmiProductNameFile);
-    if (model.isEmpty())
-        model = readSystemValue(deviceTreeModelFile);
-    if (model.isEmpty())
-        model = QStringLiteral("unknown");
-    return model + QStringLiteral(", ") + orQuestionMark(architecture);
 }
 
 QString DiagnosticsReport::dateTimeText(const QDateTime &moment, const QLocale &locale)

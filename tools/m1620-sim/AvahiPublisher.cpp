@@ -1,4 +1,4 @@
-#include "discovery/AvahiPublisher.h"
+#include "AvahiPublisher.h"
 
 #include "discovery/AvahiQtPoll.h"
 

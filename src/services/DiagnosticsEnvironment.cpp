@@ -1,11 +1,9 @@
-#include "discovery/DiagnosticsEnvironment.h"
+#include "services/DiagnosticsEnvironment.h"
 
 #include "core/BuildInfo.h"
-#include "discovery/DiagnosticsReport.h"
+#include "platform/LinuxMachineInfo.h"
 #include "services/LaunchAtLogin.h"
 #include "services/Logger.h"
-
-#include <QSysInfo>
 
 DiagnosticsEnvironment DiagnosticsEnvironment::current()
 {
@@ -14,9 +12,10 @@ DiagnosticsEnvironment DiagnosticsEnvironment::current()
     environment.locale = QLocale::system();
     environment.version = QString::fromUtf8(BuildInfo::version);
     environment.build = QString::fromUtf8(BuildInfo::buildNumber);
-    environment.systemName = QSysInfo::prettyProductName();
-    environment.kernelRelease = QSysInfo::kernelVersion();
-    environment.machine = DiagnosticsReport::machineDescription();
+    const LinuxMachineInfo machine;
+    environment.systemName = machine.systemName();
+    environment.kernelRelease = machine.kernelRelease();
+    environment.machine = machine.model() + QStringLiteral(", ") + machine.architecture();
     environment.launchAtLogin = LaunchAtLogin::shared().isEnabled();
     environment.logFile = Logger::shared().logFile();
     return environment;
