@@ -8,7 +8,7 @@
 
 #if QUORVEL_DESKTOP
 #include "app/DesktopFrontEnd.h"
-#include "ui/SymbolImage.h"
+#include "ui/widgets/SymbolImage.h"
 
 #include <QApplication>
 #include <QFile>

@@ -4,12 +4,12 @@
 #include "services/LaunchAtLogin.h"
 #include "services/Logger.h"
 #include "services/UpdateController.h"
-#include "ui/MenuBarLabel.h"
-#include "ui/MenuBarView.h"
-#include "ui/PanelWindow.h"
-#include "ui/SettingsWindow.h"
-#include "ui/StatusItem.h"
-#include "ui/UpdateOutcomeDialog.h"
+#include "ui/panel/MenuBarLabel.h"
+#include "ui/panel/MenuBarView.h"
+#include "ui/panel/PanelWindow.h"
+#include "ui/panel/StatusItem.h"
+#include "ui/settings/SettingsWindow.h"
+#include "ui/settings/UpdateOutcomeDialog.h"
 
 #include <QGuiApplication>
 #include <QSystemTrayIcon>

@@ -1,6 +1,6 @@
 #include "ui/PlatformUi.h"
 
-#include "ui/AboutDialog.h"
+#include "ui/settings/AboutDialog.h"
 
 #include <QClipboard>
 #include <QDBusConnection>

@@ -7,7 +7,7 @@
 #include "discovery/FakeServiceBrowser.h"
 
 #include "ui/PlatformUi.h"
-#include "ui/SettingsViewModel.h"
+#include "ui/settings/SettingsViewModel.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

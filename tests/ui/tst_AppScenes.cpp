@@ -1,12 +1,12 @@
 #include "UiHarness.h"
 
 #include "ui/AppScenes.h"
-#include "ui/MenuBarLabel.h"
-#include "ui/MenuBarView.h"
-#include "ui/PanelWindow.h"
-#include "ui/SettingsWindow.h"
-#include "ui/StatusItem.h"
-#include "ui/UpdateOutcomeDialog.h"
+#include "ui/panel/MenuBarLabel.h"
+#include "ui/panel/MenuBarView.h"
+#include "ui/panel/PanelWindow.h"
+#include "ui/panel/StatusItem.h"
+#include "ui/settings/SettingsWindow.h"
+#include "ui/settings/UpdateOutcomeDialog.h"
 
 #include <QAction>
 #include <QFileInfo>

@@ -1,8 +1,8 @@
 #include "UiHarness.h"
 
-#include "ui/CommandButton.h"
-#include "ui/MenuBarView.h"
-#include "ui/SwitchButton.h"
+#include "ui/panel/MenuBarView.h"
+#include "ui/widgets/CommandButton.h"
+#include "ui/widgets/SwitchButton.h"
 
 #include <QClipboard>
 #include <QDir>

@@ -1,6 +1,6 @@
 #include "UiHarness.h"
 
-#include "ui/MenuBarViewModel.h"
+#include "ui/panel/MenuBarViewModel.h"
 
 #include <QSignalSpy>
 #include <QTcpServer>

@@ -2,15 +2,15 @@
 
 #include "DeviceSimulator.h"
 #include "core/BuildInfo.h"
-#include "ui/AboutDialog.h"
-#include "ui/BusyIndicator.h"
-#include "ui/ConnectionTab.h"
-#include "ui/ElidedLabel.h"
-#include "ui/FormSection.h"
-#include "ui/FormStyle.h"
-#include "ui/GeneralTab.h"
-#include "ui/SettingsWindow.h"
-#include "ui/SwitchButton.h"
+#include "ui/settings/AboutDialog.h"
+#include "ui/settings/ConnectionTab.h"
+#include "ui/settings/GeneralTab.h"
+#include "ui/settings/SettingsWindow.h"
+#include "ui/widgets/BusyIndicator.h"
+#include "ui/widgets/ElidedLabel.h"
+#include "ui/widgets/FormSection.h"
+#include "ui/widgets/FormStyle.h"
+#include "ui/widgets/SwitchButton.h"
 
 #include <QApplication>
 #include <QClipboard>

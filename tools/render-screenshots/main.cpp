@@ -13,11 +13,11 @@
 #include "services/UpdateController.h"
 #include "sync/LegacyScriptDetector.h"
 #include "sync/SyncEngine.h"
-#include "ui/ElidedLabel.h"
-#include "ui/MenuBarView.h"
-#include "ui/SettingsWindow.h"
-#include "ui/SymbolImage.h"
-#include "ui/TrayIconImage.h"
+#include "ui/panel/MenuBarView.h"
+#include "ui/panel/TrayIconImage.h"
+#include "ui/settings/SettingsWindow.h"
+#include "ui/widgets/ElidedLabel.h"
+#include "ui/widgets/SymbolImage.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,7 +1,7 @@
-#include "ui/UpdateOutcomeDialog.h"
+#include "ui/settings/UpdateOutcomeDialog.h"
 
 #include "core/BuildInfo.h"
-#include "ui/SymbolImage.h"
+#include "ui/widgets/SymbolImage.h"
 
 #include <QDesktopServices>
 #include <QDialogButtonBox>

@@ -1,11 +1,11 @@
-#include "ui/ConnectionTab.h"
+#include "ui/settings/ConnectionTab.h"
 
-#include "ui/BusyIndicator.h"
-#include "ui/FormSection.h"
-#include "ui/FormStyle.h"
-#include "ui/SettingsViewModel.h"
-#include "ui/SwitchButton.h"
-#include "ui/SymbolImage.h"
+#include "ui/settings/SettingsViewModel.h"
+#include "ui/widgets/BusyIndicator.h"
+#include "ui/widgets/FormSection.h"
+#include "ui/widgets/FormStyle.h"
+#include "ui/widgets/SwitchButton.h"
+#include "ui/widgets/SymbolImage.h"
 
 #include <QEvent>
 #include <QHBoxLayout>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ui/SettingsViewModel.h"
+#include "ui/settings/SettingsViewModel.h"
 
 #include <QHash>
 #include <QWidget>

@@ -1,6 +1,6 @@
-#include "ui/TrayIconImage.h"
+#include "ui/panel/TrayIconImage.h"
 
-#include "ui/SymbolImage.h"
+#include "ui/widgets/SymbolImage.h"
 
 #include <QFont>
 #include <QFontMetricsF>

@@ -1,9 +1,9 @@
-#include "ui/MenuBarView.h"
+#include "ui/panel/MenuBarView.h"
 
-#include "ui/CommandButton.h"
-#include "ui/FormStyle.h"
-#include "ui/SwitchButton.h"
-#include "ui/SymbolImage.h"
+#include "ui/widgets/CommandButton.h"
+#include "ui/widgets/FormStyle.h"
+#include "ui/widgets/SwitchButton.h"
+#include "ui/widgets/SymbolImage.h"
 
 #include <QEvent>
 #include <QHBoxLayout>

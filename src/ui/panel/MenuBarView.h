@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ui/MenuBarViewModel.h"
+#include "ui/panel/MenuBarViewModel.h"
 
 #include <QList>
 #include <QWidget>

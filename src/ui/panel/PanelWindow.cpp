@@ -1,7 +1,7 @@
-#include "ui/PanelWindow.h"
+#include "ui/panel/PanelWindow.h"
 
-#include "ui/MenuBarView.h"
-#include "ui/SymbolImage.h"
+#include "ui/panel/MenuBarView.h"
+#include "ui/widgets/SymbolImage.h"
 
 #include <QCursor>
 #include <QGuiApplication>

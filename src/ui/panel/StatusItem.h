@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ui/MenuBarViewModel.h"
+#include "ui/panel/MenuBarViewModel.h"
 
 #include <QColor>
 #include <QObject>

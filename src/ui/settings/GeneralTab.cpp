@@ -1,10 +1,10 @@
-#include "ui/GeneralTab.h"
+#include "ui/settings/GeneralTab.h"
 
-#include "ui/ElidedLabel.h"
-#include "ui/FormSection.h"
-#include "ui/FormStyle.h"
 #include "ui/PlatformUi.h"
-#include "ui/SwitchButton.h"
+#include "ui/widgets/ElidedLabel.h"
+#include "ui/widgets/FormSection.h"
+#include "ui/widgets/FormStyle.h"
+#include "ui/widgets/SwitchButton.h"
 
 #include <QEvent>
 #include <QHBoxLayout>

@@ -1,8 +1,8 @@
-#include "ui/AboutDialog.h"
+#include "ui/settings/AboutDialog.h"
 
 #include "core/BuildInfo.h"
-#include "ui/FormStyle.h"
-#include "ui/SymbolImage.h"
+#include "ui/widgets/FormStyle.h"
+#include "ui/widgets/SymbolImage.h"
 
 #include <QDialogButtonBox>
 #include <QEvent>

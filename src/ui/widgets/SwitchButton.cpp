@@ -1,4 +1,4 @@
-#include "ui/SwitchButton.h"
+#include "ui/widgets/SwitchButton.h"
 
 #include <QPainter>
 #include <QStyleOptionFocusRect>

@@ -1,6 +1,6 @@
-#include "ui/CommandButton.h"
+#include "ui/widgets/CommandButton.h"
 
-#include "ui/SymbolImage.h"
+#include "ui/widgets/SymbolImage.h"
 
 #include <QEnterEvent>
 #include <QPainter>

@@ -1,4 +1,4 @@
-#include "ui/MenuBarViewModel.h"
+#include "ui/panel/MenuBarViewModel.h"
 
 #include "core/AppState.h"
 #include "core/RateFormat.h"

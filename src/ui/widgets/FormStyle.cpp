@@ -1,4 +1,4 @@
-#include "ui/FormStyle.h"
+#include "ui/widgets/FormStyle.h"
 
 #include <QFontDatabase>
 #include <QWidget>

@@ -1,4 +1,4 @@
-#include "ui/SettingsViewModel.h"
+#include "ui/settings/SettingsViewModel.h"
 
 #include "core/AppState.h"
 #include "core/BuildInfo.h"

@@ -1,8 +1,8 @@
-#include "ui/SettingsWindow.h"
+#include "ui/settings/SettingsWindow.h"
 
-#include "ui/ConnectionTab.h"
-#include "ui/GeneralTab.h"
-#include "ui/SymbolImage.h"
+#include "ui/settings/ConnectionTab.h"
+#include "ui/settings/GeneralTab.h"
+#include "ui/widgets/SymbolImage.h"
 
 #include <QEvent>
 #include <QScrollArea>

@@ -1,7 +1,7 @@
-#include "ui/FormSection.h"
+#include "ui/widgets/FormSection.h"
 
-#include "ui/FormStyle.h"
-#include "ui/SwitchButton.h"
+#include "ui/widgets/FormStyle.h"
+#include "ui/widgets/SwitchButton.h"
 
 #include <QEvent>
 #include <QHBoxLayout>

@@ -1,4 +1,4 @@
-#include "ui/BusyIndicator.h"
+#include "ui/widgets/BusyIndicator.h"
 
 #include <QPainter>
 

@@ -1,8 +1,8 @@
-#include "ui/StatusItem.h"
+#include "ui/panel/StatusItem.h"
 
-#include "ui/MenuBarLabel.h"
-#include "ui/SymbolImage.h"
-#include "ui/TrayIconImage.h"
+#include "ui/panel/MenuBarLabel.h"
+#include "ui/panel/TrayIconImage.h"
+#include "ui/widgets/SymbolImage.h"
 
 #include <QAction>
 #include <QApplication>
