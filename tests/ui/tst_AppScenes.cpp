@@ -25,9 +25,10 @@ namespace {
 struct Scenes
 {
     explicit Scenes(UiHarness &h, AppScenes::TrayWait wait = {[] { return true; }, 1000ms, 30000ms})
-        : scenes(h.state, *h.engine,
-                 AppScenes::Services {&h.settings, h.launchAtLogin.get(), h.updates.get(), &h.logger},
-                 std::move(wait))
+        : scenes(
+            h.state, *h.engine,
+            AppScenes::Services {&h.settings, h.launchAtLogin.get(), h.updates.get(), &h.logger, &h.desktop},
+            std::move(wait))
     { }
     QAction *action(const QString &name) const
     {
@@ -267,6 +268,11 @@ private Q_SLOTS:
         QCOMPARE(texts.heading, QStringLiteral("Quorvel is up to date"));
         QVERIFY(texts.message.contains(QStringLiteral("0.1.0")));
         QVERIFY(texts.downloadButton.isEmpty());
+
+        // The download button hands the page to the desktop.
+        Q_EMIT h.updates->userCheckFinished(newer);
+        QTest::mouseClick(dialog->findChild<QPushButton *>(QStringLiteral("download")), Qt::LeftButton);
+        QCOMPARE(h.desktop.opened, QList<QUrl> {newer.downloadPage});
     }
 
     void quitFromTheMenuEndsTheProgram()

@@ -4,7 +4,6 @@
 #include "ui/widgets/CommandButton.h"
 #include "ui/widgets/SwitchButton.h"
 
-#include <QClipboard>
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -40,7 +39,7 @@ QString labelText(const MenuBarView &view, const char *name)
 struct Panel
 {
     explicit Panel(UiHarness &h, MenuBarViewModel::Actions actions = {})
-        : view(h.state, *h.engine, *h.launchAtLogin, *h.updates, std::move(actions))
+        : view(h.state, *h.engine, *h.launchAtLogin, *h.updates, h.desktop, std::move(actions))
     {
         view.show();
         QVERIFY(QTest::qWaitForWindowExposed(&view));
@@ -162,9 +161,8 @@ private Q_SLOTS:
                            "into Terminal to remove it — it will ask for your Mac password."));
         auto *button = p.find<QPushButton>("copyRemovalCommand");
         QCOMPARE(button->text(), QStringLiteral("Copy removal command"));
-        QGuiApplication::clipboard()->setText(QStringLiteral("before"));
         QTest::mouseClick(button, Qt::LeftButton);
-        QCOMPARE(QGuiApplication::clipboard()->text(), MenuBarViewModel::removalCommand);
+        QCOMPARE(h.desktop.copied, QStringList {MenuBarViewModel::removalCommand});
         QCOMPARE(button->text(), QStringLiteral("Copied — paste into Terminal"));
 
         // It stays copied while the warning goes and comes back, and copies again on request.
@@ -172,11 +170,10 @@ private Q_SLOTS:
         QVERIFY(p.find<QWidget>("legacySection")->isHidden());
         h.state.setLegacyScriptDetected(true);
         QCOMPARE(button->text(), QStringLiteral("Copied — paste into Terminal"));
-        QGuiApplication::clipboard()->setText(QStringLiteral("overwritten"));
         QTest::mouseClick(button, Qt::LeftButton);
-        QCOMPARE(QGuiApplication::clipboard()->text(), MenuBarViewModel::removalCommand);
+        QCOMPARE(h.desktop.copied.size(), 2);
         // A new panel starts uncopied.
-        MenuBarView fresh(h.state, *h.engine, *h.launchAtLogin, *h.updates, {});
+        MenuBarView fresh(h.state, *h.engine, *h.launchAtLogin, *h.updates, h.desktop, {});
         QCOMPARE(fresh.model().copyButtonTitle(), QStringLiteral("Copy removal command"));
     }
 

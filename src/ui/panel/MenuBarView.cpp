@@ -1,14 +1,16 @@
 #include "ui/panel/MenuBarView.h"
 
 #include "ui/widgets/CommandButton.h"
+#include "ui/widgets/Divider.h"
+#include "ui/widgets/Dot.h"
 #include "ui/widgets/FormStyle.h"
+#include "ui/widgets/PlainLabel.h"
 #include "ui/widgets/SwitchButton.h"
 #include "ui/widgets/SymbolImage.h"
 
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QPainter>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -17,95 +19,19 @@ using Tint = MenuBarViewModel::Tint;
 
 namespace {
 
-// A filled circle of one colour, centred in its box.
-class Dot : public QWidget
-{
-public:
-    Dot(int diameter, QWidget *parent)
-        : QWidget(parent)
-        , m_diameter(diameter)
-    {
-        setFixedSize(diameter, diameter);
-    }
-
-    void setColor(const QColor &color)
-    {
-        if (color == m_color)
-            return;
-        m_color = color;
-        update();
-    }
-    QColor color() const { return m_color; }
-
-protected:
-    void paintEvent(QPaintEvent *) override
-    {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(m_color);
-        painter.drawEllipse(QRectF(0, 0, m_diameter, m_diameter));
-    }
-
-private:
-    int m_diameter;
-    QColor m_color;
-};
-
-// A full-width hairline between two sections.
-class Divider : public QWidget
-{
-public:
-    explicit Divider(QWidget *parent)
-        : QWidget(parent)
-    {
-        setFixedHeight(1);
-        setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    }
-
-protected:
-    void paintEvent(QPaintEvent *) override
-    {
-        QPainter painter(this);
-        QColor line = palette().color(QPalette::WindowText);
-        line.setAlphaF(0.14f);
-        painter.fillRect(rect(), line);
-    }
-};
-
 QColor tintColor(Tint tint, const QPalette &palette)
 {
-    const bool dark = FormStyle::isDark(palette);
     switch (tint) {
     case Tint::Green:
-        return dark ? QColor(0x30, 0xd1, 0x58) : QColor(0x28, 0xb4, 0x4a);
+        return FormStyle::green(palette);
     case Tint::Yellow:
-        return dark ? QColor(0xff, 0xd6, 0x0a) : QColor(0xf5, 0xc2, 0x00);
+        return FormStyle::yellow(palette);
     case Tint::Orange:
-        return dark ? QColor(0xff, 0x9f, 0x0a) : QColor(0xf0, 0x8c, 0x00);
+        return FormStyle::orange(palette);
     case Tint::Secondary:
         break;
     }
     return FormStyle::secondary(palette);
-}
-
-// Text styles as relative sizes and weights of the desktop's own font, so the panel follows the
-// user's font choice: headline and subheadline; body and caption as in the settings forms.
-QFont headline(const QFont &base)
-{
-    return FormStyle::scaled(base, 1.0, QFont::Bold);
-}
-QFont subheadlineSemibold(const QFont &base)
-{
-    return FormStyle::scaled(base, 0.93, QFont::DemiBold);
-}
-
-QLabel *makeLabel(QWidget *parent, const QString &name, const QString &text = {})
-{
-    auto *label = new QLabel(text, parent);
-    label->setObjectName(name);
-    label->setTextFormat(Qt::PlainText);
-    return label;
 }
 
 QVBoxLayout *sectionLayout(QWidget *section, int horizontal, int top, int bottom, int spacing)
@@ -122,9 +48,10 @@ constexpr int symbolBox = 18;
 } // namespace
 
 MenuBarView::MenuBarView(AppState &state, SyncEngine &sync, LaunchAtLogin &launchAtLogin,
-                         UpdateController &updates, MenuBarViewModel::Actions actions, QWidget *parent)
+                         UpdateController &updates, Desktop &desktop, MenuBarViewModel::Actions actions,
+                         QWidget *parent)
     : QWidget(parent)
-    , m_model(new MenuBarViewModel(state, sync, launchAtLogin, updates, std::move(actions), this))
+    , m_model(new MenuBarViewModel(state, sync, launchAtLogin, updates, desktop, std::move(actions), this))
     , m_layout(new QVBoxLayout(this))
 {
     setObjectName(QStringLiteral("menuBarView"));
@@ -209,8 +136,8 @@ QWidget *MenuBarView::buildStatusHeader()
 
     auto *texts = new QVBoxLayout;
     texts->setSpacing(2);
-    m_statusTitle = makeLabel(section, QStringLiteral("statusTitle"));
-    m_statusSubtitle = makeLabel(section, QStringLiteral("statusSubtitle"));
+    m_statusTitle = new PlainLabel(QStringLiteral("statusTitle"), {}, section);
+    m_statusSubtitle = new PlainLabel(QStringLiteral("statusSubtitle"), {}, section);
     m_statusSubtitle->setWordWrap(true);
     texts->addWidget(m_statusTitle);
     texts->addWidget(m_statusSubtitle);
@@ -226,16 +153,18 @@ QWidget *MenuBarView::buildLegacyWarning()
     outer->setContentsMargins(14, 10, 14, 10);
     outer->setSpacing(10);
 
-    m_warningSymbol = makeLabel(section, QStringLiteral("legacySymbol"));
+    m_warningSymbol = new PlainLabel(QStringLiteral("legacySymbol"), {}, section);
     m_warningSymbol->setFixedSize(symbolBox, symbolBox);
     m_warningSymbol->setAlignment(Qt::AlignCenter);
     outer->addWidget(m_warningSymbol, 0, Qt::AlignTop);
 
     auto *column = new QVBoxLayout;
     column->setSpacing(6);
-    m_warningTitle = makeLabel(section, QStringLiteral("legacyTitle"), MenuBarViewModel::legacyWarningTitle);
+    m_warningTitle
+        = new PlainLabel(QStringLiteral("legacyTitle"), MenuBarViewModel::legacyWarningTitle, section);
     m_warningTitle->setWordWrap(true);
-    m_warningText = makeLabel(section, QStringLiteral("legacyText"), MenuBarViewModel::legacyWarningText);
+    m_warningText
+        = new PlainLabel(QStringLiteral("legacyText"), MenuBarViewModel::legacyWarningText, section);
     m_warningText->setWordWrap(true);
     m_copyButton = new QPushButton(section);
     m_copyButton->setObjectName(QStringLiteral("copyRemovalCommand"));
@@ -259,7 +188,7 @@ QWidget *MenuBarView::buildRates()
     const auto row = [&](QLabel *&label, const QString &text, const QString &name) {
         auto *line = new QHBoxLayout;
         line->setSpacing(8);
-        label = makeLabel(section, name + QStringLiteral("Label"), text);
+        label = new PlainLabel(name + QStringLiteral("Label"), text, section);
         line->addWidget(label);
         line->addStretch(1);
         column->addLayout(line);
@@ -267,16 +196,16 @@ QWidget *MenuBarView::buildRates()
     };
 
     row(m_deviceRateLabel, QStringLiteral("Device rate"), QStringLiteral("deviceRate"))
-        ->addWidget(m_deviceRate = makeLabel(section, QStringLiteral("deviceRate")));
+        ->addWidget(m_deviceRate = new PlainLabel(QStringLiteral("deviceRate"), {}, section));
     row(m_madiInputLabel, QStringLiteral("MADI input"), QStringLiteral("madiInput"))
-        ->addWidget(m_madiInput = makeLabel(section, QStringLiteral("madiInput")));
+        ->addWidget(m_madiInput = new PlainLabel(QStringLiteral("madiInput"), {}, section));
 
     QHBoxLayout *syncLine = row(m_madiSyncLabel, QStringLiteral("MADI sync"), QStringLiteral("madiSync"));
     auto *value = new QHBoxLayout;
     value->setSpacing(4);
     m_madiSyncDot = new Dot(8, section);
     m_madiSyncDot->setObjectName(QStringLiteral("madiSyncDot"));
-    m_madiSync = makeLabel(section, QStringLiteral("madiSync"));
+    m_madiSync = new PlainLabel(QStringLiteral("madiSync"), {}, section);
     value->addWidget(m_madiSyncDot, 0, Qt::AlignVCenter);
     value->addWidget(m_madiSync);
     syncLine->addLayout(value);
@@ -290,7 +219,7 @@ QWidget *MenuBarView::buildRecentChanges()
     auto *column = sectionLayout(section, 14, 10, 10, 4);
 
     m_historyHeading
-        = makeLabel(section, QStringLiteral("historyHeading"), MenuBarViewModel::recentChangesHeading);
+        = new PlainLabel(QStringLiteral("historyHeading"), MenuBarViewModel::recentChangesHeading, section);
     column->addWidget(m_historyHeading);
     for (int i = 0; i < MenuBarViewModel::maxHistoryRows; ++i) {
         HistoryLine line;
@@ -299,9 +228,9 @@ QWidget *MenuBarView::buildRecentChanges()
         auto *layout = new QHBoxLayout(line.row);
         layout->setContentsMargins(0, 0, 0, 0);
         layout->setSpacing(8);
-        line.time = makeLabel(line.row, QStringLiteral("historyTime"));
+        line.time = new PlainLabel(QStringLiteral("historyTime"), {}, line.row);
         line.time->setFixedWidth(64);
-        line.change = makeLabel(line.row, QStringLiteral("historyChange"));
+        line.change = new PlainLabel(QStringLiteral("historyChange"), {}, line.row);
         layout->addWidget(line.time);
         layout->addWidget(line.change, 1);
         column->addWidget(line.row);
@@ -318,10 +247,10 @@ MenuBarView::SwitchLine MenuBarView::buildSwitchLine(QWidget *parent, const QStr
     auto *layout = new QHBoxLayout(row);
     layout->setContentsMargins(6, 4, 6, 4);
     layout->setSpacing(8);
-    line.symbol = makeLabel(row, name + QStringLiteral("Symbol"));
+    line.symbol = new PlainLabel(name + QStringLiteral("Symbol"), {}, row);
     line.symbol->setFixedSize(symbolBox, symbolBox);
     line.symbol->setAlignment(Qt::AlignCenter);
-    line.text = makeLabel(row, name + QStringLiteral("Text"));
+    line.text = new PlainLabel(name + QStringLiteral("Text"), {}, row);
     line.toggle = new SwitchButton(row);
     line.toggle->setObjectName(name + QStringLiteral("Switch"));
     layout->addWidget(line.symbol);
@@ -374,7 +303,7 @@ QWidget *MenuBarView::buildCommands()
 void MenuBarView::showStatusHeader()
 {
     const MenuBarViewModel::StatusHeader header = m_model->statusHeader();
-    static_cast<Dot *>(m_statusDot)->setColor(tintColor(header.circle, palette()));
+    m_statusDot->setColor(tintColor(header.circle, palette()));
     m_statusTitle->setText(header.title);
     m_statusSubtitle->setText(header.subtitle);
     m_statusSubtitle->setVisible(!header.subtitle.isEmpty());
@@ -395,7 +324,7 @@ void MenuBarView::showRates()
     const MenuBarViewModel::Rates rates = m_model->rates();
     m_deviceRate->setText(rates.deviceRate);
     m_madiInput->setText(rates.madiInput);
-    static_cast<Dot *>(m_madiSyncDot)->setColor(tintColor(rates.madiSyncCircle, palette()));
+    m_madiSyncDot->setColor(tintColor(rates.madiSyncCircle, palette()));
     m_madiSync->setText(rates.madiSync);
 }
 
@@ -459,14 +388,14 @@ void MenuBarView::applyColors()
     const QColor secondary = FormStyle::secondary(pal);
     const QFont base = font();
 
-    m_statusTitle->setFont(headline(base));
+    m_statusTitle->setFont(FormStyle::headline(base));
     m_statusSubtitle->setFont(FormStyle::caption(base));
     FormStyle::setTextColor(m_statusSubtitle, secondary);
 
     m_warningSymbol->setPixmap(SymbolImage::pixmap(QStringLiteral("exclamationmark.triangle.fill"),
                                                    symbolSize, tintColor(Tint::Orange, pal),
                                                    devicePixelRatioF()));
-    m_warningTitle->setFont(subheadlineSemibold(base));
+    m_warningTitle->setFont(FormStyle::subheadline(base));
     m_warningText->setFont(FormStyle::caption(base));
     FormStyle::setTextColor(m_warningText, secondary);
     m_copyButton->setFont(FormStyle::scaled(base, 0.9));

@@ -6,6 +6,8 @@
 #include <QWidget>
 
 class CommandButton;
+class Desktop;
+class Dot;
 class QLabel;
 class QPushButton;
 class QVBoxLayout;
@@ -22,7 +24,7 @@ public:
     static constexpr int panelWidth = 300;
 
     MenuBarView(AppState &state, SyncEngine &sync, LaunchAtLogin &launchAtLogin, UpdateController &updates,
-                MenuBarViewModel::Actions actions, QWidget *parent = nullptr);
+                Desktop &desktop, MenuBarViewModel::Actions actions, QWidget *parent = nullptr);
     ~MenuBarView() override;
 
     MenuBarViewModel &model() const { return *m_model; }
@@ -85,7 +87,7 @@ private:
     QVBoxLayout *m_layout;
     QList<SectionParts> m_sections;
 
-    QWidget *m_statusDot = nullptr;
+    Dot *m_statusDot = nullptr;
     QLabel *m_statusTitle = nullptr;
     QLabel *m_statusSubtitle = nullptr;
     QLabel *m_warningSymbol = nullptr;
@@ -97,7 +99,7 @@ private:
     QLabel *m_madiInputLabel = nullptr;
     QLabel *m_madiInput = nullptr;
     QLabel *m_madiSyncLabel = nullptr;
-    QWidget *m_madiSyncDot = nullptr;
+    Dot *m_madiSyncDot = nullptr;
     QLabel *m_madiSync = nullptr;
     QLabel *m_historyHeading = nullptr;
     QList<HistoryLine> m_historyLines;

@@ -2,13 +2,12 @@
 
 #include "core/AppState.h"
 #include "core/RateFormat.h"
+#include "platform/Desktop.h"
 #include "services/LaunchAtLogin.h"
 #include "services/UpdateController.h"
 #include "sync/SyncEngine.h"
 
-#include <QClipboard>
 #include <QCoreApplication>
-#include <QGuiApplication>
 #include <QRegularExpression>
 
 namespace {
@@ -22,12 +21,14 @@ template<typename T> bool assign(T &field, const T &value)
 } // namespace
 
 MenuBarViewModel::MenuBarViewModel(AppState &state, SyncEngine &sync, LaunchAtLogin &launchAtLogin,
-                                   UpdateController &updates, Actions actions, QObject *parent)
+                                   UpdateController &updates, Desktop &desktop, Actions actions,
+                                   QObject *parent)
     : QObject(parent)
     , m_state(state)
     , m_sync(sync)
     , m_launchAtLogin(launchAtLogin)
     , m_updates(updates)
+    , m_desktop(desktop)
     , m_actions(std::move(actions))
 {
     m_statusHeader = statusHeaderFor(m_state.connectionState());
@@ -176,10 +177,7 @@ QList<MenuBarViewModel::Section> MenuBarViewModel::shownSections() const
 void MenuBarViewModel::copyRemovalCommand()
 {
     // The clipboard's answer is not looked at: there is nothing useful to tell the user.
-    if (QClipboard *clipboard = QGuiApplication::clipboard()) {
-        clipboard->clear();
-        clipboard->setText(removalCommand);
-    }
+    m_desktop.copyText(removalCommand);
     if (assign(m_removalCommandCopied, true))
         Q_EMIT legacyWarningChanged();
 }

@@ -13,6 +13,7 @@
 
 class AppState;
 class ConnectionState;
+class Desktop;
 class LaunchAtLogin;
 class SyncEngine;
 class UpdateController;
@@ -113,8 +114,9 @@ public:
     static QString copyButtonTitleFor(bool removalCommandCopied);
     static QList<CommandRow> commandsFor(bool canCheckForUpdates);
 
+    // The objects must outlive the model.
     MenuBarViewModel(AppState &state, SyncEngine &sync, LaunchAtLogin &launchAtLogin,
-                     UpdateController &updates, Actions actions, QObject *parent = nullptr);
+                     UpdateController &updates, Desktop &desktop, Actions actions, QObject *parent = nullptr);
 
     StatusHeader statusHeader() const { return m_statusHeader; }
     bool legacyWarningShown() const { return m_legacyWarningShown; }
@@ -166,6 +168,7 @@ private:
     SyncEngine &m_sync;
     LaunchAtLogin &m_launchAtLogin;
     UpdateController &m_updates;
+    Desktop &m_desktop;
     Actions m_actions;
 
     StatusHeader m_statusHeader;

@@ -1,5 +1,6 @@
 #include "ui/panel/PanelWindow.h"
 
+#include "ui/UiLogging.h"
 #include "ui/panel/MenuBarView.h"
 #include "ui/widgets/SymbolImage.h"
 
@@ -15,6 +16,19 @@ namespace {
 // outside it) and then reaches the icon; within this time it is the same click.
 constexpr qint64 sameClickMs = 300;
 constexpr int anchorGap = 4;
+
+const char *nameOf(PanelWindow::Style style)
+{
+    switch (style) {
+    case PanelWindow::Style::Popup:
+        return "popup";
+    case PanelWindow::Style::Dialog:
+        return "dialog";
+    case PanelWindow::Style::Window:
+        break;
+    }
+    return "window";
+}
 } // namespace
 
 PanelWindow::Style PanelWindow::dropDownStyle(const QString &platformName)
@@ -94,6 +108,7 @@ void PanelWindow::present(const QRect &anchor)
     if (m_style == Style::Popup)
         place(anchor);
     m_wasActive = false;
+    qCDebug(lcUi) << "panel shown as" << nameOf(m_style) << "at" << pos();
     show();
     raise();
     activateWindow();
@@ -101,6 +116,7 @@ void PanelWindow::present(const QRect &anchor)
 
 void PanelWindow::reveal()
 {
+    qCDebug(lcUi) << "panel shown as" << nameOf(m_style) << "without focus";
     setAttribute(Qt::WA_ShowWithoutActivating, true);
     show();
     setAttribute(Qt::WA_ShowWithoutActivating, false);
@@ -167,5 +183,6 @@ void PanelWindow::keyPressEvent(QKeyEvent *event)
 void PanelWindow::hideEvent(QHideEvent *event)
 {
     m_sinceHidden.start();
+    qCDebug(lcUi) << "panel hidden";
     QWidget::hideEvent(event);
 }

@@ -2,6 +2,7 @@
 
 #include "core/BuildInfo.h"
 #include "ui/widgets/FormStyle.h"
+#include "ui/widgets/PlainLabel.h"
 #include "ui/widgets/SymbolImage.h"
 
 #include <QDialogButtonBox>
@@ -24,6 +25,21 @@ QString AboutDialog::versionLineFor(const QString &version, const QString &build
         + QStringLiteral(")");
 }
 
+AboutDialog *AboutDialog::present(QWidget *parent, const std::optional<QString> &credits)
+{
+    QWidget *owner = parent ? parent->window() : nullptr;
+    AboutDialog *dialog
+        = owner ? owner->findChild<AboutDialog *>(QString(), Qt::FindDirectChildrenOnly) : nullptr;
+    if (!dialog) {
+        dialog = new AboutDialog(credits, owner);
+        dialog->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    dialog->show();
+    dialog->raise();
+    dialog->activateWindow();
+    return dialog;
+}
+
 AboutDialog::AboutDialog(const std::optional<QString> &credits, QWidget *parent)
     : QDialog(parent)
     , m_version(new QLabel(this))
@@ -43,9 +59,7 @@ AboutDialog::AboutDialog(const std::optional<QString> &credits, QWidget *parent)
     layout->addWidget(icon);
     layout->addSpacing(4);
 
-    auto *nameLabel = new QLabel(name, this);
-    nameLabel->setObjectName(QStringLiteral("aboutName"));
-    nameLabel->setTextFormat(Qt::PlainText);
+    auto *nameLabel = new PlainLabel(QStringLiteral("aboutName"), name, this);
     nameLabel->setAlignment(Qt::AlignHCenter);
     nameLabel->setFont(FormStyle::scaled(font(), 1.3, QFont::Bold));
     layout->addWidget(nameLabel);

@@ -20,6 +20,9 @@ public:
     // "Version 0.1.0 (1)"; an unknown part reads "?".
     static QString versionLineFor(const QString &version, const QString &build);
 
+    // The dialog in front of parent's window; a second call brings the open one forward.
+    static AboutDialog *present(QWidget *parent, const std::optional<QString> &credits);
+
     explicit AboutDialog(const std::optional<QString> &credits, QWidget *parent = nullptr);
 
     QString versionLine() const;

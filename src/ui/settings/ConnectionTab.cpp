@@ -1,9 +1,10 @@
 #include "ui/settings/ConnectionTab.h"
 
-#include "ui/settings/SettingsViewModel.h"
+#include "ui/settings/ConnectionTabModel.h"
 #include "ui/widgets/BusyIndicator.h"
 #include "ui/widgets/FormSection.h"
 #include "ui/widgets/FormStyle.h"
+#include "ui/widgets/PlainLabel.h"
 #include "ui/widgets/SwitchButton.h"
 #include "ui/widgets/SymbolImage.h"
 
@@ -14,23 +15,11 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-using Toggle = SettingsViewModel::Toggle;
-
 namespace {
-
 constexpr int symbolSize = 16;
-
-QLabel *makeLabel(QWidget *parent, const QString &name, const QString &text = {})
-{
-    auto *label = new QLabel(text, parent);
-    label->setObjectName(name);
-    label->setTextFormat(Qt::PlainText);
-    return label;
-}
-
 } // namespace
 
-ConnectionTab::ConnectionTab(SettingsViewModel &model, QWidget *parent)
+ConnectionTab::ConnectionTab(ConnectionTabModel &model, QWidget *parent)
     : QWidget(parent)
     , m_model(model)
 {
@@ -44,13 +33,10 @@ ConnectionTab::ConnectionTab(SettingsViewModel &model, QWidget *parent)
     layout->addWidget(m_discoveredSection);
     layout->addStretch(1);
 
-    connect(&m_model, &SettingsViewModel::toggleChanged, this, [this](Toggle toggle) {
-        if (toggle == Toggle::UseCustomHost)
-            showHostSwitch();
-    });
-    connect(&m_model, &SettingsViewModel::customHostChanged, this, &ConnectionTab::showCustomHost);
-    connect(&m_model, &SettingsViewModel::testChanged, this, &ConnectionTab::showTest);
-    connect(&m_model, &SettingsViewModel::discoveryChanged, this, &ConnectionTab::showDiscovery);
+    connect(&m_model, &ConnectionTabModel::settingChanged, this, &ConnectionTab::showHostSwitch);
+    connect(&m_model, &ConnectionTabModel::customHostChanged, this, &ConnectionTab::showCustomHost);
+    connect(&m_model, &ConnectionTabModel::testChanged, this, &ConnectionTab::showTest);
+    connect(&m_model, &ConnectionTabModel::discoveryChanged, this, &ConnectionTab::showDiscovery);
 
     applyColors();
     showHostSwitch();
@@ -69,30 +55,30 @@ QStringList ConnectionTab::shownHosts() const
 
 void ConnectionTab::buildDeviceSection()
 {
-    m_deviceSection = new FormSection(SettingsViewModel::deviceSection, this);
+    m_deviceSection = new FormSection(ConnectionTabModel::deviceSection, this);
     m_deviceSection->setObjectName(QStringLiteral("deviceSection"));
 
-    m_hostSwitch = m_deviceSection->addSwitchRow(QStringLiteral("useCustomHost"),
-                                                 SettingsViewModel::textOf(Toggle::UseCustomHost));
+    const Setting *hostSwitch = m_model.setting(ConnectionTabModel::useCustomHost);
+    m_hostSwitch = m_deviceSection->addSwitchRow(hostSwitch->name, hostSwitch->title);
     connect(m_hostSwitch, &QAbstractButton::clicked, this, [this](bool checked) {
-        m_model.setOn(Toggle::UseCustomHost, checked);
+        m_model.setValue(ConnectionTabModel::useCustomHost, checked);
         showHostSwitch();
     });
 
     QWidget *hostRow = m_deviceSection->addRow(QStringLiteral("customHostRow"));
     QHBoxLayout *hostLayout = FormSection::rowLayout(hostRow);
     auto *fieldLabel
-        = makeLabel(hostRow, QStringLiteral("customHostLabel"), SettingsViewModel::hostFieldLabel);
+        = new PlainLabel(QStringLiteral("customHostLabel"), ConnectionTabModel::hostFieldLabel(), hostRow);
     m_hostField = new QLineEdit(hostRow);
     m_hostField->setObjectName(QStringLiteral("customHostField"));
-    m_hostField->setPlaceholderText(SettingsViewModel::hostFieldPlaceholder);
-    m_hostField->setAccessibleName(SettingsViewModel::hostFieldLabel);
+    m_hostField->setPlaceholderText(ConnectionTabModel::hostFieldPlaceholder);
+    m_hostField->setAccessibleName(ConnectionTabModel::hostFieldLabel());
     m_hostField->setClearButtonEnabled(false);
     fieldLabel->setBuddy(m_hostField);
     // Every keystroke is stored, so what the field shows is what the engine polls next.
     connect(m_hostField, &QLineEdit::textEdited, this,
             [this](const QString &text) { m_model.editCustomHost(text); });
-    m_testButton = new QPushButton(SettingsViewModel::testTitle, hostRow);
+    m_testButton = new QPushButton(ConnectionTabModel::testTitle, hostRow);
     m_testButton->setObjectName(QStringLiteral("testButton"));
     m_testButton->setAutoDefault(false);
     connect(m_testButton, &QPushButton::clicked, this, [this] { m_model.runConnectionTest(); });
@@ -101,14 +87,15 @@ void ConnectionTab::buildDeviceSection()
     hostLayout->addWidget(m_testButton, 0, Qt::AlignVCenter);
 
     m_testResultRow = m_deviceSection->addRow(QStringLiteral("testResultRow"));
-    m_testResult = makeLabel(m_testResultRow, QStringLiteral("testResult"));
+    m_testResult = new PlainLabel(QStringLiteral("testResult"), {}, m_testResultRow);
     m_testResult->setFont(FormStyle::caption(font()));
     m_testResult->setWordWrap(true);
     m_testResult->setTextInteractionFlags(Qt::TextSelectableByMouse);
     FormSection::rowLayout(m_testResultRow)->addWidget(m_testResult, 1);
 
     QWidget *noteRow = m_deviceSection->addRow(QStringLiteral("defaultHostNoteRow"));
-    m_defaultNote = makeLabel(noteRow, QStringLiteral("defaultHostNote"), SettingsViewModel::defaultHostNote);
+    m_defaultNote
+        = new PlainLabel(QStringLiteral("defaultHostNote"), ConnectionTabModel::defaultHostNote(), noteRow);
     m_defaultNote->setFont(FormStyle::caption(font()));
     m_defaultNote->setWordWrap(true);
     FormSection::rowLayout(noteRow)->addWidget(m_defaultNote, 1);
@@ -122,15 +109,15 @@ void ConnectionTab::buildDiscoveredSection()
     QWidget *heading = m_discoveredSection->addRow(QStringLiteral("discoveredHeadingRow"));
     QHBoxLayout *headingLayout = FormSection::rowLayout(heading);
     headingLayout->addWidget(
-        makeLabel(heading, QStringLiteral("discoveredHeading"), SettingsViewModel::discoveredHeading));
+        new PlainLabel(QStringLiteral("discoveredHeading"), ConnectionTabModel::discoveredHeading, heading));
     headingLayout->addStretch(1);
     m_browsingIndicator = new BusyIndicator(14, heading);
     m_browsingIndicator->setObjectName(QStringLiteral("browsingIndicator"));
     headingLayout->addWidget(m_browsingIndicator, 0, Qt::AlignVCenter);
 
     m_emptyRow = m_discoveredSection->addRow(QStringLiteral("discoveredEmptyRow"));
-    m_emptyText
-        = makeLabel(m_emptyRow, QStringLiteral("discoveredEmpty"), SettingsViewModel::nothingDiscovered);
+    m_emptyText = new PlainLabel(QStringLiteral("discoveredEmpty"), ConnectionTabModel::nothingDiscovered,
+                                 m_emptyRow);
     m_emptyText->setFont(FormStyle::caption(font()));
     m_emptyText->setWordWrap(true);
     FormSection::rowLayout(m_emptyRow)->addWidget(m_emptyText, 1);
@@ -138,7 +125,7 @@ void ConnectionTab::buildDiscoveredSection()
 
 void ConnectionTab::showHostSwitch()
 {
-    m_hostSwitch->setChecked(m_model.isOn(Toggle::UseCustomHost));
+    m_hostSwitch->setChecked(m_model.value(ConnectionTabModel::useCustomHost).toBool());
     m_hostField->setEnabled(m_model.isHostFieldEnabled());
 }
 
@@ -153,10 +140,10 @@ void ConnectionTab::showCustomHost()
 
 void ConnectionTab::showTest()
 {
-    m_testButton->setEnabled(m_model.canTest());
-    const std::optional<QString> result = m_model.testResult();
-    m_testResult->setText(result.value_or(QString()));
-    m_testResultRow->setVisible(result.has_value());
+    m_testButton->setEnabled(!m_model.testing());
+    const std::optional<TestOutcome> outcome = m_model.testOutcome();
+    m_testResult->setText(outcome ? outcome->text : QString());
+    m_testResultRow->setVisible(outcome.has_value());
     applyColors();
 }
 
@@ -181,14 +168,14 @@ void ConnectionTab::showDiscovery()
             layout->setContentsMargins(FormSection::rowHorizontalInset, 3,
                                        FormSection::rowHorizontalInset - 4, 3);
             layout->setSpacing(8);
-            auto *symbol = makeLabel(row, QStringLiteral("discoveredSymbol"));
+            auto *symbol = new PlainLabel(QStringLiteral("discoveredSymbol"), {}, row);
             symbol->setFixedSize(symbolSize + 2, symbolSize + 2);
             symbol->setAlignment(Qt::AlignCenter);
             m_hostSymbols.append(symbol);
-            auto *name = makeLabel(row, QStringLiteral("discoveredHostName"), host);
+            auto *name = new PlainLabel(QStringLiteral("discoveredHostName"), host, row);
             name->setFont(FormStyle::monospace(font()));
             name->setTextInteractionFlags(Qt::TextSelectableByMouse);
-            auto *use = new QPushButton(SettingsViewModel::useTitle, row);
+            auto *use = new QPushButton(ConnectionTabModel::useTitle, row);
             use->setObjectName(QStringLiteral("useButton"));
             use->setFlat(true);
             use->setAutoDefault(false);
@@ -220,13 +207,10 @@ void ConnectionTab::applyColors()
     const QColor secondary = FormStyle::secondary(colors);
     FormStyle::setTextColor(m_defaultNote, secondary);
     FormStyle::setTextColor(m_emptyText, secondary);
-    if (const std::optional<QString> result = m_model.testResult()) {
+    if (const std::optional<TestOutcome> outcome = m_model.testOutcome())
         FormStyle::setTextColor(m_testResult,
-                                SettingsViewModel::tintFor(*result) == SettingsViewModel::Tint::Green
-                                    ? FormStyle::green(colors)
-                                    : FormStyle::red(colors));
-    }
+                                outcome->ok ? FormStyle::green(colors) : FormStyle::red(colors));
     for (QLabel *symbol : std::as_const(m_hostSymbols))
-        symbol->setPixmap(SymbolImage::pixmap(SettingsViewModel::discoveredSymbol, symbolSize, secondary,
+        symbol->setPixmap(SymbolImage::pixmap(ConnectionTabModel::discoveredSymbol, symbolSize, secondary,
                                               devicePixelRatioF()));
 }

@@ -4,11 +4,11 @@
 #include <QWidget>
 
 class BusyIndicator;
+class ConnectionTabModel;
 class FormSection;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class SettingsViewModel;
 class SwitchButton;
 
 // The "Connection" form: the "Device" section with the custom-host switch, the host field, its
@@ -19,7 +19,7 @@ class ConnectionTab : public QWidget
     Q_OBJECT
 
 public:
-    explicit ConnectionTab(SettingsViewModel &model, QWidget *parent = nullptr);
+    explicit ConnectionTab(ConnectionTabModel &model, QWidget *parent = nullptr);
 
     // The discovered hosts as drawn, one row each, in the list's order.
     QStringList shownHosts() const;
@@ -43,7 +43,7 @@ private:
     void showDiscovery();
     void applyColors();
 
-    SettingsViewModel &m_model;
+    ConnectionTabModel &m_model;
     FormSection *m_deviceSection = nullptr;
     FormSection *m_discoveredSection = nullptr;
     SwitchButton *m_hostSwitch = nullptr;

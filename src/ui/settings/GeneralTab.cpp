@@ -1,9 +1,10 @@
 #include "ui/settings/GeneralTab.h"
 
-#include "ui/PlatformUi.h"
+#include "ui/settings/AboutDialog.h"
 #include "ui/widgets/ElidedLabel.h"
 #include "ui/widgets/FormSection.h"
 #include "ui/widgets/FormStyle.h"
+#include "ui/widgets/PlainLabel.h"
 #include "ui/widgets/SwitchButton.h"
 
 #include <QEvent>
@@ -12,17 +13,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-using Toggle = SettingsViewModel::Toggle;
-
 namespace {
-
-QLabel *makeLabel(QWidget *parent, const QString &name, const QString &text = {})
-{
-    auto *label = new QLabel(text, parent);
-    label->setObjectName(name);
-    label->setTextFormat(Qt::PlainText);
-    return label;
-}
 
 QPushButton *makeButton(QWidget *parent, const QString &name, const QString &title)
 {
@@ -34,7 +25,7 @@ QPushButton *makeButton(QWidget *parent, const QString &name, const QString &tit
 
 } // namespace
 
-GeneralTab::GeneralTab(SettingsViewModel &model, QWidget *parent)
+GeneralTab::GeneralTab(GeneralTabModel &model, QWidget *parent)
     : QWidget(parent)
     , m_model(model)
 {
@@ -43,34 +34,33 @@ GeneralTab::GeneralTab(SettingsViewModel &model, QWidget *parent)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(8);
 
-    auto *notifications = new FormSection(SettingsViewModel::notificationsSection, this);
+    auto *notifications = new FormSection(GeneralTabModel::notificationsSection, this);
     notifications->setObjectName(QStringLiteral("notificationsSection"));
-    addSwitch(notifications, QStringLiteral("notifyOnRateChange"), Toggle::NotifyOnRateChange);
-    addSwitch(notifications, QStringLiteral("notifyOnDisconnect"), Toggle::NotifyOnDisconnect);
+    addSwitch(notifications, QStringLiteral("notifyOnRateChange"));
+    addSwitch(notifications, QStringLiteral("notifyOnDisconnect"));
     layout->addWidget(notifications);
 
-    auto *menuBar = new FormSection(SettingsViewModel::menuBarSection, this);
+    auto *menuBar = new FormSection(GeneralTabModel::menuBarSection, this);
     menuBar->setObjectName(QStringLiteral("menuBarSection"));
-    addSwitch(menuBar, QStringLiteral("showRateInMenuBar"), Toggle::ShowRateInMenuBar);
+    addSwitch(menuBar, QStringLiteral("showRateInMenuBar"));
     QWidget *noteRow = menuBar->addRow(QStringLiteral("menuBarNoteRow"));
-    m_menuBarNote = makeLabel(noteRow, QStringLiteral("menuBarNote"), SettingsViewModel::menuBarNote);
+    m_menuBarNote = new PlainLabel(QStringLiteral("menuBarNote"), GeneralTabModel::menuBarNote, noteRow);
     m_menuBarNote->setFont(FormStyle::caption(font()));
     m_menuBarNote->setWordWrap(true);
     FormSection::rowLayout(noteRow)->addWidget(m_menuBarNote, 1);
     layout->addWidget(menuBar);
 
-    auto *updates = new FormSection(SettingsViewModel::updatesSection, this);
+    auto *updates = new FormSection(GeneralTabModel::updatesSection, this);
     updates->setObjectName(QStringLiteral("updatesSection"));
-    addSwitch(updates, QStringLiteral("automaticallyCheckForUpdates"), Toggle::AutomaticallyCheckForUpdates);
+    addSwitch(updates, QStringLiteral("automaticallyCheckForUpdates"));
     QWidget *versionRow = updates->addRow(QStringLiteral("versionRow"));
     QHBoxLayout *versionLayout = FormSection::rowLayout(versionRow);
-    m_version = makeLabel(versionRow, QStringLiteral("versionText"), m_model.versionText());
-    auto *about = makeButton(versionRow, QStringLiteral("aboutButton"), SettingsViewModel::aboutTitle);
+    m_version = new PlainLabel(QStringLiteral("versionText"), m_model.versionText(), versionRow);
+    auto *about = makeButton(versionRow, QStringLiteral("aboutButton"), GeneralTabModel::aboutTitle);
     connect(about, &QPushButton::clicked, this, [this] {
-        m_model.platform().showAbout(
-            this, SettingsViewModel::creditsFrom(SettingsViewModel::acknowledgementsResource));
+        AboutDialog::present(this, GeneralTabModel::creditsFrom(GeneralTabModel::acknowledgementsResource));
     });
-    m_checkNow = makeButton(versionRow, QStringLiteral("checkNowButton"), SettingsViewModel::checkNowTitle);
+    m_checkNow = makeButton(versionRow, QStringLiteral("checkNowButton"), GeneralTabModel::checkNowTitle);
     connect(m_checkNow, &QPushButton::clicked, this, [this] { m_model.checkForUpdates(); });
     versionLayout->addWidget(m_version, 0, Qt::AlignVCenter);
     versionLayout->addStretch(1);
@@ -78,12 +68,12 @@ GeneralTab::GeneralTab(SettingsViewModel &model, QWidget *parent)
     versionLayout->addWidget(m_checkNow, 0, Qt::AlignVCenter);
     layout->addWidget(updates);
 
-    auto *startup = new FormSection(SettingsViewModel::startupSection, this);
+    auto *startup = new FormSection(GeneralTabModel::startupSection, this);
     startup->setObjectName(QStringLiteral("startupSection"));
-    addSwitch(startup, QStringLiteral("launchAtLogin"), Toggle::LaunchAtLogin);
+    addSwitch(startup, QStringLiteral("launchAtLogin"));
     layout->addWidget(startup);
 
-    auto *logs = new FormSection(SettingsViewModel::logsSection, this);
+    auto *logs = new FormSection(GeneralTabModel::logsSection, this);
     logs->setObjectName(QStringLiteral("logsSection"));
     QWidget *pathRow = logs->addRow(QStringLiteral("logPathRow"));
     QHBoxLayout *pathLayout = FormSection::rowLayout(pathRow);
@@ -91,48 +81,49 @@ GeneralTab::GeneralTab(SettingsViewModel &model, QWidget *parent)
     m_logPath->setObjectName(QStringLiteral("logPath"));
     m_logPath->setFont(FormStyle::monospace(font(), 0.85));
     m_logPath->setText(m_model.logFile());
-    auto *reveal = makeButton(pathRow, QStringLiteral("revealButton"), SettingsViewModel::revealTitle);
+    auto *reveal = makeButton(pathRow, QStringLiteral("revealButton"), GeneralTabModel::revealTitle);
     connect(reveal, &QPushButton::clicked, this, [this] { m_model.revealLogFile(); });
     pathLayout->addWidget(m_logPath, 1, Qt::AlignVCenter);
     pathLayout->addWidget(reveal, 0, Qt::AlignVCenter);
     QWidget *diagnosticsRow = logs->addRow(QStringLiteral("diagnosticsRow"));
     QHBoxLayout *diagnosticsLayout = FormSection::rowLayout(diagnosticsRow);
-    m_diagnosticsCaption = makeLabel(diagnosticsRow, QStringLiteral("diagnosticsCaption"));
+    m_diagnosticsCaption = new PlainLabel(QStringLiteral("diagnosticsCaption"), {}, diagnosticsRow);
     m_diagnosticsCaption->setFont(FormStyle::caption(font()));
     auto *copy = makeButton(diagnosticsRow, QStringLiteral("copyDiagnosticsButton"),
-                            SettingsViewModel::copyDiagnosticsTitle);
+                            GeneralTabModel::copyDiagnosticsTitle);
     connect(copy, &QPushButton::clicked, this, [this] { m_model.copyDiagnostics(); });
     diagnosticsLayout->addWidget(m_diagnosticsCaption, 1, Qt::AlignVCenter);
     diagnosticsLayout->addWidget(copy, 0, Qt::AlignVCenter);
     layout->addWidget(logs);
     layout->addStretch(1);
 
-    connect(&m_model, &SettingsViewModel::toggleChanged, this, &GeneralTab::showSwitch);
-    connect(&m_model, &SettingsViewModel::canCheckForUpdatesChanged, this, &GeneralTab::showCheckNow);
-    connect(&m_model, &SettingsViewModel::diagnosticsCopiedChanged, this,
-            &GeneralTab::showDiagnosticsCaption);
+    connect(&m_model, &GeneralTabModel::settingChanged, this, &GeneralTab::showSwitch);
+    connect(&m_model, &GeneralTabModel::canCheckForUpdatesChanged, this, &GeneralTab::showCheckNow);
+    connect(&m_model, &GeneralTabModel::diagnosticsCopiedChanged, this, &GeneralTab::showDiagnosticsCaption);
 
     applyColors();
     showCheckNow();
     showDiagnosticsCaption();
 }
 
-void GeneralTab::addSwitch(FormSection *section, const QString &name, Toggle toggle)
+void GeneralTab::addSwitch(FormSection *section, const QString &name)
 {
-    SwitchButton *button = section->addSwitchRow(name, SettingsViewModel::textOf(toggle));
-    m_switches.insert(toggle, button);
-    connect(button, &QAbstractButton::clicked, this, [this, toggle](bool checked) {
-        m_model.setOn(toggle, checked);
+    const Setting *setting = m_model.setting(name);
+    Q_ASSERT(setting && setting->kind == Setting::Kind::Switch);
+    SwitchButton *button = section->addSwitchRow(name, setting->title);
+    m_switches.insert(name, button);
+    connect(button, &QAbstractButton::clicked, this, [this, name](bool checked) {
+        m_model.setValue(name, checked);
         // What the owner really holds now, e.g. a login entry that could not be written.
-        showSwitch(toggle);
+        showSwitch(name);
     });
-    showSwitch(toggle);
+    showSwitch(name);
 }
 
-void GeneralTab::showSwitch(Toggle toggle)
+void GeneralTab::showSwitch(const QString &name)
 {
-    if (SwitchButton *button = m_switches.value(toggle))
-        button->setChecked(m_model.isOn(toggle));
+    if (SwitchButton *button = m_switches.value(name))
+        button->setChecked(m_model.value(name).toBool());
 }
 
 void GeneralTab::showCheckNow()

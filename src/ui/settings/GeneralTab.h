@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ui/settings/SettingsViewModel.h"
+#include "ui/settings/GeneralTabModel.h"
 
 #include <QHash>
 #include <QWidget>
@@ -19,22 +19,21 @@ class GeneralTab : public QWidget
     Q_OBJECT
 
 public:
-    explicit GeneralTab(SettingsViewModel &model, QWidget *parent = nullptr);
-
-    SwitchButton *switchFor(SettingsViewModel::Toggle toggle) const { return m_switches.value(toggle); }
+    explicit GeneralTab(GeneralTabModel &model, QWidget *parent = nullptr);
 
 protected:
     void changeEvent(QEvent *event) override;
 
 private:
-    void addSwitch(FormSection *section, const QString &name, SettingsViewModel::Toggle toggle);
-    void showSwitch(SettingsViewModel::Toggle toggle);
+    // A row for the model's switch of that name.
+    void addSwitch(FormSection *section, const QString &name);
+    void showSwitch(const QString &name);
     void showCheckNow();
     void showDiagnosticsCaption();
     void applyColors();
 
-    SettingsViewModel &m_model;
-    QHash<SettingsViewModel::Toggle, SwitchButton *> m_switches;
+    GeneralTabModel &m_model;
+    QHash<QString, SwitchButton *> m_switches;
     QLabel *m_menuBarNote = nullptr;
     QLabel *m_version = nullptr;
     QPushButton *m_checkNow = nullptr;

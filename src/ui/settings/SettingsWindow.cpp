@@ -2,6 +2,7 @@
 
 #include "ui/settings/ConnectionTab.h"
 #include "ui/settings/GeneralTab.h"
+#include "ui/settings/GeneralTabModel.h"
 #include "ui/widgets/SymbolImage.h"
 
 #include <QEvent>
@@ -33,12 +34,15 @@ QWidget *pageFor(QWidget *form, const QString &name, QWidget *parent)
 
 } // namespace
 
-SettingsWindow::SettingsWindow(AppState &state, SyncEngine &sync, Services services, QWidget *parent)
+SettingsWindow::SettingsWindow(const AppState &state, Services services, QWidget *parent)
     : QWidget(parent, Qt::Window)
-    , m_model(new SettingsViewModel(state, sync, std::move(services), this))
+    , m_connectionModel(new ConnectionTabModel(*services.settings, std::move(services.browserFactory),
+                                               std::move(services.tester), this))
+    , m_generalModel(new GeneralTabModel(state, *services.settings, *services.launchAtLogin,
+                                         *services.updates, *services.logger, *services.desktop, this))
     , m_tabs(new QTabWidget(this))
-    , m_connection(new ConnectionTab(*m_model))
-    , m_general(new GeneralTab(*m_model))
+    , m_connection(new ConnectionTab(*m_connectionModel))
+    , m_general(new GeneralTab(*m_generalModel))
 {
     setObjectName(QStringLiteral("settingsWindow"));
     setWindowTitle(title);
@@ -50,7 +54,7 @@ SettingsWindow::SettingsWindow(AppState &state, SyncEngine &sync, Services servi
     m_tabs->addTab(pageFor(m_general, QStringLiteral("generalTab"), m_tabs),
                    SymbolImage::icon(QStringLiteral("gearshape"), ink), QStringLiteral("General"));
     m_tabs->setDocumentMode(false);
-    connect(m_tabs, &QTabWidget::currentChanged, this, &SettingsWindow::updateConnectionFormShown);
+    connect(m_tabs, &QTabWidget::currentChanged, this, &SettingsWindow::updateConnectionTabShown);
 
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(m_tabs);
@@ -59,8 +63,8 @@ SettingsWindow::SettingsWindow(AppState &state, SyncEngine &sync, Services servi
 
 SettingsWindow::~SettingsWindow()
 {
-    m_model->setConnectionFormShown(false);
-    // The forms hold on to the model, which as the first child would otherwise go first.
+    m_connectionModel->setShown(false);
+    // The forms hold on to the models, which as the first children would otherwise go first.
     m_tabs->disconnect(this);
     delete m_tabs;
 }
@@ -68,15 +72,15 @@ SettingsWindow::~SettingsWindow()
 void SettingsWindow::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
-    updateConnectionFormShown();
-    m_model->refreshLaunchAtLogin();
+    updateConnectionTabShown();
+    m_generalModel->refreshLaunchAtLogin();
 }
 
 void SettingsWindow::hideEvent(QHideEvent *event)
 {
     QWidget::hideEvent(event);
     // Closed, hidden or minimized: the form has left the screen.
-    m_model->setConnectionFormShown(false);
+    m_connectionModel->setShown(false);
 }
 
 void SettingsWindow::changeEvent(QEvent *event)
@@ -84,20 +88,20 @@ void SettingsWindow::changeEvent(QEvent *event)
     QWidget::changeEvent(event);
     switch (event->type()) {
     case QEvent::WindowStateChange:
-        updateConnectionFormShown();
+        updateConnectionTabShown();
         break;
     case QEvent::ActivationChange:
         // The login entry may have been changed by hand or by the panel's switch meanwhile.
         if (isActiveWindow())
-            m_model->refreshLaunchAtLogin();
+            m_generalModel->refreshLaunchAtLogin();
         break;
     default:
         break;
     }
 }
 
-void SettingsWindow::updateConnectionFormShown()
+void SettingsWindow::updateConnectionTabShown()
 {
-    m_model->setConnectionFormShown(isVisible() && !isMinimized()
-                                    && m_tabs->currentIndex() == ConnectionTabIndex);
+    m_connectionModel->setShown(isVisible() && !isMinimized()
+                                && m_tabs->currentIndex() == ConnectionTabIndex);
 }

@@ -1,36 +1,54 @@
 #pragma once
 
-#include "ui/settings/SettingsViewModel.h"
+#include "discovery/DeviceDiscovery.h"
+#include "ui/settings/ConnectionTabModel.h"
 
 #include <QWidget>
 
+class AppSettings;
 class AppState;
 class ConnectionTab;
+class Desktop;
 class GeneralTab;
+class GeneralTabModel;
+class LaunchAtLogin;
+class Logger;
 class QTabWidget;
-class SyncEngine;
+class UpdateController;
 
-// The settings window: the "Connection" and "General" tabs around a 460 × 420 content area.
-// Created when the user opens it and gone when it closes, so what it owns (its model and with
-// it the device discovery) lives only while it shows. Browsing runs exactly while the
-// Connection tab is on screen in the open window.
+// The settings window: the "Connection" and "General" tabs around a 460 × 420 content area,
+// each with its own model. Created when the user opens it and gone when it closes, so what it
+// owns (the models and with them the device discovery) lives only while it shows. Browsing
+// runs exactly while the Connection tab is on screen in the open window.
 class SettingsWindow : public QWidget
 {
     Q_OBJECT
 
 public:
-    using Services = SettingsViewModel::Services;
+    // The shared objects the window works on, and the seams tests replace. The objects must
+    // outlive the window.
+    struct Services
+    {
+        AppSettings *settings = nullptr;
+        LaunchAtLogin *launchAtLogin = nullptr;
+        UpdateController *updates = nullptr;
+        Logger *logger = nullptr; // its logFile() is the one shown, revealed and reported
+        DeviceDiscovery::BrowserFactory browserFactory; // empty: the system's avahi-daemon
+        ConnectionTabModel::ConnectionTester tester; // empty: SyncEngine::testConnection
+        Desktop *desktop = nullptr;
+    };
 
     static inline const QString title = QStringLiteral("Quorvel Settings");
     // The tabs' content size; the window adds the style's margins around it.
     static constexpr QSize contentSize {460, 420};
     enum Tab { ConnectionTabIndex = 0, GeneralTabIndex = 1 };
 
-    SettingsWindow(AppState &state, SyncEngine &sync, Services services, QWidget *parent = nullptr);
+    SettingsWindow(const AppState &state, Services services, QWidget *parent = nullptr);
     ~SettingsWindow() override;
 
     QTabWidget *tabs() const { return m_tabs; }
-    SettingsViewModel &model() const { return *m_model; }
+    ConnectionTabModel &connectionModel() const { return *m_connectionModel; }
+    GeneralTabModel &generalModel() const { return *m_generalModel; }
     ConnectionTab *connectionTab() const { return m_connection; }
     GeneralTab *generalTab() const { return m_general; }
 
@@ -40,9 +58,10 @@ protected:
     void changeEvent(QEvent *event) override;
 
 private:
-    void updateConnectionFormShown();
+    void updateConnectionTabShown();
 
-    SettingsViewModel *m_model;
+    ConnectionTabModel *m_connectionModel;
+    GeneralTabModel *m_generalModel;
     QTabWidget *m_tabs;
     ConnectionTab *m_connection;
     GeneralTab *m_general;

@@ -1,9 +1,9 @@
 #include "ui/settings/UpdateOutcomeDialog.h"
 
 #include "core/BuildInfo.h"
+#include "platform/Desktop.h"
 #include "ui/widgets/SymbolImage.h"
 
-#include <QDesktopServices>
 #include <QDialogButtonBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -43,8 +43,9 @@ UpdateOutcomeDialog::Texts UpdateOutcomeDialog::textsFor(const UpdateController:
     return texts;
 }
 
-UpdateOutcomeDialog::UpdateOutcomeDialog(QWidget *parent)
+UpdateOutcomeDialog::UpdateOutcomeDialog(Desktop &desktop, QWidget *parent)
     : QDialog(parent)
+    , m_desktop(desktop)
     , m_symbol(new QLabel(this))
     , m_heading(new QLabel(this))
     , m_message(new QLabel(this))
@@ -94,7 +95,7 @@ UpdateOutcomeDialog::UpdateOutcomeDialog(QWidget *parent)
     setMinimumWidth(380);
 
     connect(m_download, &QPushButton::clicked, this, [this] {
-        QDesktopServices::openUrl(m_outcome.downloadPage);
+        m_desktop.openUrl(m_outcome.downloadPage);
         close();
     });
     connect(m_close, &QPushButton::clicked, this, &QDialog::close);

@@ -5,6 +5,7 @@
 #include <QDialog>
 #include <QString>
 
+class Desktop;
 class QLabel;
 class QPushButton;
 
@@ -28,14 +29,15 @@ public:
     // currentVersion: this program's version, as the user sees it.
     static Texts textsFor(const UpdateController::Outcome &outcome, const QString &currentVersion);
 
-    explicit UpdateOutcomeDialog(QWidget *parent = nullptr);
+    // desktop opens the download page; it must outlive the dialog.
+    explicit UpdateOutcomeDialog(Desktop &desktop, QWidget *parent = nullptr);
 
-    UpdateController::Outcome outcome() const { return m_outcome; }
     void setOutcome(const UpdateController::Outcome &outcome);
     // Shows it and brings it to the front.
     void present();
 
 private:
+    Desktop &m_desktop;
     UpdateController::Outcome m_outcome;
     QLabel *m_symbol;
     QLabel *m_heading;

@@ -1,6 +1,7 @@
 #include "ui/widgets/FormSection.h"
 
 #include "ui/widgets/FormStyle.h"
+#include "ui/widgets/PlainLabel.h"
 #include "ui/widgets/SwitchButton.h"
 
 #include <QEvent>
@@ -88,9 +89,7 @@ FormSection::FormSection(const QString &title, QWidget *parent)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(4);
     if (!title.isEmpty()) {
-        m_titleLabel = new QLabel(title, this);
-        m_titleLabel->setObjectName(QStringLiteral("sectionTitle"));
-        m_titleLabel->setTextFormat(Qt::PlainText);
+        m_titleLabel = new PlainLabel(QStringLiteral("sectionTitle"), title, this);
         m_titleLabel->setFont(FormStyle::sectionTitle(font()));
         m_titleLabel->setContentsMargins(rowHorizontalInset - 2, 0, 0, 0);
         layout->addWidget(m_titleLabel);
@@ -122,9 +121,7 @@ SwitchButton *FormSection::addSwitchRow(const QString &objectName, const QString
     auto *layout = new QHBoxLayout(row);
     layout->setContentsMargins(rowHorizontalInset, rowVerticalInset, rowHorizontalInset, rowVerticalInset);
     layout->setSpacing(8);
-    auto *label = new QLabel(text, row);
-    label->setObjectName(objectName + QStringLiteral("Text"));
-    label->setTextFormat(Qt::PlainText);
+    auto *label = new PlainLabel(objectName + QStringLiteral("Text"), text, row);
     auto *toggle = new SwitchButton(row);
     toggle->setObjectName(objectName + QStringLiteral("Switch"));
     toggle->setAccessibleName(text);

@@ -26,6 +26,16 @@ QFont FormStyle::caption(const QFont &base)
     return scaled(base, 0.85);
 }
 
+QFont FormStyle::headline(const QFont &base)
+{
+    return scaled(base, 1.0, QFont::Bold);
+}
+
+QFont FormStyle::subheadline(const QFont &base)
+{
+    return scaled(base, 0.93, QFont::DemiBold);
+}
+
 QFont FormStyle::sectionTitle(const QFont &base)
 {
     return scaled(base, 0.85, QFont::DemiBold);
@@ -59,6 +69,16 @@ QColor FormStyle::red(const QPalette &palette)
     return isDark(palette) ? QColor(0xff, 0x45, 0x3a) : QColor(0xd7, 0x1f, 0x1f);
 }
 
+QColor FormStyle::yellow(const QPalette &palette)
+{
+    return isDark(palette) ? QColor(0xff, 0xd6, 0x0a) : QColor(0xf5, 0xc2, 0x00);
+}
+
+QColor FormStyle::orange(const QPalette &palette)
+{
+    return isDark(palette) ? QColor(0xff, 0x9f, 0x0a) : QColor(0xf0, 0x8c, 0x00);
+}
+
 QColor FormStyle::sectionSurface(const QPalette &palette)
 {
     // A step lighter than the window in a light theme, a step lighter still in a dark one.
@@ -77,6 +97,13 @@ QColor FormStyle::rowSeparator(const QPalette &palette)
 {
     QColor color = palette.color(QPalette::WindowText);
     color.setAlphaF(0.09f);
+    return color;
+}
+
+QColor FormStyle::divider(const QPalette &palette)
+{
+    QColor color = palette.color(QPalette::WindowText);
+    color.setAlphaF(0.14f);
     return color;
 }
 

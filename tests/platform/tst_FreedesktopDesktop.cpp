@@ -1,11 +1,11 @@
-#include "ui/PlatformUi.h"
+#include "platform/FreedesktopDesktop.h"
 
-#include <QApplication>
 #include <QClipboard>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QFile>
+#include <QGuiApplication>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -14,7 +14,7 @@ namespace {
 const QString fileManagerService = QStringLiteral("org.freedesktop.FileManager1");
 
 // Watches where the real reveal falls back to instead of opening a folder on the desktop.
-class WatchedPlatformUi final : public PlatformUi
+class WatchedDesktop final : public FreedesktopDesktop
 {
 public:
     void openUrl(const QUrl &url) override { opened.append(url); }
@@ -47,7 +47,7 @@ bool fileManagerActivatable()
 
 } // namespace
 
-class TestPlatformUi : public QObject
+class TestFreedesktopDesktop : public QObject
 {
     Q_OBJECT
 
@@ -55,7 +55,7 @@ private Q_SLOTS:
     void copyTextLeavesExactlyTheText()
     {
         QGuiApplication::clipboard()->setText(QStringLiteral("older"));
-        PlatformUi ui;
+        FreedesktopDesktop ui;
         ui.copyText(QStringLiteral("Quorvel diagnostics — line one\nline two"));
         QCOMPARE(QGuiApplication::clipboard()->text(),
                  QStringLiteral("Quorvel diagnostics — line one\nline two"));
@@ -78,7 +78,7 @@ private Q_SLOTS:
                                               QDBusConnection::ExportAllSlots));
         QVERIFY(fileManagerBus.registerService(fileManagerService));
 
-        WatchedPlatformUi ui;
+        WatchedDesktop ui;
         ui.revealFile(path);
         QTRY_COMPARE(fileManager.shown.size(), 1);
         QCOMPARE(fileManager.shown.first(), QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded));
@@ -100,7 +100,7 @@ private Q_SLOTS:
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.close();
-        WatchedPlatformUi ui;
+        WatchedDesktop ui;
         ui.revealFile(path);
         QTRY_COMPARE(ui.opened.size(), 1);
         QCOMPARE(ui.opened.first(), QUrl::fromLocalFile(dir.path()));
@@ -109,11 +109,11 @@ private Q_SLOTS:
     void revealOfAMissingFileOpensItsFolder()
     {
         QTemporaryDir dir;
-        WatchedPlatformUi ui;
+        WatchedDesktop ui;
         ui.revealFile(dir.filePath(QStringLiteral("sync.log")));
         QCOMPARE(ui.opened, QList<QUrl> {QUrl::fromLocalFile(dir.path())});
     }
 };
 
-QTEST_MAIN(TestPlatformUi)
-#include "tst_PlatformUi.moc"
+QTEST_MAIN(TestFreedesktopDesktop)
+#include "tst_FreedesktopDesktop.moc"

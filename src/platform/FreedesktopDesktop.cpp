@@ -1,6 +1,4 @@
-#include "ui/PlatformUi.h"
-
-#include "ui/settings/AboutDialog.h"
+#include "platform/FreedesktopDesktop.h"
 
 #include <QClipboard>
 #include <QDBusConnection>
@@ -9,35 +7,23 @@
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QGuiApplication>
-#include <QWidget>
 
-PlatformUi &PlatformUi::shared()
+void FreedesktopDesktop::copyText(const QString &text)
 {
-    static PlatformUi instance;
-    return instance;
-}
-
-PlatformUi::~PlatformUi() = default;
-
-void PlatformUi::copyText(const QString &text)
-{
+    // Cleared first so that no other format of an older copy survives beside the text.
     if (QClipboard *clipboard = QGuiApplication::clipboard()) {
         clipboard->clear();
         clipboard->setText(text);
     }
 }
 
-void PlatformUi::revealFile(const QString &path)
+void FreedesktopDesktop::revealFile(const QString &path)
 {
     const QFileInfo file(path);
     const QUrl folder = QUrl::fromLocalFile(file.absolutePath());
     // A file manager asked to select a missing file shows an error; the folder is more use.
-    if (!file.exists()) {
-        openUrl(folder);
-        return;
-    }
     QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected()) {
+    if (!file.exists() || !bus.isConnected()) {
         openUrl(folder);
         return;
     }
@@ -46,9 +32,8 @@ void PlatformUi::revealFile(const QString &path)
         QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
     call << QStringList {QUrl::fromLocalFile(file.absoluteFilePath()).toString(QUrl::FullyEncoded)}
          << QString();
-    auto *watcher
-        = new QDBusPendingCallWatcher(bus.asyncCall(call, static_cast<int>(fileManagerTimeout.count())));
-    // The answer comes back to this object: the program's shared one lives to the end.
+    auto *watcher = new QDBusPendingCallWatcher(
+        bus.asyncCall(call, static_cast<int>(fileManagerTimeout.count())), &m_calls);
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [this, watcher, folder] {
         if (watcher->isError())
             openUrl(folder);
@@ -56,21 +41,7 @@ void PlatformUi::revealFile(const QString &path)
     });
 }
 
-void PlatformUi::openUrl(const QUrl &url)
+void FreedesktopDesktop::openUrl(const QUrl &url)
 {
     QDesktopServices::openUrl(url);
-}
-
-void PlatformUi::showAbout(QWidget *parent, const std::optional<QString> &credits)
-{
-    QWidget *owner = parent ? parent->window() : nullptr;
-    AboutDialog *dialog
-        = owner ? owner->findChild<AboutDialog *>(QString(), Qt::FindDirectChildrenOnly) : nullptr;
-    if (!dialog) {
-        dialog = new AboutDialog(credits, owner);
-        dialog->setAttribute(Qt::WA_DeleteOnClose);
-    }
-    dialog->show();
-    dialog->raise();
-    dialog->activateWindow();
 }
