@@ -132,24 +132,16 @@ private Q_SLOTS:
         QCOMPARE(changed.last().first().toString(), QStringLiteral("launchAtLogin"));
     }
 
-    void numbersAndChoicesStayInRange()
+    void numbersStayInTheirRange()
     {
         qint64 settle = 0;
         const Setting number = Setting::milliseconds(
             QStringLiteral("settle"), QStringLiteral("Settle time"), 0, 5000, [&] { return settle; },
             [&](qint64 ms) { settle = ms; });
         number.set(7000);
-        QCOMPARE(settle, 5000);
+        QCOMPARE(number.value().toLongLong(), 5000);
         number.set(-1);
         QCOMPARE(settle, 0);
-        int chosen = 1;
-        const Setting choice = Setting::choice(
-            QStringLiteral("mode"), QStringLiteral("Mode"), {QStringLiteral("a"), QStringLiteral("b")},
-            [&] { return chosen; }, [&](int index) { chosen = index; });
-        choice.set(2);
-        QCOMPARE(choice.value().toInt(), 1);
-        choice.set(0);
-        QCOMPARE(chosen, 0);
     }
 
     void versionText()

@@ -56,17 +56,5 @@ Setting Setting::choice(QString name, QString title, QStringList choices, std::f
 
 void Setting::set(const QVariant &value) const
 {
-    switch (kind) {
-    case Kind::Milliseconds:
-        write(std::clamp(value.toLongLong(), minimum, maximum));
-        return;
-    case Kind::Choice:
-        if (value.toInt() < 0 || value.toInt() >= choices.size())
-            return;
-        break;
-    case Kind::Switch:
-    case Kind::Text:
-        break;
-    }
-    write(value);
+    write(kind == Kind::Milliseconds ? QVariant(std::clamp(value.toLongLong(), minimum, maximum)) : value);
 }

@@ -33,7 +33,6 @@ struct Setting
                           std::function<void(int)> write);
 
     QVariant value() const { return read(); }
-    // Writes a value of the setting's kind: a number is clamped into its range, and a choice
-    // that is not among the choices is ignored.
+    // Writes a value of the setting's kind; a number is clamped into its range.
     void set(const QVariant &value) const;
 };
