@@ -5,53 +5,44 @@
 Setting Setting::toggle(QString name, QString title, std::function<bool()> read,
                         std::function<void(bool)> write)
 {
-    return {Kind::Switch,
-            std::move(name),
-            std::move(title),
-            0,
-            0,
-            {},
-            [read = std::move(read)] { return QVariant(read()); },
-            [write = std::move(write)](const QVariant &value) { write(value.toBool()); }};
+    return {.kind = Kind::Switch,
+            .name = std::move(name),
+            .title = std::move(title),
+            .read = [read = std::move(read)] { return QVariant(read()); },
+            .write = [write = std::move(write)](const QVariant &value) { write(value.toBool()); }};
 }
 
 Setting Setting::milliseconds(QString name, QString title, qint64 minimum, qint64 maximum,
                               std::function<qint64()> read, std::function<void(qint64)> write)
 {
-    return {Kind::Milliseconds,
-            std::move(name),
-            std::move(title),
-            minimum,
-            maximum,
-            {},
-            [read = std::move(read)] { return QVariant(read()); },
-            [write = std::move(write)](const QVariant &value) { write(value.toLongLong()); }};
+    return {.kind = Kind::Milliseconds,
+            .name = std::move(name),
+            .title = std::move(title),
+            .minimum = minimum,
+            .maximum = maximum,
+            .read = [read = std::move(read)] { return QVariant(read()); },
+            .write = [write = std::move(write)](const QVariant &value) { write(value.toLongLong()); }};
 }
 
 Setting Setting::text(QString name, QString title, std::function<QString()> read,
                       std::function<void(const QString &)> write)
 {
-    return {Kind::Text,
-            std::move(name),
-            std::move(title),
-            0,
-            0,
-            {},
-            [read = std::move(read)] { return QVariant(read()); },
-            [write = std::move(write)](const QVariant &value) { write(value.toString()); }};
+    return {.kind = Kind::Text,
+            .name = std::move(name),
+            .title = std::move(title),
+            .read = [read = std::move(read)] { return QVariant(read()); },
+            .write = [write = std::move(write)](const QVariant &value) { write(value.toString()); }};
 }
 
 Setting Setting::choice(QString name, QString title, QStringList choices, std::function<int()> read,
                         std::function<void(int)> write)
 {
-    return {Kind::Choice,
-            std::move(name),
-            std::move(title),
-            0,
-            0,
-            std::move(choices),
-            [read = std::move(read)] { return QVariant(read()); },
-            [write = std::move(write)](const QVariant &value) { write(value.toInt()); }};
+    return {.kind = Kind::Choice,
+            .name = std::move(name),
+            .title = std::move(title),
+            .choices = std::move(choices),
+            .read = [read = std::move(read)] { return QVariant(read()); },
+            .write = [write = std::move(write)](const QVariant &value) { write(value.toInt()); }};
 }
 
 void Setting::set(const QVariant &value) const

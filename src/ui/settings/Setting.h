@@ -15,13 +15,13 @@ struct Setting
     enum class Kind { Switch, Milliseconds, Text, Choice };
 
     Kind kind = Kind::Switch;
-    QString name; // stable: object names and tests use it
-    QString title;
+    QString name {}; // stable: object names and tests use it
+    QString title {};
     qint64 minimum = 0; // Milliseconds only
     qint64 maximum = 0;
-    QStringList choices; // Choice only; the value is the chosen index
-    std::function<QVariant()> read;
-    std::function<void(const QVariant &)> write;
+    QStringList choices {}; // Choice only; the value is the chosen index
+    std::function<QVariant()> read {};
+    std::function<void(const QVariant &)> write {};
 
     static Setting toggle(QString name, QString title, std::function<bool()> read,
                           std::function<void(bool)> write);
