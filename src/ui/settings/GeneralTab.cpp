@@ -36,13 +36,13 @@ GeneralTab::GeneralTab(GeneralTabModel &model, QWidget *parent)
 
     auto *notifications = new FormSection(GeneralTabModel::notificationsSection, this);
     notifications->setObjectName(QStringLiteral("notificationsSection"));
-    addSwitch(notifications, QStringLiteral("notifyOnRateChange"));
-    addSwitch(notifications, QStringLiteral("notifyOnDisconnect"));
+    addSwitch(notifications, GeneralTabModel::notifyOnRateChange);
+    addSwitch(notifications, GeneralTabModel::notifyOnDisconnect);
     layout->addWidget(notifications);
 
     auto *menuBar = new FormSection(GeneralTabModel::menuBarSection, this);
     menuBar->setObjectName(QStringLiteral("menuBarSection"));
-    addSwitch(menuBar, QStringLiteral("showRateInMenuBar"));
+    addSwitch(menuBar, GeneralTabModel::showRateInMenuBar);
     QWidget *noteRow = menuBar->addRow(QStringLiteral("menuBarNoteRow"));
     m_menuBarNote = new PlainLabel(QStringLiteral("menuBarNote"), GeneralTabModel::menuBarNote, noteRow);
     m_menuBarNote->setFont(FormStyle::caption(font()));
@@ -52,7 +52,7 @@ GeneralTab::GeneralTab(GeneralTabModel &model, QWidget *parent)
 
     auto *updates = new FormSection(GeneralTabModel::updatesSection, this);
     updates->setObjectName(QStringLiteral("updatesSection"));
-    addSwitch(updates, QStringLiteral("automaticallyCheckForUpdates"));
+    addSwitch(updates, GeneralTabModel::automaticallyCheckForUpdates);
     QWidget *versionRow = updates->addRow(QStringLiteral("versionRow"));
     QHBoxLayout *versionLayout = FormSection::rowLayout(versionRow);
     m_version = new PlainLabel(QStringLiteral("versionText"), m_model.versionText(), versionRow);
@@ -70,7 +70,7 @@ GeneralTab::GeneralTab(GeneralTabModel &model, QWidget *parent)
 
     auto *startup = new FormSection(GeneralTabModel::startupSection, this);
     startup->setObjectName(QStringLiteral("startupSection"));
-    addSwitch(startup, QStringLiteral("launchAtLogin"));
+    addSwitch(startup, GeneralTabModel::launchAtLogin);
     layout->addWidget(startup);
 
     auto *logs = new FormSection(GeneralTabModel::logsSection, this);

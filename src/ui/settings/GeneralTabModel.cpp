@@ -31,27 +31,27 @@ GeneralTabModel::GeneralTabModel(const AppState &state, AppSettings &settings, L
 {
     AppSettings *s = &m_settings;
     add(Setting::toggle(
-            QStringLiteral("notifyOnRateChange"), QStringLiteral("Notify on sample rate change"),
+            notifyOnRateChange, QStringLiteral("Notify on sample rate change"),
             [s] { return s->notifyOnRateChange(); }, [s](bool on) { s->setNotifyOnRateChange(on); }),
         s, &AppSettings::notifyOnRateChangeChanged);
     add(Setting::toggle(
-            QStringLiteral("notifyOnDisconnect"), QStringLiteral("Notify when device disconnects"),
+            notifyOnDisconnect, QStringLiteral("Notify when device disconnects"),
             [s] { return s->notifyOnDisconnect(); }, [s](bool on) { s->setNotifyOnDisconnect(on); }),
         s, &AppSettings::notifyOnDisconnectChanged);
     add(Setting::toggle(
-            QStringLiteral("showRateInMenuBar"), QStringLiteral("Show sample rate in menu bar"),
+            showRateInMenuBar, QStringLiteral("Show sample rate in menu bar"),
             [s] { return s->showRateInMenuBar(); }, [s](bool on) { s->setShowRateInMenuBar(on); }),
         s, &AppSettings::showRateInMenuBarChanged);
     UpdateController *u = &m_updates;
     add(Setting::toggle(
-            QStringLiteral("automaticallyCheckForUpdates"), QStringLiteral("Automatically check for updates"),
+            automaticallyCheckForUpdates, QStringLiteral("Automatically check for updates"),
             [u] { return u->automaticallyChecksForUpdates(); },
             [u](bool on) { u->setAutomaticallyChecksForUpdates(on); }),
         u, &UpdateController::automaticallyChecksForUpdatesChanged);
     LaunchAtLogin *login = &m_launchAtLogin;
     // Announces itself afterwards, so the switch shows what the system really has.
     add(Setting::toggle(
-            QStringLiteral("launchAtLogin"), QStringLiteral("Launch Quorvel at login"),
+            GeneralTabModel::launchAtLogin, QStringLiteral("Launch Quorvel at login"),
             [login] { return login->isEnabled(); }, [login](bool on) { login->setEnabled(on); }),
         login, &LaunchAtLogin::isEnabledChanged);
     connect(u, &UpdateController::canCheckForUpdatesChanged, this,
@@ -88,7 +88,7 @@ std::optional<QString> GeneralTabModel::creditsFrom(const QString &path)
 
 void GeneralTabModel::refreshLaunchAtLogin()
 {
-    Q_EMIT settingChanged(QStringLiteral("launchAtLogin"));
+    Q_EMIT settingChanged(launchAtLogin);
 }
 
 QString GeneralTabModel::versionText() const

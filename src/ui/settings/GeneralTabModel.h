@@ -22,6 +22,13 @@ class GeneralTabModel : public SettingsPageModel
     Q_PROPERTY(bool diagnosticsCopied READ diagnosticsCopied NOTIFY diagnosticsCopiedChanged)
 
 public:
+    // The settings' names.
+    static inline const QString notifyOnRateChange = QStringLiteral("notifyOnRateChange");
+    static inline const QString notifyOnDisconnect = QStringLiteral("notifyOnDisconnect");
+    static inline const QString showRateInMenuBar = QStringLiteral("showRateInMenuBar");
+    static inline const QString automaticallyCheckForUpdates = QStringLiteral("automaticallyCheckForUpdates");
+    static inline const QString launchAtLogin = QStringLiteral("launchAtLogin");
+
     static inline const QString notificationsSection = QStringLiteral("Notifications");
     static inline const QString menuBarSection = QStringLiteral("Menu bar");
     static inline const QString updatesSection = QStringLiteral("Updates");
