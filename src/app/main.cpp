@@ -5,10 +5,11 @@
 #include "platform/UnixSignalWatcher.h"
 #include "services/Logger.h"
 #include "sync/SyncEngine.h"
+#include "ui/settings/TestOutcome.h"
 
 #if QUORVEL_DESKTOP
 #include "app/DesktopFrontEnd.h"
-#include "ui/SymbolImage.h"
+#include "ui/widgets/SymbolImage.h"
 
 #include <QApplication>
 #include <QFile>
@@ -39,7 +40,7 @@ int runTestConnection(QCoreApplication &app, const QString &host)
     std::optional<int> exitCode;
     // A malformed host fails before anything is sent, so the answer may come before exec().
     QCoro::connect(SyncEngine::testConnection(host), &app, [&](const M1620Result<DeviceStatus> &result) {
-        print(stdout, SyncEngine::testOutcomeText(result) + QLatin1Char('\n'));
+        print(stdout, TestOutcome::from(result).text + QLatin1Char('\n'));
         exitCode = result.ok() ? 0 : 1;
         app.quit();
     });

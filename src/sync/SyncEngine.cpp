@@ -77,15 +77,6 @@ QCoro::Task<M1620Result<DeviceStatus>> SyncEngine::testConnection(const QString 
     co_return co_await client.fetchStatus();
 }
 
-QString SyncEngine::testOutcomeText(const M1620Result<DeviceStatus> &result)
-{
-    if (!result.ok())
-        return QStringLiteral("✗ ") + result.error().errorDescription();
-    const std::optional<qint64> rate = result.value().deviceRate;
-    return QStringLiteral("✓ Connected. Device rate: ")
-        + (rate ? QString::number(*rate) + QStringLiteral(" Hz") : QStringLiteral("unknown"));
-}
-
 QCoro::Task<> SyncEngine::pollingLoop()
 {
     const LoopCount counted;

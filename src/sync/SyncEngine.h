@@ -65,8 +65,6 @@ public:
 
     // One status read of host with a client of its own. Touches no state and logs nothing.
     static QCoro::Task<M1620Result<DeviceStatus>> testConnection(const QString &host);
-    // "✓ Connected. Device rate: 48000 Hz", "… unknown", or "✗ " and the error's text.
-    static QString testOutcomeText(const M1620Result<DeviceStatus> &result);
 
     bool legacyNotified() const { return m_legacyNotified; }
     std::optional<qint64> lastMadiRate() const { return m_lastMadiRate; }

@@ -1,15 +1,17 @@
 #include "ui/AppScenes.h"
 
+#include "platform/FreedesktopDesktop.h"
 #include "services/AppSettings.h"
 #include "services/LaunchAtLogin.h"
 #include "services/Logger.h"
 #include "services/UpdateController.h"
-#include "ui/MenuBarLabel.h"
-#include "ui/MenuBarView.h"
-#include "ui/PanelWindow.h"
-#include "ui/SettingsWindow.h"
-#include "ui/StatusItem.h"
-#include "ui/UpdateOutcomeDialog.h"
+#include "ui/UiLogging.h"
+#include "ui/panel/MenuBarLabel.h"
+#include "ui/panel/MenuBarView.h"
+#include "ui/panel/PanelWindow.h"
+#include "ui/panel/StatusItem.h"
+#include "ui/settings/SettingsWindow.h"
+#include "ui/settings/UpdateOutcomeDialog.h"
 
 #include <QGuiApplication>
 #include <QSystemTrayIcon>
@@ -22,10 +24,14 @@ AppScenes::AppScenes(AppState &state, SyncEngine &sync, Services services, TrayW
     , m_trayWait(std::move(trayWait))
 {
     Q_ASSERT(m_services.settings && m_services.launchAtLogin && m_services.updates && m_services.logger);
+    if (!m_services.desktop) {
+        m_ownDesktop = std::make_unique<FreedesktopDesktop>();
+        m_services.desktop = m_ownDesktop.get();
+    }
 
     m_label = new MenuBarLabel(m_state, *m_services.settings, this);
     m_view = new MenuBarView(m_state, m_sync, *m_services.launchAtLogin, *m_services.updates,
-                             {[this] { openSettings(); }, {}});
+                             *m_services.desktop, {[this] { openSettings(); }, {}});
     m_panel = new PanelWindow(m_view);
     m_panel->setStyle(PanelWindow::dropDownStyle(QGuiApplication::platformName()));
     m_statusItem = new StatusItem(*m_label, m_view->model(), this);
@@ -34,7 +40,7 @@ AppScenes::AppScenes(AppState &state, SyncEngine &sync, Services services, TrayW
     connect(m_services.updates, &UpdateController::userCheckFinished, this,
             [this](const UpdateController::Outcome &outcome) {
                 if (!m_updateDialog) {
-                    m_updateDialog = new UpdateOutcomeDialog;
+                    m_updateDialog = new UpdateOutcomeDialog(*m_services.desktop);
                     m_updateDialog->setAttribute(Qt::WA_DeleteOnClose);
                 }
                 m_updateDialog->setOutcome(outcome);
@@ -95,6 +101,8 @@ void AppScenes::checkTray()
 
 void AppScenes::useTray()
 {
+    qCDebug(lcUi) << "tray found after" << m_waited.count() << "ms; the panel drops down as"
+                  << (m_panel->style() == PanelWindow::Style::Popup ? "a popup" : "a dialog");
     m_hasTray = true;
     m_statusItem->show();
     Q_EMIT trayDecided(true);
@@ -103,6 +111,7 @@ void AppScenes::useTray()
 void AppScenes::useWindow()
 {
     using namespace std::chrono;
+    qCDebug(lcUi) << "no tray after" << m_waited.count() << "ms; the panel is a window";
     m_services.logger->warn(noTrayMessage.arg(duration_cast<seconds>(m_trayWait.patience).count()));
     m_panel->setStyle(PanelWindow::Style::Window);
     // The user may be typing elsewhere by now; the window must not take the keyboard.
@@ -118,15 +127,18 @@ void AppScenes::showPanel()
 void AppScenes::openSettings()
 {
     if (!m_settingsWindow) {
-        m_settingsWindow = new SettingsWindow(m_state, m_sync,
+        qCDebug(lcUi) << "settings window opened";
+        m_settingsWindow = new SettingsWindow(m_state,
                                               {m_services.settings,
                                                m_services.launchAtLogin,
                                                m_services.updates,
                                                m_services.logger,
                                                m_services.discoveryBrowser,
                                                {},
-                                               nullptr});
+                                               m_services.desktop});
         m_settingsWindow->setAttribute(Qt::WA_DeleteOnClose);
+    } else {
+        qCDebug(lcUi) << "settings window raised";
     }
     m_settingsWindow->show();
     m_settingsWindow->raise();

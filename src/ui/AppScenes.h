@@ -8,9 +8,12 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 
 class AppSettings;
 class AppState;
+class Desktop;
+class FreedesktopDesktop;
 class LaunchAtLogin;
 class Logger;
 class MenuBarLabel;
@@ -22,9 +25,11 @@ class SyncEngine;
 class UpdateController;
 class UpdateOutcomeDialog;
 
-// The program's whole user interface: the status item with its label, the drop-down panel and
-// the settings window, opened on demand. The status item is always there: with no tray on the
-// desktop the panel becomes an ordinary window instead, so the user is never locked out.
+// The program's whole user interface: the status item with its label, the drop-down panel, the
+// settings window and the update dialog. Every window is opened here and nowhere else, so a new
+// window is added here too: created on demand, raised when already open, and given the shared
+// objects from Services. The status item is always there: with no tray on the desktop the
+// panel becomes an ordinary window instead, so the user is never locked out.
 class AppScenes : public QObject
 {
     Q_OBJECT
@@ -36,6 +41,8 @@ public:
         LaunchAtLogin *launchAtLogin = nullptr;
         UpdateController *updates = nullptr;
         Logger *logger = nullptr;
+        // The clipboard and the file manager; null: the freedesktop one.
+        Desktop *desktop = nullptr;
         // How the settings window browses for devices; empty: the system's avahi-daemon.
         DeviceDiscovery::BrowserFactory discoveryBrowser = {};
     };
@@ -67,7 +74,6 @@ public:
     // Opens the settings window, or brings the open one forward.
     void openSettings();
 
-    MenuBarLabel &label() const { return *m_label; }
     MenuBarView &view() const { return *m_view; }
     PanelWindow &panel() const { return *m_panel; }
     StatusItem &statusItem() const { return *m_statusItem; }
@@ -91,6 +97,7 @@ private:
     AppState &m_state;
     SyncEngine &m_sync;
     Services m_services;
+    std::unique_ptr<FreedesktopDesktop> m_ownDesktop;
     TrayWait m_trayWait;
     MenuBarLabel *m_label;
     MenuBarView *m_view;

@@ -323,13 +323,9 @@ private Q_SLOTS:
         EngineHarness h;
         const auto ok = awaitTask(SyncEngine::testConnection(h.host()));
         QVERIFY(ok.ok());
-        QCOMPARE(SyncEngine::testOutcomeText(ok), QStringLiteral("✓ Connected. Device rate: 48000 Hz"));
-        h.device.setReported(DeviceSimulator::Member::DeviceRate, false);
-        QCOMPARE(SyncEngine::testOutcomeText(awaitTask(SyncEngine::testConnection(h.host()))),
-                 QStringLiteral("✓ Connected. Device rate: unknown"));
+        QVERIFY(ok.value().deviceRate == 48000);
         const auto dead = awaitTask(SyncEngine::testConnection(loopback(closedPort())));
         QVERIFY(!dead.ok());
-        QVERIFY(SyncEngine::testOutcomeText(dead).startsWith(QStringLiteral("✗ ")));
         QCOMPARE(h.state.connectionState(), ConnectionState::disconnected());
         QVERIFY(h.log().isEmpty());
     }

@@ -1,32 +1,17 @@
 #pragma once
 
-// What a settings window is given in tests: the UiHarness objects, browsers that the test
-// drives by hand, a connection tester that records the host instead of contacting it, and a
-// desktop that records what would have happened.
+// What the settings tabs are given in tests: the UiHarness objects, browsers that the test
+// drives by hand and a connection tester that records the host instead of contacting it.
 #include "UiHarness.h"
 #include "discovery/FakeServiceBrowser.h"
 
-#include "ui/PlatformUi.h"
-#include "ui/SettingsViewModel.h"
+#include "ui/settings/ConnectionTabModel.h"
+#include "ui/settings/GeneralTabModel.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QList>
 #include <QPointer>
-#include <QUrl>
-
-class RecordingPlatformUi final : public PlatformUi
-{
-public:
-    void copyText(const QString &text) override { copied.append(text); }
-    void revealFile(const QString &path) override { revealed.append(path); }
-    void openUrl(const QUrl &url) override { opened.append(url); }
-    void showAbout(QWidget *, const std::optional<QString> &) override { } // no dialog in tests
-
-    QStringList copied;
-    QStringList revealed;
-    QList<QUrl> opened;
-};
 
 // Makes FakeServiceBrowsers and keeps track of them; the newest is the one in use.
 struct FakeBrowsers
@@ -52,7 +37,7 @@ struct FakeBrowsers
 // Answers every test at once with the given outcome and records the host it was asked for.
 struct RecordingTester
 {
-    SettingsViewModel::ConnectionTester function()
+    ConnectionTabModel::ConnectionTester function()
     {
         return [this](const QString &host) { return answer(this, host); };
     }
@@ -72,15 +57,18 @@ struct SettingsHarness : UiHarness
     using UiHarness::UiHarness;
 
     // Real connection tests (loopback hosts only) unless withRecordingTester.
-    SettingsViewModel::Services services(bool withRecordingTester = false)
+    ConnectionTabModel::ConnectionTester testerFor(bool withRecordingTester)
     {
-        return {&settings,
-                launchAtLogin.get(),
-                updates.get(),
-                &logger,
-                browsers.factory(),
-                withRecordingTester ? tester.function() : SettingsViewModel::ConnectionTester {},
-                &platform};
+        return withRecordingTester ? tester.function() : ConnectionTabModel::ConnectionTester {};
+    }
+    std::unique_ptr<ConnectionTabModel> connectionModel(bool withRecordingTester = false)
+    {
+        return std::make_unique<ConnectionTabModel>(settings, browsers.factory(),
+                                                    testerFor(withRecordingTester));
+    }
+    std::unique_ptr<GeneralTabModel> generalModel()
+    {
+        return std::make_unique<GeneralTabModel>(state, settings, *launchAtLogin, *updates, logger, desktop);
     }
 
     // The settings file as written to disk.
@@ -94,5 +82,4 @@ struct SettingsHarness : UiHarness
 
     FakeBrowsers browsers;
     RecordingTester tester;
-    RecordingPlatformUi platform;
 };

@@ -6,6 +6,7 @@
 #include "VirtualClock.h"
 
 #include "core/AppState.h"
+#include "platform/Desktop.h"
 #include "platform/Notifier.h"
 #include "platform/SystemLog.h"
 #include "platform/XdgAutostartEntry.h"
@@ -20,6 +21,7 @@
 #include <QFile>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QUrl>
 
 #include <memory>
 
@@ -32,6 +34,19 @@ public:
         co_return;
     }
     QStringList posted;
+};
+
+// Records what would have reached the clipboard, the file manager or the desktop's handlers.
+class RecordingDesktop final : public Desktop
+{
+public:
+    void copyText(const QString &text) override { copied.append(text); }
+    void revealFile(const QString &path) override { revealed.append(path); }
+    void openUrl(const QUrl &url) override { opened.append(url); }
+
+    QStringList copied;
+    QStringList revealed;
+    QList<QUrl> opened;
 };
 
 struct UiHarness
@@ -71,6 +86,7 @@ struct UiHarness
     AppState state;
     VirtualClock clock;
     RecordingNotifier notifier;
+    RecordingDesktop desktop;
     LegacyScriptDetector legacy {dir.path()};
     std::unique_ptr<SyncEngine> engine;
     std::unique_ptr<LaunchAtLogin> launchAtLogin;

@@ -1,4 +1,4 @@
-#include "ui/MenuBarLabel.h"
+#include "ui/panel/MenuBarLabel.h"
 
 #include "core/AppState.h"
 #include "services/AppSettings.h"

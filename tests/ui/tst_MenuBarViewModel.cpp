@@ -1,6 +1,6 @@
 #include "UiHarness.h"
 
-#include "ui/MenuBarViewModel.h"
+#include "ui/panel/MenuBarViewModel.h"
 
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -131,7 +131,7 @@ private Q_SLOTS:
     void followsTheStateLive()
     {
         UiHarness h;
-        Model model(h.state, *h.engine, *h.launchAtLogin, *h.updates, {});
+        Model model(h.state, *h.engine, *h.launchAtLogin, *h.updates, h.desktop, {});
         QSignalSpy status(&model, &Model::statusHeaderChanged);
         QSignalSpy rates(&model, &Model::ratesChanged);
         QSignalSpy history(&model, &Model::historyRowsChanged);
@@ -185,7 +185,7 @@ private Q_SLOTS:
     void syncSwitchTogglesOncePerTurnWhicheverWay()
     {
         UiHarness h;
-        Model model(h.state, *h.engine, *h.launchAtLogin, *h.updates, {});
+        Model model(h.state, *h.engine, *h.launchAtLogin, *h.updates, h.desktop, {});
         QSignalSpy paused(&h.state, &AppState::isPausedChanged);
         model.turnSyncSwitch(false);
         QCOMPARE(paused.count(), 1);
@@ -203,7 +203,7 @@ private Q_SLOTS:
         UiHarness h;
         int settingsOpened = 0;
         int quits = 0;
-        Model model(h.state, *h.engine, *h.launchAtLogin, *h.updates,
+        Model model(h.state, *h.engine, *h.launchAtLogin, *h.updates, h.desktop,
                     {[&] { ++settingsOpened; }, [&] { ++quits; }});
         QSignalSpy ran(&model, &Model::commandRun);
         model.run(Model::Command::Settings);
@@ -222,7 +222,7 @@ private Q_SLOTS:
         const QUrl feed(QStringLiteral("http://127.0.0.1:%1/appcast.xml").arg(closed.serverPort()));
         closed.close();
         UiHarness h(feed);
-        Model model(h.state, *h.engine, *h.launchAtLogin, *h.updates, {});
+        Model model(h.state, *h.engine, *h.launchAtLogin, *h.updates, h.desktop, {});
         QVERIFY(model.command(Model::Command::CheckForUpdates).enabled);
         QSignalSpy commands(&model, &Model::commandsChanged);
         QSignalSpy finished(h.updates.get(), &UpdateController::userCheckFinished);

@@ -1,4 +1,4 @@
-#include "ui/SymbolImage.h"
+#include "ui/widgets/SymbolImage.h"
 
 #include <QImage>
 #include <QSet>

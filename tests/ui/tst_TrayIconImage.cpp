@@ -1,6 +1,6 @@
-#include "ui/StatusItem.h"
-#include "ui/SymbolImage.h"
-#include "ui/TrayIconImage.h"
+#include "ui/panel/StatusItem.h"
+#include "ui/panel/TrayIconImage.h"
+#include "ui/widgets/SymbolImage.h"
 
 #include <QImage>
 #include <QPalette>

@@ -4,6 +4,7 @@
 #include "core/AppState.h"
 #include "discovery/ServiceBrowser.h"
 #include "platform/Clock.h"
+#include "platform/Desktop.h"
 #include "platform/Notifier.h"
 #include "platform/SystemLog.h"
 #include "platform/XdgAutostartEntry.h"
@@ -14,11 +15,11 @@
 #include "services/UpdateController.h"
 #include "sync/LegacyScriptDetector.h"
 #include "sync/SyncEngine.h"
-#include "ui/ElidedLabel.h"
-#include "ui/MenuBarView.h"
-#include "ui/SettingsWindow.h"
-#include "ui/SymbolImage.h"
-#include "ui/TrayIconImage.h"
+#include "ui/panel/MenuBarView.h"
+#include "ui/panel/TrayIconImage.h"
+#include "ui/settings/SettingsWindow.h"
+#include "ui/widgets/ElidedLabel.h"
+#include "ui/widgets/SymbolImage.h"
 
 #include <QApplication>
 #include <QDir>
@@ -40,6 +41,15 @@ public:
     std::chrono::steady_clock::time_point monotonicNow() const override { return {}; }
     QDateTime wallNow() const override { return QDateTime::currentDateTime(); }
     QCoro::Task<> sleep(std::chrono::milliseconds) override { co_return; }
+};
+
+// Pictures only: nothing is copied or opened.
+class StillDesktop final : public Desktop
+{
+public:
+    void copyText(const QString &) override { }
+    void revealFile(const QString &) override { }
+    void openUrl(const QUrl &) override { }
 };
 
 class SilentNotifier final : public Notifier
@@ -107,6 +117,7 @@ struct World
     AppState state;
     StillClock clock;
     SilentNotifier notifier;
+    StillDesktop desktop;
     LegacyScriptDetector legacy {dir.path()};
     std::unique_ptr<SyncEngine> engine;
     std::unique_ptr<LaunchAtLogin> launchAtLogin;
@@ -187,7 +198,7 @@ QPalette lightPalette()
 
 QImage renderPanel(World &world, const QPalette &palette)
 {
-    MenuBarView view(world.state, *world.engine, *world.launchAtLogin, *world.updates, {});
+    MenuBarView view(world.state, *world.engine, *world.launchAtLogin, *world.updates, world.desktop, {});
     view.setPalette(palette);
     view.setAutoFillBackground(true);
     view.resize(view.sizeHint());
@@ -249,8 +260,8 @@ QImage renderSettings(World &world, int tab, const QPalette &palette)
                                                             QStringLiteral("m1620-stage")});
                                        },
                                        [](const QString &host) { return answerAtOnce(host); },
-                                       nullptr};
-    SettingsWindow window(world.state, *world.engine, services);
+                                       &world.desktop};
+    SettingsWindow window(world.state, services);
     window.setPalette(palette);
     window.setAutoFillBackground(true);
     window.tabs()->setCurrentIndex(tab);
@@ -259,7 +270,7 @@ QImage renderSettings(World &world, int tab, const QPalette &palette)
         path->setText(QStringLiteral("/home/alex/.local/state/Quorvel/sync.log"));
     window.show();
     if (tab == SettingsWindow::ConnectionTabIndex)
-        window.model().runConnectionTest();
+        window.connectionModel().runConnectionTest();
     for (int i = 0; i < 5; ++i)
         QCoreApplication::processEvents();
     window.adjustSize();

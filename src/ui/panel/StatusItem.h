@@ -1,0 +1,68 @@
+#pragma once
+
+#include "ui/panel/MenuBarViewModel.h"
+
+#include <QColor>
+#include <QObject>
+#include <QRect>
+#include <QString>
+
+#include <optional>
+
+class MenuBarLabel;
+class QAction;
+class QMenu;
+class QSystemTrayIcon;
+
+// The status item in the desktop's tray: MenuBarLabel's symbol and rate drawn into the icon,
+// the rate in the tooltip too, the panel on a left click, and a context menu that is always
+// set (some trays hide icons without one, some only ever show the menu) and offers the panel
+// and everything the panel can do.
+class StatusItem : public QObject
+{
+    Q_OBJECT
+
+public:
+    static inline const QString openPanelTitle = QStringLiteral("Open Quorvel");
+
+    StatusItem(MenuBarLabel &label, MenuBarViewModel &model, QObject *parent = nullptr);
+    ~StatusItem() override;
+
+    // "Quorvel", or "Quorvel — 48k" while the label shows the rate.
+    static QString toolTipFor(const std::optional<QString> &rateText);
+    // The colour the tray icon is drawn in. Panels that are dark whatever the theme (GNOME
+    // Shell, Cinnamon, XFCE and most others by default) get a light icon; Plasma and LXQt give
+    // Qt programs the panel's own palette, so there the palette's text colour is right.
+    static QColor iconColorFor(const QString &currentDesktop, const QPalette &palette);
+
+    QSystemTrayIcon &trayIcon() const { return *m_tray; }
+    QMenu &menu() const { return *m_menu; }
+    QColor iconColor() const { return m_iconColor; }
+    QString toolTip() const;
+
+    // Puts the icon into the tray.
+    void show();
+
+Q_SIGNALS:
+    // The user clicked the icon or chose the menu's first item; the icon's geometry when the
+    // tray tells it, an empty rectangle otherwise.
+    void panelRequested(const QRect &iconGeometry);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void buildMenu();
+    void updateIcon();
+    void updateMenu();
+
+    MenuBarLabel &m_label;
+    MenuBarViewModel &m_model;
+    QSystemTrayIcon *m_tray;
+    QMenu *m_menu;
+    QAction *m_openPanel = nullptr;
+    QAction *m_syncSwitch = nullptr;
+    QAction *m_loginSwitch = nullptr;
+    QList<QAction *> m_commands;
+    QColor m_iconColor;
+};

@@ -1,0 +1,18 @@
+#include "ui/widgets/Divider.h"
+
+#include "ui/widgets/FormStyle.h"
+
+#include <QPainter>
+
+Divider::Divider(QWidget *parent)
+    : QWidget(parent)
+{
+    setFixedHeight(1);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+}
+
+void Divider::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.fillRect(rect(), FormStyle::divider(palette()));
+}
