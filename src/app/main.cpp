@@ -1,8 +1,11 @@
+#include "app/BusClient.h"
+#include "app/BusService.h"
 #include "app/CommandLine.h"
 #include "app/QuorvelApp.h"
 #include "app/SingleInstance.h"
 #include "core/BuildInfo.h"
 #include "platform/UnixSignalWatcher.h"
+#include "services/AppSettings.h"
 #include "services/Logger.h"
 #include "sync/SyncEngine.h"
 #include "ui/settings/TestOutcome.h"
@@ -18,6 +21,7 @@
 #endif
 
 #include <QCoreApplication>
+#include <QDBusConnection>
 #include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QTimer>
@@ -47,6 +51,26 @@ int runTestConnection(QCoreApplication &app, const QString &host)
     if (!exitCode)
         app.exec();
     return exitCode.value_or(1);
+}
+
+int runBusClient(QCoreApplication &app, const CommandLine &command)
+{
+    BusClient client;
+    switch (command.mode) {
+    case CommandLine::Mode::Status:
+        return client.status(command.json);
+    case CommandLine::Mode::Pause:
+        return client.pause();
+    case CommandLine::Mode::Resume:
+        return client.resume();
+    default:
+        break;
+    }
+    if (const int failed = client.startWatching(); failed != 0)
+        return failed;
+    UnixSignalWatcher interrupt;
+    QObject::connect(&interrupt, &UnixSignalWatcher::terminationRequested, &app, &QCoreApplication::quit);
+    return app.exec();
 }
 
 int runEngine(QCoreApplication &app, bool headless)
@@ -81,6 +105,12 @@ int runEngine(QCoreApplication &app, bool headless)
 #endif
         QuorvelApp quorvel(frontEnd);
         QObject::connect(&instance, &SingleInstance::activationRequested, &quorvel, &QuorvelApp::showPanel);
+        BusService bus(
+            quorvel.state(), AppSettings::shared(), quorvel.sync(),
+            headless ? std::function<void()>() : [&quorvel] { quorvel.showPanel(); });
+        if (const QString why = bus.registerOn(QDBusConnection::sessionBus()); !why.isEmpty())
+            Logger::shared().info(QStringLiteral("No session-bus interface (") + why
+                                  + QStringLiteral("); quorvel status and watch cannot reach this Quorvel"));
         exitCode = app.exec();
     }
     // The engine is gone; its loops end at their next step (a pending request or wait is
@@ -151,7 +181,7 @@ int main(int argc, char *argv[])
         break;
     }
 
-    if (command.mode == CommandLine::Mode::TestConnection || command.mode == CommandLine::Mode::Headless) {
+    if (command.mode != CommandLine::Mode::Desktop) {
 #if QUORVEL_DESKTOP
         execEngineProgram(argv);
 #endif
@@ -161,7 +191,9 @@ int main(int argc, char *argv[])
         QCoreApplication::setApplicationVersion(QString::fromUtf8(BuildInfo::version));
         if (command.mode == CommandLine::Mode::TestConnection)
             return runTestConnection(app, command.host);
-        return runEngine(app, true);
+        if (command.mode == CommandLine::Mode::Headless)
+            return runEngine(app, true);
+        return runBusClient(app, command);
     }
 
 #if QUORVEL_DESKTOP
@@ -185,7 +217,8 @@ int main(int argc, char *argv[])
 #else
     print(stderr,
           QStringLiteral(
-              "quorvel-engine: runs only --headless or --test-connection; start quorvel for the tray.\n"));
+              "quorvel-engine: runs only --headless, --test-connection and the status commands; start "
+              "quorvel for the tray.\n"));
     return 2;
 #endif
 }

@@ -3,9 +3,16 @@
 // namespace (tests/netns.sh).
 #include "FakeNotificationServer.h"
 
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusReply>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
 #include <QNetworkReply>
@@ -76,6 +83,48 @@ Run runQuorvel(const QStringList &arguments)
     return run;
 }
 
+const QString busName = QStringLiteral("app.quorvel.Quorvel");
+const QString busPath = QStringLiteral("/app/quorvel/Quorvel");
+const QString busInterface = QStringLiteral("app.quorvel.Quorvel1");
+
+QDBusMessage busCall(const QString &method)
+{
+    return QDBusConnection::sessionBus().call(
+        QDBusMessage::createMethodCall(busName, busPath, busInterface, method), QDBus::Block, 5000);
+}
+
+QVariant busProperty(const QString &name)
+{
+    QDBusMessage get = QDBusMessage::createMethodCall(
+        busName, busPath, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    get << busInterface << name;
+    const QDBusReply<QVariant> reply = QDBusConnection::sessionBus().call(get, QDBus::Block, 5000);
+    return reply.isValid() ? reply.value() : QVariant();
+}
+
+// What the program announces on the bus, as it comes.
+class BusListener : public QObject
+{
+    Q_OBJECT
+
+public:
+    QList<QVariantMap> changes;
+    QList<std::pair<qint64, qint64>> rates;
+
+    bool saw(const QString &property, const QVariant &value) const
+    {
+        return std::any_of(changes.begin(), changes.end(),
+                           [&](const QVariantMap &change) { return change.value(property) == value; });
+    }
+
+public Q_SLOTS:
+    void propertiesChanged(const QDBusMessage &message)
+    {
+        changes.append(qdbus_cast<QVariantMap>(message.arguments().at(1)));
+    }
+    void rateChanged(qint64 from, qint64 to) { rates.append({from, to}); }
+};
+
 } // namespace
 
 class TestHeadlessEndToEnd : public QObject
@@ -101,6 +150,15 @@ private:
     bool waitForLog(const QString &message, int timeoutMs = 15000)
     {
         return QTest::qWaitFor([&] { return logMessages().contains(message); }, timeoutMs);
+    }
+
+    QJsonObject simState()
+    {
+        QNetworkReply *reply
+            = m_network.get(QNetworkRequest(QUrl(QStringLiteral("http://%1/sim/state").arg(m_host))));
+        QTest::qWaitFor([reply] { return reply->isFinished(); }, 5000);
+        reply->deleteLater();
+        return QJsonDocument::fromJson(reply->readAll()).object();
     }
 
 private Q_SLOTS:
@@ -229,6 +287,97 @@ private Q_SLOTS:
         again.terminate();
         QVERIFY(again.waitForFinished(10000));
         QCOMPARE(again.exitCode(), 0);
+    }
+
+    // Scripts and status bars see and steer the running program on the session bus.
+    void answersOnTheSessionBus()
+    {
+        control(QStringLiteral("/sim/reset"));
+        QProcess quorvel;
+        quorvel.start(binary(QStringLiteral("quorvel")), {QStringLiteral("--headless")});
+        QVERIFY(quorvel.waitForStarted());
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        QTRY_VERIFY_WITH_TIMEOUT(bus.interface()->isServiceRegistered(busName).value(), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(busProperty(QStringLiteral("ConnectionState")).toString(),
+                                  QStringLiteral("connected"), 10000);
+        QCOMPARE(busProperty(QStringLiteral("Host")).toString(), m_host);
+
+        BusListener listener;
+        QVERIFY(bus.connect(busName, busPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+                            QStringLiteral("PropertiesChanged"), &listener,
+                            SLOT(propertiesChanged(QDBusMessage))));
+        QVERIFY(bus.connect(busName, busPath, busInterface, QStringLiteral("RateChanged"), &listener,
+                            SLOT(rateChanged(qint64, qint64))));
+        QProcess watch;
+        watch.start(binary(QStringLiteral("quorvel")), {QStringLiteral("watch")});
+        QVERIFY(watch.waitForStarted());
+
+        control(QStringLiteral("/sim/state?madi=96000"));
+        QTRY_COMPARE_WITH_TIMEOUT(listener.rates.size(), 1, 10000);
+        QCOMPARE(listener.rates.first(), std::make_pair(qint64(48000), qint64(96000)));
+        QTRY_VERIFY_WITH_TIMEOUT(listener.saw(QStringLiteral("DeviceRate"), qint64(96000)), 10000);
+
+        // Pause is idempotent, unlike the panel's toggle, and stops following.
+        QCOMPARE(busCall(QStringLiteral("Pause")).type(), QDBusMessage::ReplyMessage);
+        QCOMPARE(busCall(QStringLiteral("Pause")).type(), QDBusMessage::ReplyMessage);
+        QTRY_VERIFY(busProperty(QStringLiteral("Paused")).toBool());
+        control(QStringLiteral("/sim/state?madi=44100"));
+        QTest::qWait(2000);
+        QCOMPARE(simState().value(u"set_rates").toArray().size(), 1);
+        QCOMPARE(busCall(QStringLiteral("Resume")).type(), QDBusMessage::ReplyMessage);
+        QTRY_COMPARE_WITH_TIMEOUT(listener.rates.size(), 2, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(listener.saw(QStringLiteral("DeviceRate"), qint64(44100)), 10000);
+        QCOMPARE(busCall(QStringLiteral("ShowPanel")).type(), QDBusMessage::ErrorMessage); // headless
+
+        const Run status = runQuorvel({QStringLiteral("status"), QStringLiteral("--json")});
+        QCOMPARE(status.exitCode, 0);
+        const QJsonObject json = QJsonDocument::fromJson(status.out.toUtf8()).object();
+        QCOMPARE(json.value(u"connectionState").toString(), QStringLiteral("connected"));
+        QCOMPARE(json.value(u"host").toString(), m_host);
+        QCOMPARE(json.value(u"deviceRate").toInteger(), 44100);
+        QCOMPARE(json.value(u"madiRate").toInteger(), 44100);
+        QCOMPARE(json.value(u"madiSync").toString(), QStringLiteral("locked"));
+        QCOMPARE(json.value(u"paused").toBool(), false);
+        const QJsonArray history = json.value(u"history").toArray();
+        QCOMPARE(history.size(), 2);
+        QCOMPARE(history.at(0).toObject().value(u"from").toInteger(), 96000);
+        QCOMPARE(history.at(0).toObject().value(u"to").toInteger(), 44100);
+
+        // A client that leaves in the middle of a call harms nothing.
+        {
+            QDBusConnection leaver
+                = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("leaver"));
+            leaver.asyncCall(
+                QDBusMessage::createMethodCall(busName, busPath, busInterface, QStringLiteral("Resume")));
+            QDBusConnection::disconnectFromBus(QStringLiteral("leaver"));
+        }
+        QCOMPARE(busProperty(QStringLiteral("DeviceRate")).toLongLong(), 44100);
+
+        quorvel.terminate();
+        QVERIFY(quorvel.waitForFinished(10000));
+        QCOMPARE(quorvel.exitCode(), 0);
+        const Run stopped = runQuorvel({QStringLiteral("status")});
+        QCOMPARE(stopped.exitCode, 4);
+        QVERIFY(stopped.err.contains(QStringLiteral("not running")));
+
+        // The watcher printed one line per change: both rates in order, then the end.
+        QByteArray printed;
+        QTRY_VERIFY((printed += watch.readAllStandardOutput()).contains(R"({"running":false})"));
+        watch.terminate();
+        QVERIFY(watch.waitForFinished(5000));
+        QCOMPARE(watch.exitCode(), 0);
+        QList<QJsonObject> lines;
+        for (const QByteArray &line : printed.split('\n'))
+            if (!line.isEmpty())
+                lines.append(QJsonDocument::fromJson(line).object());
+        QVERIFY(lines.size() >= 3);
+        const auto firstWith = [&](qint64 rate) {
+            return std::find_if(lines.begin(), lines.end(), [rate](const QJsonObject &line) {
+                return line.value(u"deviceRate").toInteger() == rate;
+            });
+        };
+        QVERIFY(firstWith(96000) < firstWith(44100) && firstWith(44100) != lines.end());
+        QCOMPARE(lines.last(), QJsonObject({{QStringLiteral("running"), false}}));
     }
 };
 
