@@ -68,6 +68,7 @@ files=(
   "share/metainfo/$app_id.metainfo.xml"
   "share/icons/hicolor/scalable/apps/$app_id.svg"
   lib/systemd/user/quorvel.service
+  share/dbus-1/interfaces/app.quorvel.Quorvel1.xml
   share/doc/quorvel/copyright
 )
 
