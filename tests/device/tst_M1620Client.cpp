@@ -34,7 +34,7 @@ QByteArray requestBytes(const QString &host, const QByteArray &body)
 {
     return "POST /api/v2/self HTTP/1.1\r\nHost: " + host.toUtf8()
         + "\r\nContent-Type: application/json\r\nContent-Length: " + QByteArray::number(body.size())
-        + "\r\nConnection: keep-alive\r\n\r\n" + body;
+        + "\r\n\r\n" + body;
 }
 
 // The parser's own description for a body that is not JSON, as the client must report it.
@@ -60,8 +60,7 @@ std::optional<qint64> rateOf(M1620Client &client)
 const QString timedOut = QStringLiteral("The request timed out");
 const QString tooLarge = QStringLiteral("The device’s response is larger than 1 MiB");
 const QString cancelled = QStringLiteral("The request was cancelled");
-// Qt's text for a peer that closed the connection; the client passes it on.
-const QString closedByPeer = QStringLiteral("The remote host closed the connection");
+const QString cutShort = QStringLiteral("The device closed the connection before its answer was complete");
 
 const ScriptedAnswer hanging = [] {
     ScriptedAnswer answer;
@@ -229,7 +228,7 @@ private Q_SLOTS:
         bad("closed without answer", ScriptedAnswer());
         ScriptedAnswer cut = ScriptedAnswer::http(200, fullStatus);
         cut.bytes.chop(10);
-        unreachable("closed mid-body", cut, closedByPeer);
+        unreachable("closed mid-body", cut, cutShort);
         ScriptedAnswer cutError = ScriptedAnswer::http(500, fullStatus);
         cutError.bytes.chop(10);
         bad("500 closed mid-body", cutError);
@@ -359,6 +358,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("message");
         QTest::newRow("500") << ScriptedAnswer::keepAlive(500, fullStatus)
                              << QStringLiteral("Unexpected response from device");
+        QTest::newRow("not JSON") << ScriptedAnswer::keepAlive(200, "OK") << parserText("OK");
         QTest::newRow("silent") << hanging << timedOut;
         // Headers at once, then a byte of the body every 400 ms: an idle limit alone never fires.
         ScriptedAnswer trickle = ScriptedAnswer::keepAlive(200, fullStatus);
@@ -368,7 +368,7 @@ private Q_SLOTS:
         // A byte of answer means the device took the request up: it is not sent again.
         ScriptedAnswer cut = ScriptedAnswer::http(200, fullStatus);
         cut.bytes.chop(10);
-        QTest::newRow("partly answered") << cut << closedByPeer;
+        QTest::newRow("partly answered") << cut << cutShort;
     }
 
     void failedExchangeClosesItsConnection()
@@ -414,7 +414,7 @@ private Q_SLOTS:
 
     // ---- Host handling
 
-    void hostChangeReplacesTheConnection()
+    void hostChangeTakesEffectOnTheNextRequest()
     {
         // A request in flight keeps its host; the next goes to the new one, on a new connection.
         ScriptedHttpServer otherPort;
@@ -428,13 +428,11 @@ private Q_SLOTS:
         client.updateHost(otherPort.hostText());
         QCOMPARE(awaitTask(std::move(inFlight)).value().deviceRate, 44100);
         QCOMPARE(rateOf(client), 96000);
-        QTRY_COMPARE(m_server->openConnectionCount(), 0); // the first host's connection is let go
         QCOMPARE(rateOf(client), 96000);
         QCOMPARE(otherPort.connectionCount(), 1);
         client.updateHost(m_server->hostText());
         QCOMPARE(rateOf(client), 44100);
         QCOMPARE(m_server->requests().size(), 2);
-        QCOMPARE(m_server->connectionCount(), 2);
 
         ScriptedHttpServer otherAddress;
         if (!otherAddress.listen(QHostAddress(QStringLiteral("127.0.0.2")), m_server->port()))
