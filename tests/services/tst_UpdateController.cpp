@@ -6,6 +6,7 @@
 #include "services/UpdateController.h"
 
 #include <QProcess>
+#include <QScopeGuard>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QSslKey>
@@ -205,10 +206,10 @@ private Q_SLOTS:
         if (!openssl.waitForFinished(60000) || openssl.exitCode() != 0 || !QSslSocket::supportsSsl())
             QSKIP("needs the openssl command and a TLS back end");
         const QList<QSslCertificate> certificates = QSslCertificate::fromPath(cert);
-        QSslConfiguration trusted = QSslConfiguration::defaultConfiguration();
-        trusted.addCaCertificates(certificates);
-        QSslConfiguration::setDefaultConfiguration(trusted);
-        QSslConfiguration serving = trusted;
+        // Trusted the way every OpenSSL program here can be told to trust a certificate.
+        qputenv("SSL_CERT_FILE", QFile::encodeName(cert));
+        const auto untrust = qScopeGuard([] { qunsetenv("SSL_CERT_FILE"); });
+        QSslConfiguration serving = QSslConfiguration::defaultConfiguration();
         serving.setLocalCertificate(certificates.first());
         QFile keyFile(key);
         QVERIFY(keyFile.open(QIODevice::ReadOnly));
