@@ -113,7 +113,7 @@ HttpClient::Options deviceOptions()
 } // namespace
 
 M1620Client::M1620Client(const QString &host, QObject *parent)
-    : QObject(parent)
+    : DeviceClient(parent)
     , m_host(host)
     , m_http(deviceOptions())
 { }

@@ -1,19 +1,15 @@
 #pragma once
 
-#include "device/DeviceStatus.h"
+#include "device/DeviceClient.h"
 #include "device/HttpClient.h"
-#include "device/M1620Result.h"
 
 #include <QJsonObject>
-#include <QObject>
 #include <QString>
-
-#include <qcoro/qcorotask.h>
 
 // The program's only way of talking to an M-1620: one HTTP POST of a JSON object to
 // "/api/v2/self" per exchange, on a connection kept open between exchanges with the same host,
 // so that polling twice a second costs one small write and one read each time.
-class M1620Client : public QObject
+class M1620Client : public DeviceClient
 {
     Q_OBJECT
 
@@ -29,12 +25,11 @@ public:
     explicit M1620Client(const QString &host, QObject *parent = nullptr);
     ~M1620Client() override;
 
-    QString host() const { return m_host; }
-    // Takes effect from the next request; requests in flight keep their URL.
-    void updateHost(const QString &host);
+    QString host() const override { return m_host; }
+    void updateHost(const QString &host) override;
 
-    QCoro::Task<M1620Result<DeviceStatus>> fetchStatus();
-    QCoro::Task<M1620Result<M1620Done>> setRate(qint64 hertz);
+    QCoro::Task<M1620Result<DeviceStatus>> fetchStatus() override;
+    QCoro::Task<M1620Result<M1620Done>> setRate(qint64 hertz) override;
 
 private:
     QCoro::Task<M1620Result<QJsonObject>> post(const QJsonObject &body);
