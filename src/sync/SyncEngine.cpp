@@ -9,6 +9,7 @@
 #include "services/AppSettings.h"
 #include "services/Logger.h"
 #include "sync/LegacyScriptDetector.h"
+#include "sync/SyncLogging.h"
 
 using namespace std::chrono;
 
@@ -16,6 +17,16 @@ namespace {
 const QString arrow = QStringLiteral(" → ");
 
 int loopsRunning = 0;
+
+template<typename T> QString shown(const std::optional<T> &value)
+{
+    if (!value)
+        return QStringLiteral("absent");
+    if constexpr (std::is_same_v<T, bool>)
+        return *value ? QStringLiteral("true") : QStringLiteral("false");
+    else
+        return QString::number(*value);
+}
 
 // Counts a loop for as long as its coroutine frame lives.
 struct LoopCount
@@ -91,6 +102,13 @@ QCoro::Task<> SyncEngine::pollingLoop()
         const M1620Result<DeviceStatus> result = co_await client->fetchStatus();
         if (!alive)
             co_return;
+        if (result.ok())
+            qCDebug(lcSync).noquote()
+                << "reading from" << host << "device" << shown(result.value().deviceRate) << "MADI"
+                << shown(result.value().madiRate) << "sync" << shown(result.value().madiSync);
+        else
+            qCDebug(lcSync).noquote()
+                << "no reading from" << host << "-" << result.error().errorDescription();
 
         bool rateWasSet = false;
         if (result.ok()) {
@@ -123,7 +141,9 @@ QCoro::Task<> SyncEngine::pollingLoop()
             if (!alive)
                 co_return;
         }
-        co_await m_services.clock->sleep(result.ok() ? connectedInterval : disconnectedInterval);
+        const milliseconds wait = result.ok() ? connectedInterval : disconnectedInterval;
+        qCDebug(lcSync) << "next poll in" << (rateWasSet ? afterSetRateDelay + wait : wait).count() << "ms";
+        co_await m_services.clock->sleep(wait);
         if (!alive)
             co_return;
     }
