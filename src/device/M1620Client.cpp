@@ -71,13 +71,11 @@ M1620Result<QJsonObject> parseAnswer(const QByteArray &body)
     return answer.toObject();
 }
 
-// The table of failures: what the exchange ended with, as the client reports it.
+// The table of failures. The exchange comes first: if it failed, the device is unreachable
+// whatever part of an answer came; only a complete answer can be a bad one.
 M1620Result<QJsonObject> answerOf(const HttpOutcome &outcome)
 {
     using Failure = HttpOutcome::Failure;
-    // Once the status line is outside 2xx the answer is bad, whatever happens to its body.
-    if (outcome.status != 0 && (outcome.status < 200 || outcome.status > 299))
-        return M1620Error::badResponse();
     switch (outcome.failure) {
     case Failure::None:
         if (outcome.status < 200 || outcome.status > 299)
@@ -86,8 +84,7 @@ M1620Result<QJsonObject> answerOf(const HttpOutcome &outcome)
     case Failure::NotHttp:
         return M1620Error::badResponse();
     case Failure::ClosedUnanswered:
-        // Closed before a status line, the peer gave no HTTP answer.
-        return M1620Error::badResponse();
+        return M1620Error::unreachable(QStringLiteral("The device closed the connection without answering"));
     case Failure::ClosedMidAnswer:
         return M1620Error::unreachable(
             QStringLiteral("The device closed the connection before its answer was complete"));

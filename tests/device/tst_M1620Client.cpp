@@ -60,6 +60,7 @@ std::optional<qint64> rateOf(M1620Client &client)
 const QString timedOut = QStringLiteral("The request timed out");
 const QString tooLarge = QStringLiteral("The device’s response is larger than 1 MiB");
 const QString cancelled = QStringLiteral("The request was cancelled");
+const QString unanswered = QStringLiteral("The device closed the connection without answering");
 const QString cutShort = QStringLiteral("The device closed the connection before its answer was complete");
 
 const ScriptedAnswer hanging = [] {
@@ -224,14 +225,14 @@ private Q_SLOTS:
         ssh.bytes = "SSH-2.0-OpenSSH_9.2p1\r\n";
         ssh.closeAfter = false;
         bad("another protocol, left open", ssh);
-        // A peer that closes a new connection unanswered gave no HTTP answer either.
-        bad("closed without answer", ScriptedAnswer());
+        // A failed exchange is unreachable, even after the status line of an error answer.
+        unreachable("closed without answer", ScriptedAnswer(), unanswered);
         ScriptedAnswer cut = ScriptedAnswer::http(200, fullStatus);
         cut.bytes.chop(10);
         unreachable("closed mid-body", cut, cutShort);
         ScriptedAnswer cutError = ScriptedAnswer::http(500, fullStatus);
         cutError.bytes.chop(10);
-        bad("500 closed mid-body", cutError);
+        unreachable("500 closed mid-body", cutError, cutShort);
 
         unreachable("declared over 1 MiB",
                     ScriptedAnswer::http(200, QByteArray(M1620Client::maxBodyBytes + 1, ' ')), tooLarge);
@@ -347,7 +348,7 @@ private Q_SLOTS:
 
         m_server->answerNext(ScriptedAnswer());
         m_server->answerNext(ScriptedAnswer());
-        QCOMPARE(awaitTask(client.fetchStatus()).error(), M1620Error::badResponse());
+        QCOMPARE(awaitTask(client.fetchStatus()).error(), M1620Error::unreachable(unanswered));
         QCOMPARE(m_server->requests().size(), 7);
         QCOMPARE(m_server->connectionCount(), 4);
     }
@@ -361,10 +362,11 @@ private Q_SLOTS:
         QTest::newRow("not JSON") << ScriptedAnswer::keepAlive(200, "OK") << parserText("OK");
         QTest::newRow("silent") << hanging << timedOut;
         // Headers at once, then a byte of the body every 400 ms: an idle limit alone never fires.
-        ScriptedAnswer trickle = ScriptedAnswer::keepAlive(200, fullStatus);
+        // Timed out after the head of an error answer, the exchange failed first: unreachable.
+        ScriptedAnswer trickle = ScriptedAnswer::keepAlive(500, fullStatus);
         trickle.trickleAfter = trickle.bytes.indexOf("\r\n\r\n") + 4;
         trickle.trickleMs = 400;
-        QTest::newRow("trickling") << trickle << timedOut;
+        QTest::newRow("trickling 500") << trickle << timedOut;
         // A byte of answer means the device took the request up: it is not sent again.
         ScriptedAnswer cut = ScriptedAnswer::http(200, fullStatus);
         cut.bytes.chop(10);
