@@ -63,7 +63,11 @@ M1620Result<QJsonObject> parseAnswer(const QByteArray &body)
     const QJsonDocument wrapped = QJsonDocument::fromJson('[' + body + ']', &error);
     if (error.error != QJsonParseError::NoError || wrapped.array().size() != 1) {
         QJsonDocument::fromJson(body, &error);
-        return M1620Error::unreachable(error.errorString());
+        // Parsed again unwrapped, so that the offset counts the device’s own bytes.
+        return M1620Error::unreachable(
+            QStringLiteral("The device’s answer was not valid JSON (%1 at offset %2)")
+                .arg(error.errorString())
+                .arg(error.offset));
     }
     const QJsonValue answer = wrapped.array().first();
     if (!answer.isObject())
