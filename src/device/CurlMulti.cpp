@@ -13,16 +13,6 @@ int multiCount = 0; // curl_global_init once for all of them, curl_global_cleanu
 
 thread_local std::weak_ptr<CurlMulti> threadMulti;
 
-void release(QSocketNotifier *&notifier)
-{
-    if (!notifier)
-        return;
-    // It may be the one whose signal is being handled further up the stack.
-    notifier->setEnabled(false);
-    notifier->deleteLater();
-    notifier = nullptr;
-}
-
 } // namespace
 
 std::shared_ptr<CurlMulti> CurlMulti::forCurrentThread()
@@ -90,15 +80,9 @@ int CurlMulti::onTimer(CURLM *, long timeoutMs, void *multi)
 
 void CurlMulti::watch(curl_socket_t socket, int what)
 {
-    if (what == CURL_POLL_REMOVE) {
-        const auto found = m_watches.find(socket);
-        if (found != m_watches.end()) {
-            release(found->second.read);
-            release(found->second.write);
-            m_watches.erase(found);
-        }
-        return;
-    }
+    // Notifiers are only disabled when curl lets go of a socket, and kept for the next socket
+    // with that number: a kept-alive connection is let go after every exchange and taken up
+    // again for the next, and creating them anew each time costs more than the exchange.
     Watch &watch = m_watches[socket];
     const auto notifier = [this, socket](QSocketNotifier *&slot, QSocketNotifier::Type type, int event) {
         if (!slot) {
@@ -107,6 +91,7 @@ void CurlMulti::watch(curl_socket_t socket, int what)
         }
         return slot;
     };
+    // CURL_POLL_REMOVE comes before curl closes the socket: never watched closed.
     const bool reading = what == CURL_POLL_IN || what == CURL_POLL_INOUT;
     const bool writing = what == CURL_POLL_OUT || what == CURL_POLL_INOUT;
     if (reading || watch.read)

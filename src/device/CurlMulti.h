@@ -47,5 +47,5 @@ private:
 
     CURLM *m_handle = nullptr;
     QTimer m_timer;
-    std::unordered_map<curl_socket_t, Watch> m_watches;
+    std::unordered_map<curl_socket_t, Watch> m_watches; // by socket number, enabled or not
 };
