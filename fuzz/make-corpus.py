@@ -2,9 +2,8 @@
 """Records real answers of the simulator (build/bin/m1620-sim) as the fuzz seed corpus.
 
 Usage: fuzz/make-corpus.py [BIN_DIR]   (default: build/bin). Talks to 127.0.0.1 only.
-Writes fuzz/corpus/response/* (for fuzz_response_parser: 2 bytes of settings, then the raw
-answer) and fuzz/corpus/answer/* (for fuzz_device_answer: a mode byte, then the raw answer or
-only its body)."""
+Writes fuzz/corpus/answer/* (for fuzz_device_answer: a mode byte, then the raw answer or only
+its body)."""
 import hashlib, os, socket, subprocess, sys, urllib.request
 
 here = os.path.dirname(os.path.abspath(__file__))
@@ -60,8 +59,6 @@ def write(folder, data):
         f.write(data)
 
 for name, data in answers.items():
-    write('response', b'\x05\x07' + data)  # 1 MiB limit, some seed for the pieces
-    write('response', b'\x02\x01' + data)  # 100-byte limit
     write('answer', b'\x01' + data)
     head, _, body = data.partition(b'\r\n\r\n')
     if body:

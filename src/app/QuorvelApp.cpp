@@ -2,6 +2,7 @@
 
 #include "core/AppState.h"
 #include "core/BuildInfo.h"
+#include "device/M1620Client.h"
 #include "platform/DBusNotifier.h"
 #include "platform/SystemClock.h"
 #include "services/AppSettings.h"
@@ -15,11 +16,11 @@ QuorvelApp::QuorvelApp(const FrontEndFactory &makeFrontEnd, QObject *parent)
     , m_notifier(std::make_unique<DBusNotifier>())
     , m_legacyDetector(std::make_unique<LegacyScriptDetector>(LegacyScriptDetector::forCurrentUser()))
     , m_state(new AppState(this))
+    , m_client(new M1620Client(AppSettings::shared().effectiveHost(), this))
 {
-    AppSettings &settings = AppSettings::shared();
-    m_sync
-        = new SyncEngine(*m_state, settings,
-                         {m_clock.get(), m_notifier.get(), &Logger::shared(), m_legacyDetector.get()}, this);
+    m_sync = new SyncEngine(
+        *m_state, AppSettings::shared(),
+        {m_client, m_clock.get(), m_notifier.get(), &Logger::shared(), m_legacyDetector.get()}, this);
     Logger::shared().info(launchLine());
     m_sync->start();
     if (makeFrontEnd)
@@ -40,6 +41,9 @@ QuorvelApp::~QuorvelApp()
     // The engine's loops hold guards; deleting it first ends them before their services go.
     delete m_sync;
     m_sync = nullptr;
+    // Its request in flight ends now, so the polling loop ends at once.
+    delete m_client;
+    m_client = nullptr;
 }
 
 QString QuorvelApp::launchLine()

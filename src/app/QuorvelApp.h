@@ -8,6 +8,7 @@
 class AppState;
 class DBusNotifier;
 class LegacyScriptDetector;
+class M1620Client;
 class SyncEngine;
 class SystemClock;
 
@@ -47,6 +48,7 @@ private:
     std::unique_ptr<DBusNotifier> m_notifier;
     std::unique_ptr<LegacyScriptDetector> m_legacyDetector;
     AppState *m_state;
+    M1620Client *m_client;
     SyncEngine *m_sync;
     std::unique_ptr<FrontEnd> m_frontEnd;
 };

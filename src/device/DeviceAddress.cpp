@@ -1,8 +1,9 @@
 #include "device/DeviceAddress.h"
 
-#include <QHostAddress>
+#include <arpa/inet.h>
 
 #include <algorithm>
+#include <array>
 #include <optional>
 
 namespace {
@@ -74,6 +75,16 @@ bool isStrictIpv4(QStringView text)
     return true;
 }
 
+// The address's bytes, so that two spellings of one address compare equal; empty for a text
+// that is not an address of the family asked for.
+QByteArray addressBytes(QStringView text, int family)
+{
+    std::array<char, 16> bytes {};
+    if (inet_pton(family, text.toLatin1().constData(), bytes.data()) != 1)
+        return {};
+    return QByteArray(bytes.data(), family == AF_INET6 ? 16 : 4);
+}
+
 } // namespace
 
 namespace DeviceAddress {
@@ -98,7 +109,7 @@ M1620Result<QUrl> apiUrl(const QString &host)
 
     QStringView name;
     std::optional<QStringView> port;
-    QHostAddress address;
+    QByteArray address; // of a literal address
     if (host.startsWith(u'[')) {
         const qsizetype close = host.indexOf(u']');
         if (close < 0)
@@ -109,7 +120,8 @@ M1620Result<QUrl> apiUrl(const QString &host)
             return invalid(host, QStringLiteral("is not a valid host name"));
         if (!rest.isEmpty())
             port = rest.sliced(1);
-        if (!address.setAddress(name.toString()) || address.protocol() != QAbstractSocket::IPv6Protocol)
+        address = addressBytes(name, AF_INET6);
+        if (address.isEmpty())
             return invalid(host, QStringLiteral("is not a valid IPv6 address"));
     } else {
         if (host.count(u':') > 1)
@@ -135,7 +147,7 @@ M1620Result<QUrl> apiUrl(const QString &host)
             || last.startsWith(u"0x", Qt::CaseInsensitive)) {
             if (!isStrictIpv4(name))
                 return invalid(host, QStringLiteral("is not a valid IPv4 address"));
-            address.setAddress(name.toString());
+            address = addressBytes(name, AF_INET);
         }
     }
 
@@ -149,8 +161,10 @@ M1620Result<QUrl> apiUrl(const QString &host)
 
     // Last line of defence: Qt must read back exactly the host, port and path meant.
     const QUrl url(QStringLiteral("http://") + host + apiPath, QUrl::StrictMode);
-    const bool sameHost
-        = address.isNull() ? QHostAddress(url.host()).isNull() : QHostAddress(url.host()) == address;
+    const QString readBack = url.host();
+    const bool sameHost = address.isEmpty()
+        ? addressBytes(readBack, AF_INET).isEmpty() && addressBytes(readBack, AF_INET6).isEmpty()
+        : addressBytes(readBack, address.size() == 16 ? AF_INET6 : AF_INET) == address;
     if (!url.isValid() || url.scheme() != u"http" || !url.userInfo().isEmpty() || url.port() != portNumber
         || url.path() != apiPath || url.hasQuery() || url.hasFragment() || !sameHost)
         return invalid(host, QStringLiteral("is not a valid host name"));

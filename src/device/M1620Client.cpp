@@ -1,14 +1,12 @@
 #include "device/M1620Client.h"
 
 #include "device/DeviceAddress.h"
-#include "device/HttpExchange.h"
+#include "device/DeviceLogging.h"
 
 #include <QCborValue>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonParseError>
-#include <QPointer>
-#include <QTcpSocket>
 
 #include <cmath>
 
@@ -65,7 +63,11 @@ M1620Result<QJsonObject> parseAnswer(const QByteArray &body)
     const QJsonDocument wrapped = QJsonDocument::fromJson('[' + body + ']', &error);
     if (error.error != QJsonParseError::NoError || wrapped.array().size() != 1) {
         QJsonDocument::fromJson(body, &error);
-        return M1620Error::unreachable(error.errorString());
+        // Parsed again unwrapped, so that the offset counts the device’s own bytes.
+        return M1620Error::unreachable(
+            QStringLiteral("The device’s answer was not valid JSON (%1 at offset %2)")
+                .arg(error.errorString())
+                .arg(error.offset));
     }
     const QJsonValue answer = wrapped.array().first();
     if (!answer.isObject())
@@ -73,93 +75,56 @@ M1620Result<QJsonObject> parseAnswer(const QByteArray &body)
     return answer.toObject();
 }
 
-// The table of failures: what the exchange ended with, as the client reports it.
-M1620Result<QJsonObject> answerOf(HttpExchange::Outcome outcome)
+// The table of failures. The exchange comes first: if it failed, the device is unreachable
+// whatever part of an answer came; only a complete answer can be a bad one.
+M1620Result<QJsonObject> answerOf(const HttpOutcome &outcome)
 {
-    using End = HttpExchange::Outcome::End;
-    // Once the status line is outside 2xx the answer is bad, whatever happens to its body.
-    if (outcome.status && (*outcome.status < 200 || *outcome.status > 299))
-        return M1620Error::badResponse();
-    switch (outcome.end) {
-    case End::Response:
-        return parseAnswer(outcome.body);
-    case End::TimedOut:
-        return M1620Error::unreachable(M1620Client::timedOutMessage());
-    case End::Cancelled:
-        return M1620Error::unreachable(M1620Client::cancelledMessage());
-    case End::TooLarge:
-        return M1620Error::unreachable(M1620Client::tooLargeMessage());
-    case End::NotHttp:
-        return M1620Error::badResponse();
-    case End::Closed:
-        // Closed before a status line, unanswered or mid-line, the peer gave no HTTP answer.
-        if (!outcome.status)
+    using Failure = HttpOutcome::Failure;
+    switch (outcome.failure) {
+    case Failure::None:
+        if (outcome.status < 200 || outcome.status > 299)
             return M1620Error::badResponse();
-        return M1620Error::unreachable(outcome.errorString);
-    case End::ConnectionError:
-        return M1620Error::unreachable(outcome.errorString);
+        return parseAnswer(outcome.body);
+    case Failure::NotHttp:
+        return M1620Error::badResponse();
+    case Failure::ClosedUnanswered:
+        return M1620Error::unreachable(QStringLiteral("The device closed the connection without answering"));
+    case Failure::ClosedMidAnswer:
+        return M1620Error::unreachable(
+            QStringLiteral("The device closed the connection before its answer was complete"));
+    case Failure::TooLarge:
+        return M1620Error::unreachable(M1620Client::tooLargeMessage());
+    default:
+        return M1620Error::unreachable(HttpOutcome::describe(outcome.failure));
     }
-    return M1620Error::badResponse();
+}
+
+HttpClient::Options deviceOptions()
+{
+    HttpClient::Options options;
+    options.timeout = std::chrono::milliseconds(M1620Client::exchangeTimeoutMs);
+    options.maxBodyBytes = M1620Client::maxBodyBytes;
+    options.protocols = "http";
+    // No redirect is followed (a 3xx is a bad answer) and no proxy is used: only the device
+    // itself is ever contacted. curl's "Accept" and "Expect" would be noise to it.
+    options.headers = {"Content-Type: application/json", "Accept:", "Expect:"};
+    return options;
 }
 
 } // namespace
 
-// The connection kept open between exchanges, and the exchanges in flight.
-struct M1620Client::Connections
-{
-    HttpExchange::Connection idle;
-    QString host;
-    quint16 port = 0;
-    bool clientGone = false;
-    QList<QPointer<HttpExchange>> inFlight;
-
-    // The idle connection if it leads to host:port and is still open and quiet; else null, and
-    // the exchange opens a new one. Taking it leaves none idle, so an exchange that overlaps
-    // another never shares its connection.
-    HttpExchange::Connection take(const QString &toHost, quint16 toPort)
-    {
-        HttpExchange::Connection connection = std::move(idle);
-        if (connection && toHost == host && toPort == port
-            && connection->state() == QAbstractSocket::ConnectedState && connection->bytesAvailable() == 0)
-            return connection;
-        return {}; // a stale one is closed as it goes
-    }
-
-    // Keeps a connection for the next exchange; one is enough, and none once the client is gone.
-    void keep(HttpExchange::Connection connection, const QString &toHost, quint16 toPort)
-    {
-        if (!connection || clientGone || idle)
-            return;
-        idle = std::move(connection);
-        host = toHost;
-        port = toPort;
-    }
-};
-
 M1620Client::M1620Client(const QString &host, QObject *parent)
-    : QObject(parent)
+    : DeviceClient(parent)
     , m_host(host)
-    , m_connections(std::make_shared<Connections>())
+    , m_http(deviceOptions())
 { }
 
-M1620Client::~M1620Client()
-{
-    // A request still in flight ends now, as cancelled, so whoever awaits it resumes instead
-    // of waiting for an event loop that may already be gone.
-    m_connections->clientGone = true;
-    if (m_connections->idle)
-        m_connections->idle->abort(); // closed now; the object itself goes later
-    m_connections->idle.reset();
-    const QList<QPointer<HttpExchange>> inFlight = std::exchange(m_connections->inFlight, {});
-    for (const QPointer<HttpExchange> &exchange : inFlight) {
-        if (exchange)
-            exchange->cancel();
-    }
-}
+// Ends a request still in flight as cancelled (see HttpClient).
+M1620Client::~M1620Client() = default;
 
 QString M1620Client::timedOutMessage()
 {
-    return QStringLiteral("The request timed out");
+    return HttpOutcome::describe(HttpOutcome::Failure::TimedOut);
 }
 
 QString M1620Client::tooLargeMessage()
@@ -169,7 +134,7 @@ QString M1620Client::tooLargeMessage()
 
 QString M1620Client::cancelledMessage()
 {
-    return QStringLiteral("The request was cancelled");
+    return HttpOutcome::describe(HttpOutcome::Failure::Cancelled);
 }
 
 void M1620Client::updateHost(const QString &host)
@@ -199,41 +164,28 @@ QCoro::Task<M1620Result<QJsonObject>> M1620Client::post(const QJsonObject &body)
 {
     // Everything that reads the client or the body happens before the first suspension.
     const M1620Result<QUrl> url = DeviceAddress::apiUrl(m_host);
-    if (!url.ok())
+    if (!url.ok()) {
+        qCDebug(lcDevice) << "not sent:" << url.error().errorDescription();
         co_return url.error();
-    // The checked URL names the peer: an IPv6 address comes without its brackets here, and a
-    // name in its ASCII form. No port in the host text means the HTTP port.
-    const QString host = url.value().host(QUrl::EncodeUnicode);
-    const auto port = quint16(url.value().port(80));
-    const QByteArray request = HttpExchange::postRequest(
-        url.value().path(QUrl::FullyEncoded).toLatin1(), url.value().authority(QUrl::FullyEncoded).toLatin1(),
-        "application/json", QJsonDocument(body).toJson(QJsonDocument::Compact));
-    const QDeadlineTimer deadline(exchangeTimeoutMs, Qt::PreciseTimer);
-    const std::shared_ptr<Connections> connections = m_connections;
-
-    static_assert(idleTimeoutMs >= exchangeTimeoutMs, "the whole-exchange deadline also bounds idle time");
-    for (bool retried = false;; retried = true) {
-        const std::unique_ptr<HttpExchange, HttpExchange::DeferredDelete> exchange(
-            new HttpExchange(connections->take(host, port), host, port, request, deadline, maxBodyBytes));
-        connections->inFlight.removeAll(nullptr);
-        connections->inFlight.append(exchange.get());
-        exchange->start();
-
-        const HttpExchange::Outcome outcome = co_await *exchange;
-
-        connections->inFlight.removeOne(exchange.get());
-        // A device may close a kept-alive connection just as the next request goes out. If not
-        // a byte came back, it goes once more on a new connection, within the same deadline. A
-        // device that did act on it before dropping the connection gets it twice, which is
-        // harmless: a status query changes nothing, and a set-rate sets the same rate again.
-        using End = HttpExchange::Outcome::End;
-        if (!retried && exchange->reusedConnection() && !outcome.answered && !connections->clientGone
-            && (outcome.end == End::Closed || outcome.end == End::ConnectionError))
-            continue;
-        M1620Result<QJsonObject> answer = answerOf(outcome);
-        // After any failure the device's state is unknown: its connection is not used again.
-        if (answer.ok())
-            connections->keep(exchange->takeConnection(), host, port);
-        co_return answer;
     }
+    const QByteArray target = url.value().toEncoded();
+    const QByteArray request = QJsonDocument(body).toJson(QJsonDocument::Compact);
+    qCDebug(lcDevice).noquote() << "POST" << target << request;
+
+    const HttpOutcome outcome = co_await m_http.post(target, request);
+
+    const M1620Result<QJsonObject> answer = answerOf(outcome);
+    // After any failure the device's state is unknown: its connection is not used again.
+    if (!answer.ok())
+        HttpClient::closeConnection(outcome);
+    if (outcome.answered())
+        qCDebug(lcDevice).noquote().nospace()
+            << "HTTP " << outcome.status << ", " << outcome.body.size() << " bytes in "
+            << outcome.microseconds << " µs" << (outcome.reusedConnection ? " on the kept connection" : "")
+            << (answer.ok() ? QString() : QStringLiteral(": ") + answer.error().errorDescription());
+    else
+        qCDebug(lcDevice).noquote().nospace()
+            << "failed after " << outcome.microseconds << " µs: " << answer.error().errorDescription()
+            << " (curl: " << outcome.detail << ')';
+    co_return answer;
 }

@@ -1,30 +1,23 @@
 #pragma once
 
-#include "device/DeviceStatus.h"
-#include "device/M1620Result.h"
+#include "device/DeviceClient.h"
+#include "device/HttpClient.h"
 
 #include <QJsonObject>
-#include <QObject>
 #include <QString>
 
-#include <qcoro/qcorotask.h>
-
-#include <memory>
-
 // The program's only way of talking to an M-1620: one HTTP POST of a JSON object to
-// "/api/v2/self" per exchange. The connection is kept open between exchanges with the same
-// host, so that polling twice a second costs one small write and one read each time.
-class M1620Client : public QObject
+// "/api/v2/self" per exchange, on a connection kept open between exchanges with the same host,
+// so that polling twice a second costs one small write and one read each time.
+class M1620Client : public DeviceClient
 {
     Q_OBJECT
 
 public:
-    // Limits on one exchange: idle time, whole exchange, and the largest body read.
-    static constexpr int idleTimeoutMs = 2000;
+    // Limits on one exchange: the whole exchange, connecting included, and the largest body.
     static constexpr int exchangeTimeoutMs = 2000;
     static constexpr qint64 maxBodyBytes = 1024 * 1024;
-    // Failure texts of the client's own limits and of a request ended because the client was
-    // deleted; every other failure carries Qt's text.
+    // Failure texts of the client's own limits and of a request ended by deleting the client.
     static QString timedOutMessage();
     static QString tooLargeMessage();
     static QString cancelledMessage();
@@ -32,20 +25,15 @@ public:
     explicit M1620Client(const QString &host, QObject *parent = nullptr);
     ~M1620Client() override;
 
-    QString host() const { return m_host; }
-    // Takes effect from the next request; requests in flight keep their URL.
-    void updateHost(const QString &host);
+    QString host() const override { return m_host; }
+    void updateHost(const QString &host) override;
 
-    QCoro::Task<M1620Result<DeviceStatus>> fetchStatus();
-    QCoro::Task<M1620Result<M1620Done>> setRate(qint64 hertz);
+    QCoro::Task<M1620Result<DeviceStatus>> fetchStatus() override;
+    QCoro::Task<M1620Result<M1620Done>> setRate(qint64 hertz) override;
 
 private:
-    struct Connections;
-
     QCoro::Task<M1620Result<QJsonObject>> post(const QJsonObject &body);
 
     QString m_host;
-    // Shared with every exchange in flight, so that an exchange that ends after the client is
-    // gone still has somewhere harmless to hand its connection back to.
-    std::shared_ptr<Connections> m_connections;
+    HttpClient m_http;
 };

@@ -1,6 +1,7 @@
 #include "services/UpdateController.h"
 
 #include "core/BuildInfo.h"
+#include "device/HttpClient.h"
 #include "platform/Clock.h"
 #include "platform/DBusNotifier.h"
 #include "platform/LinuxMachineInfo.h"
@@ -12,30 +13,22 @@
 #include "services/SettingsStore.h"
 #include "services/VersionNumber.h"
 
-#include <QHostAddress>
-#include <QNetworkAccessManager>
-#include <QNetworkProxyFactory>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QPointer>
 #include <QRegularExpression>
-#include <QTimer>
+
+#include <arpa/inet.h>
 
 namespace {
 
-// A public feed may sit behind the user's proxy, so the system's proxy settings apply; a
-// feed on this machine never goes through one.
-class FeedProxyFactory final : public QNetworkProxyFactory
+bool isLoopback(const QString &host)
 {
-public:
-    QList<QNetworkProxy> queryProxy(const QNetworkProxyQuery &query) override
-    {
-        const QString host = query.url().host();
-        if (host.compare(u"localhost", Qt::CaseInsensitive) == 0 || QHostAddress(host).isLoopback())
-            return {QNetworkProxy(QNetworkProxy::NoProxy)};
-        return systemProxyForQuery(query);
-    }
-};
+    in_addr v4 {};
+    in6_addr v6 {};
+    const QByteArray text = host.toLatin1();
+    return host.compare(u"localhost", Qt::CaseInsensitive) == 0
+        || (inet_pton(AF_INET, text.constData(), &v4) == 1 && (ntohl(v4.s_addr) >> 24) == 127)
+        || (inet_pton(AF_INET6, text.constData(), &v6) == 1 && IN6_IS_ADDR_LOOPBACK(&v6));
+}
 
 bool isWebUrl(const QUrl &url)
 {
@@ -74,16 +67,23 @@ UpdateController::UpdateController(Config config, SettingsStore &store, Services
     , m_config(std::move(config))
     , m_store(store)
     , m_services(services)
-    , m_network(new QNetworkAccessManager(this))
-    , m_deadline(new QTimer(this))
 {
     Q_ASSERT(m_services.clock && m_services.notifier && m_services.logger);
-    m_network->setProxyFactory(new FeedProxyFactory);
-    m_deadline->setTimerType(Qt::PreciseTimer);
-    m_deadline->setSingleShot(true);
-    connect(m_deadline, &QTimer::timeout, this,
-            [this] { fail(QStringLiteral("The update server did not answer in time.")); });
-
+    if (hasFeed()) {
+        HttpClient::Options options;
+        options.timeout = m_config.timeout;
+        options.maxBodyBytes = Appcast::maxBytes;
+        options.protocols = "http,https";
+        // Never from https to http: over plain http anyone on the way could answer.
+        const bool secure = m_config.feedUrl.scheme().compare(u"https", Qt::CaseInsensitive) == 0;
+        options.redirectProtocols = secure ? "https" : "http,https";
+        options.maxRedirects = 5;
+        // A public feed may sit behind the user's proxy; one on this machine never does.
+        options.useProxy = !isLoopback(m_config.feedUrl.host());
+        options.headers = {"User-Agent: Quorvel/" + m_config.currentVersion.toUtf8(),
+                           "Accept: application/rss+xml, application/xml;q=0.9, */*;q=0.5"};
+        m_http = std::make_unique<HttpClient>(std::move(options));
+    }
     if (!m_config.feedUrl.isEmpty() && !hasFeed())
         m_services.logger->warn(QStringLiteral("Update feed URL is not usable: ")
                                 + m_config.feedUrl.toString());
@@ -91,14 +91,8 @@ UpdateController::UpdateController(Config config, SettingsStore &store, Services
     restartSchedule();
 }
 
-UpdateController::~UpdateController()
-{
-    // The schedule's loop ends by its guard when it wakes; a fetch in flight is dropped.
-    if (m_reply) {
-        m_reply->disconnect(this);
-        m_reply->abort();
-    }
-}
+// The schedule's loop ends by its guard when it wakes; a fetch in flight ends as cancelled.
+UpdateController::~UpdateController() = default;
 
 QString UpdateController::kernelVersion(const QString &release)
 {
@@ -159,7 +153,7 @@ void UpdateController::setAutomaticallyChecksForUpdates(bool enabled)
 
 void UpdateController::startCheck(bool userInitiated)
 {
-    if (m_reply) {
+    if (m_checking) {
         // One fetch at a time; the user still hears how the running one ends.
         m_userInitiated = m_userInitiated || userInitiated;
         return;
@@ -167,74 +161,42 @@ void UpdateController::startCheck(bool userInitiated)
     m_userInitiated = userInitiated;
     qCDebug(lcServices) << "update check of" << m_config.feedUrl
                         << (userInitiated ? "by the user" : "on schedule");
-    m_body.clear();
-    m_failure.reset();
-
-    QNetworkRequest request(m_config.feedUrl);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
-    request.setMaximumRedirectsAllowed(5);
-    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
-    request.setHeader(QNetworkRequest::UserAgentHeader,
-                      QString(QStringLiteral("Quorvel/") + m_config.currentVersion));
-    request.setRawHeader("Accept", "application/rss+xml, application/xml;q=0.9, */*;q=0.5");
-    m_reply = m_network->get(request);
-    connect(m_reply, &QNetworkReply::metaDataChanged, this, [this] {
-        const QVariant length = m_reply->header(QNetworkRequest::ContentLengthHeader);
-        if (length.isValid() && length.toLongLong() > Appcast::maxBytes)
-            fail(QStringLiteral("The update feed is larger than 1 MiB."));
-    });
-    connect(m_reply, &QNetworkReply::readyRead, this, &UpdateController::readAvailable);
-    connect(m_reply, &QNetworkReply::finished, this, &UpdateController::finishCheck);
-    m_deadline->start(m_config.timeout);
+    m_checking = true;
     Q_EMIT canCheckForUpdatesChanged();
+    m_fetch.emplace(fetch());
 }
 
-void UpdateController::readAvailable()
+QCoro::Task<> UpdateController::fetch()
 {
-    if (!m_reply || m_failure)
-        return;
-    m_body += m_reply->read(Appcast::maxBytes + 1 - m_body.size());
-    if (m_body.size() > Appcast::maxBytes)
-        fail(QStringLiteral("The update feed is larger than 1 MiB."));
+    const HttpOutcome fetched = co_await m_http->get(m_config.feedUrl.toEncoded());
+    // Cancelled only when the controller is being destroyed: nothing of it may be touched.
+    if (fetched.failure == HttpOutcome::Failure::Cancelled)
+        co_return;
+    m_checking = false;
+    deliver(outcomeOf(fetched));
 }
 
-void UpdateController::fail(const QString &message)
+UpdateController::Outcome UpdateController::outcomeOf(const HttpOutcome &fetched) const
 {
-    if (!m_reply || m_failure)
-        return;
-    m_failure = message;
-    // From the event loop: aborting inside one of the reply's own signals trips up QtNetwork.
-    QMetaObject::invokeMethod(m_reply, &QNetworkReply::abort, Qt::QueuedConnection);
-}
-
-void UpdateController::finishCheck()
-{
-    if (!m_reply)
-        return;
-    readAvailable();
-    QNetworkReply *const reply = std::exchange(m_reply, nullptr);
-    reply->disconnect(this);
-    reply->deleteLater();
-    m_deadline->stop();
-
-    Outcome outcome;
-    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (m_failure) {
-        outcome = failed(*m_failure);
-    } else if (status.isValid() && (status.toInt() < 200 || status.toInt() > 299)) {
-        const QString reason
-            = reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString().trimmed();
-        outcome = failed(QStringLiteral("The update server answered with HTTP status %1%2.")
-                             .arg(status.toInt())
-                             .arg(reason.isEmpty() ? QString() : QStringLiteral(" (") + reason + u')'));
-    } else if (reply->error() != QNetworkReply::NoError) {
-        outcome = failed(QStringLiteral("Could not reach the update server: ") + reply->errorString());
-    } else {
-        outcome = evaluate(m_body, m_config);
+    using Failure = HttpOutcome::Failure;
+    switch (fetched.failure) {
+    case Failure::None:
+        break;
+    case Failure::TooLarge:
+        return failed(QStringLiteral("The update feed is larger than 1 MiB."));
+    case Failure::TimedOut:
+        return failed(QStringLiteral("The update server did not answer in time."));
+    default:
+        return failed(QStringLiteral("Could not reach the update server: ")
+                      + HttpOutcome::describe(fetched.failure));
     }
-    m_body.clear();
-    m_failure.reset();
-    deliver(outcome);
+    if (fetched.status < 200 || fetched.status > 299) {
+        const QString reason = QString::fromUtf8(fetched.reason).trimmed();
+        return failed(QStringLiteral("The update server answered with HTTP status %1%2.")
+                          .arg(fetched.status)
+                          .arg(reason.isEmpty() ? QString() : QStringLiteral(" (") + reason + u')'));
+    }
+    return evaluate(fetched.body, m_config);
 }
 
 void UpdateController::deliver(const Outcome &outcome)

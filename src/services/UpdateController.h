@@ -7,16 +7,16 @@
 #include <QUrl>
 
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <qcoro/qcorotask.h>
 
 class Clock;
+class HttpClient;
 class Logger;
 class Notifier;
-class QNetworkAccessManager;
-class QNetworkReply;
-class QTimer;
 class SettingsStore;
+struct HttpOutcome;
 
 // Checks for a newer Quorvel in an appcast (RSS 2.0 with the sparkle namespace) at a feed
 // URL fixed at build time. It tells the user about a newer version and opens its download
@@ -81,7 +81,7 @@ public:
 
     QUrl feedUrl() const { return m_config.feedUrl; }
     bool hasFeed() const;
-    bool isChecking() const { return m_reply != nullptr; }
+    bool isChecking() const { return m_checking; }
 
     bool canCheckForUpdates() const;
     // A check the user asked for; its outcome comes as userCheckFinished().
@@ -99,9 +99,8 @@ Q_SIGNALS:
 
 private:
     void startCheck(bool userInitiated);
-    void readAvailable();
-    void finishCheck();
-    void fail(const QString &message);
+    QCoro::Task<> fetch();
+    Outcome outcomeOf(const HttpOutcome &fetched) const;
     void deliver(const Outcome &outcome);
     void restartSchedule();
     QCoro::Task<> scheduleLoop(quint64 generation);
@@ -109,11 +108,9 @@ private:
     Config m_config;
     SettingsStore &m_store;
     Services m_services;
-    QNetworkAccessManager *m_network;
-    QTimer *m_deadline;
-    QNetworkReply *m_reply = nullptr; // the one check in flight
-    QByteArray m_body;
-    std::optional<QString> m_failure; // set when this check was cut short
+    std::unique_ptr<HttpClient> m_http; // null without a usable feed
+    std::optional<QCoro::Task<>> m_fetch; // the one check in flight
+    bool m_checking = false;
     bool m_userInitiated = false;
     bool m_automaticallyChecks = false;
     quint64 m_scheduleGeneration = 0; // a loop of an older generation ends when it wakes

@@ -3,22 +3,30 @@
 #include "core/AppState.h"
 #include "core/RateFormat.h"
 #include "device/M1620Client.h"
+#include "device/SupportedRates.h"
 #include "platform/Clock.h"
 #include "platform/Notifier.h"
 #include "services/AppSettings.h"
 #include "services/Logger.h"
 #include "sync/LegacyScriptDetector.h"
-
-#include <array>
+#include "sync/SyncLogging.h"
 
 using namespace std::chrono;
 
 namespace {
-constexpr std::array<qint64, 6> supportedRates {44100, 48000, 88200, 96000, 176400, 192000};
-
 const QString arrow = QStringLiteral(" → ");
 
 int loopsRunning = 0;
+
+template<typename T> QString shown(const std::optional<T> &value)
+{
+    if (!value)
+        return QStringLiteral("absent");
+    if constexpr (std::is_same_v<T, bool>)
+        return *value ? QStringLiteral("true") : QStringLiteral("false");
+    else
+        return QString::number(*value);
+}
 
 // Counts a loop for as long as its coroutine frame lives.
 struct LoopCount
@@ -35,9 +43,9 @@ SyncEngine::SyncEngine(AppState &state, AppSettings &settings, Services services
     , m_state(state)
     , m_settings(settings)
     , m_services(services)
-    , m_client(new M1620Client(settings.effectiveHost(), this))
 {
-    Q_ASSERT(m_services.clock && m_services.notifier && m_services.logger && m_services.legacyDetector);
+    Q_ASSERT(m_services.client && m_services.clock && m_services.notifier && m_services.logger
+             && m_services.legacyDetector);
 }
 
 // The loops hold a guard and end at their next step once the engine is gone.
@@ -46,11 +54,6 @@ SyncEngine::~SyncEngine() = default;
 int SyncEngine::runningLoops()
 {
     return loopsRunning;
-}
-
-bool SyncEngine::isSupportedRate(qint64 hertz)
-{
-    return std::find(supportedRates.begin(), supportedRates.end(), hertz) != supportedRates.end();
 }
 
 void SyncEngine::start()
@@ -85,17 +88,25 @@ QCoro::Task<> SyncEngine::pollingLoop()
     bool wasConnected = false;
     for (;;) {
         const QString host = m_settings.effectiveHost();
-        m_client->updateHost(host);
-        const M1620Result<DeviceStatus> result = co_await m_client->fetchStatus();
+        DeviceClient *const client = m_services.client;
+        client->updateHost(host);
+        const M1620Result<DeviceStatus> result = co_await client->fetchStatus();
         if (!alive)
             co_return;
+        if (result.ok())
+            qCDebug(lcSync).noquote()
+                << "reading from" << host << "device" << shown(result.value().deviceRate) << "MADI"
+                << shown(result.value().madiRate) << "sync" << shown(result.value().madiSync);
+        else
+            qCDebug(lcSync).noquote()
+                << "no reading from" << host << "-" << result.error().errorDescription();
 
         bool rateWasSet = false;
         if (result.ok()) {
             if (!wasConnected || !m_lastConnectedHost || *m_lastConnectedHost != host) {
                 m_state.setConnectionState(ConnectionState::connected(host));
                 m_services.logger->info(QStringLiteral("Connected to ") + host);
-                setLastConnectedHost(host);
+                m_lastConnectedHost = host;
             }
             // Published together, with no suspension between, so no view sees half a reading.
             const DeviceStatus &status = result.value();
@@ -121,7 +132,9 @@ QCoro::Task<> SyncEngine::pollingLoop()
             if (!alive)
                 co_return;
         }
-        co_await m_services.clock->sleep(result.ok() ? connectedInterval : disconnectedInterval);
+        const milliseconds wait = result.ok() ? connectedInterval : disconnectedInterval;
+        qCDebug(lcSync) << "next poll in" << (rateWasSet ? afterSetRateDelay + wait : wait).count() << "ms";
+        co_await m_services.clock->sleep(wait);
         if (!alive)
             co_return;
     }
@@ -136,18 +149,19 @@ QCoro::Task<bool> SyncEngine::followRate(const DeviceStatus &status)
     if (madi && m_lastMadiRate && *madi != *m_lastMadiRate)
         m_services.logger->info(QStringLiteral("MADI input rate changed: ") + QString::number(*m_lastMadiRate)
                                 + arrow + QString::number(*madi) + QStringLiteral(" Hz"));
-    setLastMadiRate(madi);
+    m_lastMadiRate = madi;
 
     updateMismatch(status);
 
     // Lock is not consulted: a supported MADI rate is followed whether or not it is locked.
-    const bool due = madi && !m_state.isPaused() && device && isSupportedRate(*madi) && *device != *madi;
+    const bool due
+        = madi && !m_state.isPaused() && device && SupportedRates::contains(*madi) && *device != *madi;
     if (!due)
         co_return false;
 
     m_services.logger->info(QStringLiteral("Syncing ") + QString::number(*device) + arrow
                             + QString::number(*madi) + QStringLiteral(" Hz"));
-    const M1620Result<M1620Done> set = co_await m_client->setRate(*madi);
+    const M1620Result<M1620Done> set = co_await m_services.client->setRate(*madi);
     if (!alive)
         co_return false;
     if (!set.ok()) {
@@ -168,14 +182,14 @@ QCoro::Task<bool> SyncEngine::followRate(const DeviceStatus &status)
 void SyncEngine::updateMismatch(const DeviceStatus &status)
 {
     const bool candidate = status.madiSync.value_or(false) && status.deviceRate && status.madiRate
-        && isSupportedRate(*status.madiRate) && *status.deviceRate != *status.madiRate;
+        && SupportedRates::contains(*status.madiRate) && *status.deviceRate != *status.madiRate;
     if (!candidate) {
-        setMismatchSince(std::nullopt);
+        m_mismatchSince.reset();
         m_state.setRateMismatch(false);
         return;
     }
     if (!m_mismatchSince)
-        setMismatchSince(m_services.clock->monotonicNow());
+        m_mismatchSince = m_services.clock->monotonicNow();
     const duration<double> elapsed = m_services.clock->monotonicNow() - *m_mismatchSince;
     m_state.setRateMismatch(elapsed.count() >= mismatchGrace);
 }
@@ -193,7 +207,7 @@ QCoro::Task<> SyncEngine::handleConnectionLoss(const M1620Error &error, bool was
         }
     }
     m_state.setConnectionState(ConnectionState::error(description));
-    setMismatchSince(std::nullopt);
+    m_mismatchSince.reset();
     m_state.setRateMismatch(false);
 }
 
@@ -220,7 +234,6 @@ QCoro::Task<> SyncEngine::legacyWatchLoop()
         }
         if (detected && !m_legacyNotified) {
             m_legacyNotified = true;
-            Q_EMIT legacyNotifiedChanged();
             co_await postNotification(QStringLiteral("Old M-1620 Rate Sync is still installed"),
                                       QStringLiteral("It changes the sample rate on its own and can fight "
                                                      "Quorvel. Open Quorvel for how to remove it."));
@@ -231,28 +244,4 @@ QCoro::Task<> SyncEngine::legacyWatchLoop()
         if (!alive)
             co_return;
     }
-}
-
-void SyncEngine::setMismatchSince(std::optional<steady_clock::time_point> value)
-{
-    const bool wasPending = m_mismatchSince.has_value();
-    m_mismatchSince = value;
-    if (wasPending != m_mismatchSince.has_value())
-        Q_EMIT mismatchPendingChanged();
-}
-
-void SyncEngine::setLastMadiRate(std::optional<qint64> value)
-{
-    if (m_lastMadiRate == value)
-        return;
-    m_lastMadiRate = value;
-    Q_EMIT lastMadiRateChanged();
-}
-
-void SyncEngine::setLastConnectedHost(const std::optional<QString> &value)
-{
-    if (m_lastConnectedHost == value)
-        return;
-    m_lastConnectedHost = value;
-    Q_EMIT lastConnectedHostChanged();
 }

@@ -15,9 +15,9 @@
 class AppSettings;
 class AppState;
 class Clock;
+class DeviceClient;
 class LegacyScriptDetector;
 class Logger;
-class M1620Client;
 class Notifier;
 
 // Polls the device, follows its MADI input rate, handles a lost device and watches for the
@@ -26,11 +26,6 @@ class Notifier;
 class SyncEngine : public QObject
 {
     Q_OBJECT
-    Q_PROPERTY(bool legacyNotified READ legacyNotified NOTIFY legacyNotifiedChanged)
-    Q_PROPERTY(std::optional<qint64> lastMadiRate READ lastMadiRate NOTIFY lastMadiRateChanged)
-    Q_PROPERTY(
-        std::optional<QString> lastConnectedHost READ lastConnectedHost NOTIFY lastConnectedHostChanged)
-    Q_PROPERTY(bool mismatchPending READ mismatchPending NOTIFY mismatchPendingChanged)
 
 public:
     static constexpr std::chrono::milliseconds connectedInterval {500};
@@ -42,6 +37,7 @@ public:
     // What the engine reaches the outside world through; tests replace any of them.
     struct Services
     {
+        DeviceClient *client = nullptr; // polled for the host of the moment
         Clock *clock = nullptr;
         Notifier *notifier = nullptr;
         Logger *logger = nullptr;
@@ -52,7 +48,6 @@ public:
     SyncEngine(AppState &state, AppSettings &settings, Services services, QObject *parent = nullptr);
     ~SyncEngine() override;
 
-    static bool isSupportedRate(qint64 hertz);
     // Loops of any engine still running; after an engine is deleted its loops end at their
     // next step, which a clean exit waits for.
     static int runningLoops();
@@ -66,18 +61,10 @@ public:
     // One status read of host with a client of its own. Touches no state and logs nothing.
     static QCoro::Task<M1620Result<DeviceStatus>> testConnection(const QString &host);
 
-    bool legacyNotified() const { return m_legacyNotified; }
-    std::optional<qint64> lastMadiRate() const { return m_lastMadiRate; }
-    std::optional<QString> lastConnectedHost() const { return m_lastConnectedHost; }
     // A lasting-mismatch candidate is being timed.
     bool mismatchPending() const { return m_mismatchSince.has_value(); }
-    M1620Client &client() const { return *m_client; }
 
 Q_SIGNALS:
-    void legacyNotifiedChanged();
-    void lastMadiRateChanged();
-    void lastConnectedHostChanged();
-    void mismatchPendingChanged();
     // After every poll's reading has been handled (success or failure); for observers and tests.
     void pollFinished();
 
@@ -90,14 +77,9 @@ private:
     QCoro::Task<> handleConnectionLoss(const M1620Error &error, bool wasConnected);
     QCoro::Task<> postNotification(const QString &title, const QString &body);
 
-    void setMismatchSince(std::optional<std::chrono::steady_clock::time_point> value);
-    void setLastMadiRate(std::optional<qint64> value);
-    void setLastConnectedHost(const std::optional<QString> &value);
-
     AppState &m_state;
     AppSettings &m_settings;
     Services m_services;
-    M1620Client *m_client;
     std::optional<QCoro::Task<>> m_task;
     std::optional<QCoro::Task<>> m_legacyTask;
     bool m_started = false;

@@ -156,7 +156,8 @@ private:
     {
         QNetworkReply *reply
             = m_network.get(QNetworkRequest(QUrl(QStringLiteral("http://%1/sim/state").arg(m_host))));
-        QTest::qWaitFor([reply] { return reply->isFinished(); }, 5000);
+        if (!QTest::qWaitFor([reply] { return reply->isFinished(); }, 5000))
+            return {};
         reply->deleteLater();
         return QJsonDocument::fromJson(reply->readAll()).object();
     }

@@ -5,8 +5,6 @@
 
 #include <QElapsedTimer>
 #include <QFile>
-#include <QJsonDocument>
-#include <QJsonParseError>
 #include <QRegularExpression>
 #include <QTcpServer>
 #include <QTest>
@@ -34,15 +32,14 @@ QByteArray requestBytes(const QString &host, const QByteArray &body)
 {
     return "POST /api/v2/self HTTP/1.1\r\nHost: " + host.toUtf8()
         + "\r\nContent-Type: application/json\r\nContent-Length: " + QByteArray::number(body.size())
-        + "\r\nConnection: keep-alive\r\n\r\n" + body;
+        + "\r\n\r\n" + body;
 }
 
-// The parser's own description for a body that is not JSON, as the client must report it.
-QString parserText(const QByteArray &body)
+QString notJson(const char *problem, int offset)
 {
-    QJsonParseError error {};
-    QJsonDocument::fromJson(body, &error);
-    return error.errorString();
+    return QStringLiteral("The device’s answer was not valid JSON (%1 at offset %2)")
+        .arg(problem)
+        .arg(offset);
 }
 
 template<typename T> QString failureOf(const M1620Result<T> &result)
@@ -60,8 +57,8 @@ std::optional<qint64> rateOf(M1620Client &client)
 const QString timedOut = QStringLiteral("The request timed out");
 const QString tooLarge = QStringLiteral("The device’s response is larger than 1 MiB");
 const QString cancelled = QStringLiteral("The request was cancelled");
-// Qt's text for a peer that closed the connection; the client passes it on.
-const QString closedByPeer = QStringLiteral("The remote host closed the connection");
+const QString unanswered = QStringLiteral("The device closed the connection without answering");
+const QString cutShort = QStringLiteral("The device closed the connection before its answer was complete");
 
 const ScriptedAnswer hanging = [] {
     ScriptedAnswer answer;
@@ -215,9 +212,9 @@ private Q_SLOTS:
         bad("307 elsewhere",
             ScriptedAnswer::http(307, "{}", "application/json",
                                  {"Location: http://127.0.0.1:1/api/v2/self"}));
-        unreachable("204 empty", ScriptedAnswer::http(204, "", ""), parserText(""));
-        unreachable("200 text", ScriptedAnswer::http(200, "OK", "text/plain"), parserText("OK"));
-        unreachable("200 two values", ScriptedAnswer::http(200, "1,2"), parserText("1,2"));
+        unreachable("204 empty", ScriptedAnswer::http(204, "", ""), notJson("illegal value", 0));
+        unreachable("200 text", ScriptedAnswer::http(200, "OK", "text/plain"), notJson("illegal value", 1));
+        unreachable("200 two values", ScriptedAnswer::http(200, "1,2"), notJson("illegal value", 1));
         bad("200 array", ScriptedAnswer::http(200, "[" + fullStatus + "]"));
         bad("200 number", ScriptedAnswer::http(200, "42"));
 
@@ -225,14 +222,14 @@ private Q_SLOTS:
         ssh.bytes = "SSH-2.0-OpenSSH_9.2p1\r\n";
         ssh.closeAfter = false;
         bad("another protocol, left open", ssh);
-        // A peer that closes a new connection unanswered gave no HTTP answer either.
-        bad("closed without answer", ScriptedAnswer());
+        // A failed exchange is unreachable, even after the status line of an error answer.
+        unreachable("closed without answer", ScriptedAnswer(), unanswered);
         ScriptedAnswer cut = ScriptedAnswer::http(200, fullStatus);
         cut.bytes.chop(10);
-        unreachable("closed mid-body", cut, closedByPeer);
+        unreachable("closed mid-body", cut, cutShort);
         ScriptedAnswer cutError = ScriptedAnswer::http(500, fullStatus);
         cutError.bytes.chop(10);
-        bad("500 closed mid-body", cutError);
+        unreachable("500 closed mid-body", cutError, cutShort);
 
         unreachable("declared over 1 MiB",
                     ScriptedAnswer::http(200, QByteArray(M1620Client::maxBodyBytes + 1, ' ')), tooLarge);
@@ -348,7 +345,7 @@ private Q_SLOTS:
 
         m_server->answerNext(ScriptedAnswer());
         m_server->answerNext(ScriptedAnswer());
-        QCOMPARE(awaitTask(client.fetchStatus()).error(), M1620Error::badResponse());
+        QCOMPARE(awaitTask(client.fetchStatus()).error(), M1620Error::unreachable(unanswered));
         QCOMPARE(m_server->requests().size(), 7);
         QCOMPARE(m_server->connectionCount(), 4);
     }
@@ -359,16 +356,18 @@ private Q_SLOTS:
         QTest::addColumn<QString>("message");
         QTest::newRow("500") << ScriptedAnswer::keepAlive(500, fullStatus)
                              << QStringLiteral("Unexpected response from device");
+        QTest::newRow("not JSON") << ScriptedAnswer::keepAlive(200, "OK") << notJson("illegal value", 1);
         QTest::newRow("silent") << hanging << timedOut;
         // Headers at once, then a byte of the body every 400 ms: an idle limit alone never fires.
-        ScriptedAnswer trickle = ScriptedAnswer::keepAlive(200, fullStatus);
+        // Timed out after the head of an error answer, the exchange failed first: unreachable.
+        ScriptedAnswer trickle = ScriptedAnswer::keepAlive(500, fullStatus);
         trickle.trickleAfter = trickle.bytes.indexOf("\r\n\r\n") + 4;
         trickle.trickleMs = 400;
-        QTest::newRow("trickling") << trickle << timedOut;
+        QTest::newRow("trickling 500") << trickle << timedOut;
         // A byte of answer means the device took the request up: it is not sent again.
         ScriptedAnswer cut = ScriptedAnswer::http(200, fullStatus);
         cut.bytes.chop(10);
-        QTest::newRow("partly answered") << cut << closedByPeer;
+        QTest::newRow("partly answered") << cut << cutShort;
     }
 
     void failedExchangeClosesItsConnection()
@@ -414,7 +413,7 @@ private Q_SLOTS:
 
     // ---- Host handling
 
-    void hostChangeReplacesTheConnection()
+    void hostChangeTakesEffectOnTheNextRequest()
     {
         // A request in flight keeps its host; the next goes to the new one, on a new connection.
         ScriptedHttpServer otherPort;
@@ -428,13 +427,11 @@ private Q_SLOTS:
         client.updateHost(otherPort.hostText());
         QCOMPARE(awaitTask(std::move(inFlight)).value().deviceRate, 44100);
         QCOMPARE(rateOf(client), 96000);
-        QTRY_COMPARE(m_server->openConnectionCount(), 0); // the first host's connection is let go
         QCOMPARE(rateOf(client), 96000);
         QCOMPARE(otherPort.connectionCount(), 1);
         client.updateHost(m_server->hostText());
         QCOMPARE(rateOf(client), 44100);
         QCOMPARE(m_server->requests().size(), 2);
-        QCOMPARE(m_server->connectionCount(), 2);
 
         ScriptedHttpServer otherAddress;
         if (!otherAddress.listen(QHostAddress(QStringLiteral("127.0.0.2")), m_server->port()))

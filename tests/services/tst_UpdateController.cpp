@@ -6,6 +6,8 @@
 #include "services/UpdateController.h"
 
 #include <QProcess>
+#include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QSslKey>
 #include <QSslServer>
@@ -204,10 +206,10 @@ private Q_SLOTS:
         if (!openssl.waitForFinished(60000) || openssl.exitCode() != 0 || !QSslSocket::supportsSsl())
             QSKIP("needs the openssl command and a TLS back end");
         const QList<QSslCertificate> certificates = QSslCertificate::fromPath(cert);
-        QSslConfiguration trusted = QSslConfiguration::defaultConfiguration();
-        trusted.addCaCertificates(certificates);
-        QSslConfiguration::setDefaultConfiguration(trusted);
-        QSslConfiguration serving = trusted;
+        // Trusted the way every OpenSSL program here can be told to trust a certificate.
+        qputenv("SSL_CERT_FILE", QFile::encodeName(cert));
+        const auto untrust = qScopeGuard([] { qunsetenv("SSL_CERT_FILE"); });
+        QSslConfiguration serving = QSslConfiguration::defaultConfiguration();
         serving.setLocalCertificate(certificates.first());
         QFile keyFile(key);
         QVERIFY(keyFile.open(QIODevice::ReadOnly));

@@ -63,6 +63,7 @@ struct EngineHarness
     AppState state;
     DeviceSimulator device;
     FakeLegacyDetector legacy;
+    M1620Client client {QString()};
     std::unique_ptr<SyncEngine> engine;
     std::unique_ptr<QSignalSpy> polls;
     QList<ConnectionState> connectionStates;
@@ -74,10 +75,11 @@ struct EngineHarness
         // Never the default address: every engine here polls loopback.
         settings.setCustomHost(loopback(device.port()));
         settings.setUseCustomHost(true);
+        client.updateHost(settings.effectiveHost());
         QObject::connect(&state, &AppState::connectionStateChanged,
                          [this] { connectionStates.append(state.connectionState()); });
-        engine = std::make_unique<SyncEngine>(state, settings,
-                                              SyncEngine::Services {&clock, &notifier, &logger, &legacy});
+        engine = std::make_unique<SyncEngine>(
+            state, settings, SyncEngine::Services {&client, &clock, &notifier, &logger, &legacy});
         polls = std::make_unique<QSignalSpy>(engine.get(), &SyncEngine::pollFinished);
     }
 

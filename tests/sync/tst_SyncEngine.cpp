@@ -79,15 +79,6 @@ private Q_SLOTS:
         QVERIFY(other.statusQueryCount() >= 2);
     }
 
-    void emptyCustomHostKeepsTheDefault()
-    {
-        // Checked without starting: nothing may ever be sent to the default address here.
-        EngineHarness h;
-        h.settings.setCustomHost(QString());
-        SyncEngine engine(h.state, h.settings, {&h.clock, &h.notifier, &h.logger, &h.legacy});
-        QCOMPARE(engine.client().host(), AppSettings::defaultHost);
-    }
-
     void followsASupportedMadiRate()
     {
         EngineHarness h;
@@ -315,7 +306,6 @@ private Q_SLOTS:
                     "[WARN] Old M-1620 Rate Sync script detected — it also sets the sample rate")}));
         QTest::qWait(50);
         QCOMPARE(h.notifications.notifications().size(), 1);
-        QVERIFY(h.engine->legacyNotified());
     }
 
     void testConnectionTouchesNothing()

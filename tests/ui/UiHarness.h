@@ -6,6 +6,7 @@
 #include "VirtualClock.h"
 
 #include "core/AppState.h"
+#include "device/M1620Client.h"
 #include "platform/Desktop.h"
 #include "platform/Notifier.h"
 #include "platform/SystemLog.h"
@@ -57,8 +58,9 @@ struct UiHarness
         // Never the device's default address, even though the engine is never started.
         settings.setCustomHost(QStringLiteral("127.0.0.1:9"));
         settings.setUseCustomHost(true);
-        engine = std::make_unique<SyncEngine>(state, settings,
-                                              SyncEngine::Services {&clock, &notifier, &logger, &legacy});
+        client = std::make_unique<M1620Client>(settings.effectiveHost());
+        engine = std::make_unique<SyncEngine>(
+            state, settings, SyncEngine::Services {client.get(), &clock, &notifier, &logger, &legacy});
         launchAtLogin = std::make_unique<LaunchAtLogin>(
             std::make_unique<XdgAutostartEntry>(autostartDir(), QStringLiteral("/usr/bin/quorvel")), logger);
         updates = std::make_unique<UpdateController>(
@@ -88,6 +90,7 @@ struct UiHarness
     RecordingNotifier notifier;
     RecordingDesktop desktop;
     LegacyScriptDetector legacy {dir.path()};
+    std::unique_ptr<M1620Client> client;
     std::unique_ptr<SyncEngine> engine;
     std::unique_ptr<LaunchAtLogin> launchAtLogin;
     std::unique_ptr<UpdateController> updates;

@@ -2,6 +2,7 @@
 // on the offscreen platform, for people who want to see Quorvel before they run it. Everything is built on
 // temporary files; the engine is never started and nothing is sent anywhere.
 #include "core/AppState.h"
+#include "device/M1620Client.h"
 #include "discovery/ServiceBrowser.h"
 #include "platform/Clock.h"
 #include "platform/Desktop.h"
@@ -94,8 +95,9 @@ struct World
     {
         settings.setCustomHost(QStringLiteral("127.0.0.1:9"));
         settings.setUseCustomHost(true);
-        engine = std::make_unique<SyncEngine>(state, settings,
-                                              SyncEngine::Services {&clock, &notifier, &logger, &legacy});
+        client = std::make_unique<M1620Client>(settings.effectiveHost());
+        engine = std::make_unique<SyncEngine>(
+            state, settings, SyncEngine::Services {client.get(), &clock, &notifier, &logger, &legacy});
         launchAtLogin = std::make_unique<LaunchAtLogin>(
             std::make_unique<XdgAutostartEntry>(dir.path() + QStringLiteral("/autostart"),
                                                 QStringLiteral("/usr/bin/quorvel")),
@@ -119,6 +121,7 @@ struct World
     SilentNotifier notifier;
     StillDesktop desktop;
     LegacyScriptDetector legacy {dir.path()};
+    std::unique_ptr<M1620Client> client;
     std::unique_ptr<SyncEngine> engine;
     std::unique_ptr<LaunchAtLogin> launchAtLogin;
     std::unique_ptr<UpdateController> updates;

@@ -1,0 +1,3 @@
+#include "device/DeviceLogging.h"
+
+Q_LOGGING_CATEGORY(lcDevice, "quorvel.device", QtInfoMsg)
