@@ -114,7 +114,8 @@ void AppScenes::useWindow()
     qCDebug(lcUi) << "no tray after" << m_waited.elapsed() << "ms; the panel is a window";
     m_services.logger->warn(noTrayMessage.arg(duration_cast<seconds>(m_trayWait.patience).count()));
     m_panel->setStyle(PanelWindow::Style::Window);
-    // The user may be typing elsewhere by now; the window must not take the keyboard.
+    // The user may be typing elsewhere by now; the window must not take the keyboard. X11
+    // window managers honour that; sway focuses every new window whatever the client asks.
     m_panel->reveal();
     Q_EMIT trayDecided(false);
 }
