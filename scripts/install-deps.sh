@@ -14,6 +14,7 @@ packages=(
   dbus dbus-bin procps curl clang-format
   clang-14 libclang-rt-14-dev
   desktop-file-utils
+  xvfb xfwm4 xfce4-panel xdotool sway waybar wtype qt6-wayland python3-dbus   # tests/ui/tray_hosts.py: real trays
   appstream dpkg-dev file   # packaging/check-package.sh: appstreamcli; dpkg-shlibdeps and file for cpack
 )
 

@@ -45,7 +45,7 @@ bool xembedTrayOwned()
 } // namespace
 
 TrayHostWatcher::TrayHostWatcher(QDBusConnection bus, QObject *parent)
-    : QObject(parent)
+    : TrayHost(parent)
     , m_bus(std::move(bus))
 {
     if (m_bus.isConnected()) {

@@ -1,7 +1,8 @@
 #pragma once
 
+#include "platform/TrayHost.h"
+
 #include <QDBusConnection>
-#include <QObject>
 #include <QTimer>
 
 class QDBusServiceWatcher;
@@ -11,10 +12,9 @@ class QDBusServiceWatcher;
 // the _NET_SYSTEM_TRAY_S selection of the screen. Qt asks the bus once, at the first tray icon,
 // and keeps that answer for the whole run, so nothing may create a tray icon before this says
 // yes; a tray that comes at login after us, or after a panel restart, is then still used.
-class TrayHostWatcher : public QObject
+class TrayHostWatcher : public TrayHost
 {
     Q_OBJECT
-    Q_PROPERTY(bool available READ isAvailable NOTIFY availableChanged)
 
 public:
     // How often an X11 screen without an XEmbed tray is asked again; selection owners send
@@ -24,14 +24,12 @@ public:
     explicit TrayHostWatcher(QDBusConnection bus = QDBusConnection::sessionBus(), QObject *parent = nullptr);
     ~TrayHostWatcher() override;
 
-    bool isAvailable() const { return m_statusNotifierHost || m_xembedTray; }
+    bool isAvailable() const override { return m_statusNotifierHost || m_xembedTray; }
     bool hasStatusNotifierHost() const { return m_statusNotifierHost; }
     bool hasXEmbedTray() const { return m_xembedTray; }
 
 Q_SIGNALS:
-    void availableChanged();
-    // A StatusNotifierItem host registered anew (a panel that started or restarted): an icon
-    // registered with the watcher before must register again to be seen.
+    // A StatusNotifierItem host registered anew (a panel that started or restarted).
     void statusNotifierHostRegistered();
 
 private Q_SLOTS:

@@ -1,6 +1,7 @@
 #include "ui/AppScenes.h"
 
 #include "platform/FreedesktopDesktop.h"
+#include "platform/TrayHostWatcher.h"
 #include "services/AppSettings.h"
 #include "services/LaunchAtLogin.h"
 #include "services/Logger.h"
@@ -14,7 +15,6 @@
 #include "ui/settings/UpdateOutcomeDialog.h"
 
 #include <QGuiApplication>
-#include <QSystemTrayIcon>
 
 AppScenes::AppScenes(AppState &state, SyncEngine &sync, Services services, TrayWait trayWait, QObject *parent)
     : QObject(parent)
@@ -36,7 +36,8 @@ AppScenes::AppScenes(AppState &state, SyncEngine &sync, Services services, TrayW
     m_panel->setStyle(PanelWindow::dropDownStyle(QGuiApplication::platformName()));
     m_statusItem = new StatusItem(*m_label, m_view->model(), this);
 
-    connect(m_statusItem, &StatusItem::panelRequested, m_panel, &PanelWindow::toggle);
+    connect(m_statusItem, &StatusItem::iconActivated, m_panel, &PanelWindow::toggle);
+    connect(m_statusItem, &StatusItem::openPanelRequested, m_panel, &PanelWindow::present);
     connect(m_services.updates, &UpdateController::userCheckFinished, this,
             [this](const UpdateController::Outcome &outcome) {
                 if (!m_updateDialog) {
@@ -47,9 +48,14 @@ AppScenes::AppScenes(AppState &state, SyncEngine &sync, Services services, TrayW
                 m_updateDialog->present();
             });
 
-    m_trayTimer.setTimerType(Qt::PreciseTimer);
-    m_trayTimer.setInterval(m_trayWait.interval);
-    connect(&m_trayTimer, &QTimer::timeout, this, &AppScenes::checkTray);
+    if (!m_trayWait.host) {
+        m_ownTrayHost = std::make_unique<TrayHostWatcher>();
+        m_trayWait.host = m_ownTrayHost.get();
+    }
+    m_patience.setTimerType(Qt::PreciseTimer);
+    m_patience.setSingleShot(true);
+    m_patience.setInterval(m_trayWait.patience);
+    connect(&m_patience, &QTimer::timeout, this, &AppScenes::useWindow);
 }
 
 AppScenes::~AppScenes()
@@ -73,36 +79,30 @@ UpdateOutcomeDialog *AppScenes::updateDialog() const
 
 void AppScenes::start()
 {
-    if (trayAvailable()) {
+    TrayHost *host = m_trayWait.host;
+    // A panel that restarts needs nothing from us: Qt's StatusNotifierItem watches the
+    // watcher's name and registers the icon again with whoever owns it next.
+    connect(host, &TrayHost::availableChanged, this, &AppScenes::trayAvailabilityChanged);
+    m_waited.start();
+    if (host->isAvailable())
         useTray();
-        return;
-    }
-    m_waited = std::chrono::milliseconds(0);
-    m_trayTimer.start();
+    else
+        m_patience.start();
 }
 
-bool AppScenes::trayAvailable() const
+void AppScenes::trayAvailabilityChanged()
 {
-    return m_trayWait.isTrayAvailable ? m_trayWait.isTrayAvailable()
-                                      : QSystemTrayIcon::isSystemTrayAvailable();
-}
-
-void AppScenes::checkTray()
-{
-    m_waited += m_trayWait.interval;
-    if (trayAvailable()) {
-        m_trayTimer.stop();
+    qCDebug(lcUi) << "tray available:" << m_trayWait.host->isAvailable();
+    if (m_trayWait.host->isAvailable() && !m_hasTray)
         useTray();
-    } else if (m_waited >= m_trayWait.patience) {
-        m_trayTimer.stop();
-        useWindow();
-    }
 }
 
 void AppScenes::useTray()
 {
-    qCDebug(lcUi) << "tray found after" << m_waited.count() << "ms; the panel drops down as"
-                  << (m_panel->style() == PanelWindow::Style::Popup ? "a popup" : "a dialog");
+    m_patience.stop();
+    const bool windowShown = m_panel->style() == PanelWindow::Style::Window;
+    qCDebug(lcUi) << "tray found after" << m_waited.elapsed() << "ms; the panel"
+                  << (windowShown ? "stays a window" : "drops down from the icon");
     m_hasTray = true;
     m_statusItem->show();
     Q_EMIT trayDecided(true);
@@ -111,17 +111,18 @@ void AppScenes::useTray()
 void AppScenes::useWindow()
 {
     using namespace std::chrono;
-    qCDebug(lcUi) << "no tray after" << m_waited.count() << "ms; the panel is a window";
+    qCDebug(lcUi) << "no tray after" << m_waited.elapsed() << "ms; the panel is a window";
     m_services.logger->warn(noTrayMessage.arg(duration_cast<seconds>(m_trayWait.patience).count()));
     m_panel->setStyle(PanelWindow::Style::Window);
-    // The user may be typing elsewhere by now; the window must not take the keyboard.
+    // The user may be typing elsewhere by now; the window must not take the keyboard. X11
+    // window managers honour that; sway focuses every new window whatever the client asks.
     m_panel->reveal();
     Q_EMIT trayDecided(false);
 }
 
 void AppScenes::showPanel()
 {
-    m_panel->present(m_hasTray ? m_statusItem->trayIcon().geometry() : QRect());
+    m_panel->present(m_statusItem->iconGeometry());
 }
 
 void AppScenes::openSettings()

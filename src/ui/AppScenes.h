@@ -2,6 +2,7 @@
 
 #include "discovery/DeviceDiscovery.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
@@ -22,6 +23,7 @@ class PanelWindow;
 class SettingsWindow;
 class StatusItem;
 class SyncEngine;
+class TrayHost;
 class UpdateController;
 class UpdateOutcomeDialog;
 
@@ -47,12 +49,12 @@ public:
         DeviceDiscovery::BrowserFactory discoveryBrowser = {};
     };
 
-    // At login the tray may come up after us: it is looked for every interval until patience
-    // runs out.
+    // At login the tray may come up after us. After patience without one the panel shows as a
+    // window; a tray that comes later, however late, still gets the icon.
     struct TrayWait
     {
-        std::function<bool()> isTrayAvailable; // QSystemTrayIcon::isSystemTrayAvailable when empty
-        std::chrono::milliseconds interval {1000};
+        // Tells when a tray is there; null: a TrayHostWatcher on the session bus and display.
+        TrayHost *host = nullptr;
         std::chrono::milliseconds patience {30000};
     };
 
@@ -66,7 +68,7 @@ public:
               QObject *parent = nullptr);
     ~AppScenes() override;
 
-    // Puts the status item up, or starts waiting for a tray.
+    // Puts the status item up once a tray is there, and starts the patience.
     void start();
 
     // Shows the panel, e.g. for a second start of the program.
@@ -81,16 +83,16 @@ public:
     SettingsWindow *settingsWindow() const;
     // The dialog with the last update check's outcome while it shows, or null.
     UpdateOutcomeDialog *updateDialog() const;
-    bool isWaitingForTray() const { return m_trayTimer.isActive(); }
+    bool isWaitingForTray() const { return m_patience.isActive(); }
     bool hasTray() const { return m_hasTray; }
 
 Q_SIGNALS:
-    // The wait is over: trayFound tells whether the status item is up.
+    // The wait is over: trayFound tells whether the status item is up. A tray that comes
+    // after the window was shown is told with true once more.
     void trayDecided(bool trayFound);
 
 private:
-    bool trayAvailable() const;
-    void checkTray();
+    void trayAvailabilityChanged();
     void useTray();
     void useWindow();
 
@@ -98,6 +100,7 @@ private:
     SyncEngine &m_sync;
     Services m_services;
     std::unique_ptr<FreedesktopDesktop> m_ownDesktop;
+    std::unique_ptr<TrayHost> m_ownTrayHost;
     TrayWait m_trayWait;
     MenuBarLabel *m_label;
     MenuBarView *m_view;
@@ -105,7 +108,7 @@ private:
     StatusItem *m_statusItem;
     QPointer<SettingsWindow> m_settingsWindow;
     QPointer<UpdateOutcomeDialog> m_updateDialog;
-    QTimer m_trayTimer;
-    std::chrono::milliseconds m_waited {0};
+    QTimer m_patience;
+    QElapsedTimer m_waited;
     bool m_hasTray = false;
 };

@@ -6,6 +6,7 @@
 #include "ui/widgets/FormStyle.h"
 #include "ui/widgets/SwitchButton.h"
 
+#include <QAccessible>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
@@ -174,7 +175,7 @@ private Q_SLOTS:
         QVERIFY(!sync->isChecked());
         QCOMPARE(labelText(p.view, "syncText"), QStringLiteral("Sync paused"));
         QCOMPARE(p.find<QLabel>("syncSymbol")->property("symbol").toString(), QStringLiteral("pause.circle"));
-        QTest::mouseClick(sync, Qt::LeftButton);
+        QTest::keyClick(sync, Qt::Key_Return); // the keyboard does what the pointer does
         QCOMPARE(paused.count(), 2);
         QVERIFY(sync->isChecked());
         // Pausing from elsewhere (the tray menu) moves the switch without a call of its own.
@@ -189,7 +190,8 @@ private Q_SLOTS:
         QTest::mouseClick(login, Qt::LeftButton);
         QVERIFY(QFileInfo::exists(entry));
         QVERIFY(login->isChecked());
-        QTest::mouseClick(login, Qt::LeftButton);
+        QAccessible::queryAccessibleInterface(login)->actionInterface()->doAction(
+            QAccessibleActionInterface::toggleAction());
         QVERIFY(!QFileInfo::exists(entry));
         QVERIFY(!login->isChecked());
 
@@ -226,6 +228,8 @@ private Q_SLOTS:
                           QPoint(settings->width() - 3, settings->height() / 2));
         QCOMPARE(settingsOpened, 1);
         QCOMPARE(dismissed.count(), 1);
+        QTest::keyClick(settings, Qt::Key_Space);
+        QCOMPARE(settingsOpened, 2);
     }
 
     void quitEndsTheEventLoop()

@@ -12,6 +12,7 @@
 #include "ui/widgets/FormStyle.h"
 #include "ui/widgets/SwitchButton.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QDir>
 #include <QLabel>
@@ -384,18 +385,43 @@ private Q_SLOTS:
         Window w(h);
         w.window.tabs()->setCurrentIndex(SettingsWindow::GeneralTabIndex);
         w.show();
-        // Every switch of the model has its row, which shows the value and writes a click.
+        // Every switch of the model has its row, which shows the value and stores a change made
+        // with the pointer, the keyboard or a screen reader's toggle and press actions alike.
         GeneralTabModel &model = w.window.generalModel();
+        const auto toggleAs = [](SwitchButton *toggle, int way) {
+            QAccessibleActionInterface *actions
+                = QAccessible::queryAccessibleInterface(toggle)->actionInterface();
+            switch (way % 4) {
+            case 0:
+                return QTest::mouseClick(toggle, Qt::LeftButton);
+            case 1:
+                return QTest::keyClick(toggle, Qt::Key_Space);
+            case 2:
+                return actions->doAction(QAccessibleActionInterface::toggleAction());
+            }
+            actions->doAction(QAccessibleActionInterface::pressAction());
+        };
+        int way = 0;
         for (const Setting &setting : model.settings()) {
             SwitchButton *toggle = w.switchNamed(setting.name);
             const bool before = model.value(setting.name).toBool();
             QCOMPARE(toggle->isChecked(), before);
-            QTest::mouseClick(toggle, Qt::LeftButton);
-            QCOMPARE(model.value(setting.name).toBool(), !before);
-            QCOMPARE(toggle->isChecked(), !before);
+            for (const bool expected : {!before, before}) {
+                toggleAs(toggle, way++);
+                QTRY_COMPARE(model.value(setting.name).toBool(), expected);
+                QCOMPARE(toggle->isChecked(), expected);
+                if (setting.name == GeneralTabModel::launchAtLogin)
+                    QCOMPARE(QFile::exists(h.autostartEntry()), expected);
+                else if (setting.name == GeneralTabModel::automaticallyCheckForUpdates)
+                    QCOMPARE(h.storedSettings().value(UpdateController::automaticallyChecksKey).toBool(),
+                             expected);
+                else
+                    QCOMPARE(h.storedSettings().value(setting.name).toBool(), expected);
+            }
             // A change from elsewhere shows at once.
+            model.setValue(setting.name, !before);
+            QCOMPARE(toggle->isChecked(), !before);
             model.setValue(setting.name, before);
-            QCOMPARE(toggle->isChecked(), before);
         }
 
         // The entry removed by hand: the switch follows when the window is shown again.

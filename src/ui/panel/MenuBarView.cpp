@@ -269,11 +269,11 @@ QWidget *MenuBarView::buildSwitches()
     m_loginLine = buildSwitchLine(section, QStringLiteral("login"));
 
     // The switches show what the engine and the system hold, not where the click left them.
-    connect(m_syncLine.toggle, &QAbstractButton::clicked, this, [this](bool requested) {
+    connect(m_syncLine.toggle, &SwitchButton::switched, this, [this](bool requested) {
         m_model->turnSyncSwitch(requested);
         showSwitches();
     });
-    connect(m_loginLine.toggle, &QAbstractButton::clicked, this, [this](bool requested) {
+    connect(m_loginLine.toggle, &SwitchButton::switched, this, [this](bool requested) {
         m_model->turnLoginSwitch(requested);
         showSwitches();
     });
@@ -350,7 +350,7 @@ void MenuBarView::showSwitches()
                                                    devicePixelRatioF()));
         line.symbol->setProperty("symbol", row.symbol);
         line.text->setText(row.text);
-        line.toggle->setChecked(row.isOn);
+        line.toggle->showOn(row.isOn);
         line.toggle->setAccessibleName(row.text);
     };
     show(m_syncLine, m_model->syncSwitch());

@@ -22,8 +22,8 @@ const char *nameOf(PanelWindow::Style style)
     switch (style) {
     case PanelWindow::Style::Popup:
         return "popup";
-    case PanelWindow::Style::Dialog:
-        return "dialog";
+    case PanelWindow::Style::Floating:
+        return "floating window";
     case PanelWindow::Style::Window:
         break;
     }
@@ -33,7 +33,7 @@ const char *nameOf(PanelWindow::Style style)
 
 PanelWindow::Style PanelWindow::dropDownStyle(const QString &platformName)
 {
-    return platformName.startsWith(QLatin1String("wayland")) ? Style::Dialog : Style::Popup;
+    return platformName.startsWith(QLatin1String("wayland")) ? Style::Floating : Style::Popup;
 }
 
 QPoint PanelWindow::placement(const QSize &size, const QRect &anchor, const QRect &available)
@@ -65,8 +65,6 @@ PanelWindow::PanelWindow(MenuBarView *view, QWidget *parent)
         if (m_style != Style::Window)
             hide();
     });
-    connect(qGuiApp, &QGuiApplication::applicationStateChanged, this,
-            &PanelWindow::onApplicationStateChanged);
     m_sinceHidden.invalidate();
 }
 
@@ -81,8 +79,9 @@ void PanelWindow::setStyle(Style style)
     case Style::Popup:
         setWindowFlags(Qt::Popup | Qt::FramelessWindowHint | Qt::NoDropShadowWindowHint);
         break;
-    case Style::Dialog:
-        setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    case Style::Floating:
+        // A fixed size makes tiling compositors (sway, Hyprland) float it rather than tile it.
+        setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
         break;
     case Style::Window:
         setWindowFlags(Qt::Window);
@@ -94,7 +93,7 @@ void PanelWindow::setStyle(Style style)
 
 void PanelWindow::toggle(const QRect &anchor)
 {
-    if (isVisible() && m_style != Style::Window) {
+    if (isVisible()) {
         hide();
         return;
     }
@@ -107,7 +106,6 @@ void PanelWindow::present(const QRect &anchor)
 {
     if (m_style == Style::Popup)
         place(anchor);
-    m_wasActive = false;
     qCDebug(lcUi) << "panel shown as" << nameOf(m_style) << "at" << pos();
     show();
     raise();
@@ -136,34 +134,11 @@ void PanelWindow::place(const QRect &anchor)
     move(placement(sizeHint(), target, screen->availableGeometry()));
 }
 
-bool PanelWindow::event(QEvent *event)
-{
-    switch (event->type()) {
-    case QEvent::WindowActivate:
-        m_wasActive = true;
-        break;
-    case QEvent::WindowDeactivate:
-        // A drop-down goes away once the user turns elsewhere.
-        if (m_style == Style::Dialog && m_wasActive)
-            hide();
-        break;
-    default:
-        break;
-    }
-    return QWidget::event(event);
-}
-
-void PanelWindow::onApplicationStateChanged(Qt::ApplicationState state)
-{
-    if (m_style == Style::Dialog && isVisible() && m_wasActive && state != Qt::ApplicationActive)
-        hide();
-}
-
 void PanelWindow::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
     painter.fillRect(rect(), palette().color(QPalette::Window));
-    if (m_style == Style::Window)
+    if (m_style != Style::Popup)
         return;
     QColor edge = palette().color(QPalette::WindowText);
     edge.setAlphaF(0.25f);

@@ -14,24 +14,17 @@ StatusItem::StatusItem(MenuBarLabel &label, MenuBarViewModel &model, QObject *pa
     : QObject(parent)
     , m_label(label)
     , m_model(model)
-    , m_tray(new QSystemTrayIcon(this))
     , m_menu(new QMenu)
 {
     m_menu->setObjectName(QStringLiteral("statusItemMenu"));
     m_iconColor = iconColorFor(qEnvironmentVariable("XDG_CURRENT_DESKTOP"), QApplication::palette());
     buildMenu();
-    m_tray->setContextMenu(m_menu);
-    updateIcon();
     updateMenu();
 
     connect(&m_label, &MenuBarLabel::iconNameChanged, this, &StatusItem::updateIcon);
     connect(&m_label, &MenuBarLabel::rateTextChanged, this, &StatusItem::updateIcon);
     connect(&m_model, &MenuBarViewModel::switchesChanged, this, &StatusItem::updateMenu);
     connect(&m_model, &MenuBarViewModel::commandsChanged, this, &StatusItem::updateMenu);
-    connect(m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-        if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
-            Q_EMIT panelRequested(m_tray->geometry());
-    });
     // A light or dark theme switch reaches every widget as a palette change; the menu, which
     // lives as long as we do, tells us, and the icon is drawn again in the new colour.
     m_menu->installEventFilter(this);
@@ -61,19 +54,33 @@ QColor StatusItem::iconColorFor(const QString &currentDesktop, const QPalette &p
 
 QString StatusItem::toolTip() const
 {
-    return m_tray->toolTip();
+    return m_tray ? m_tray->toolTip() : toolTipFor(m_label.rateText());
 }
 
 void StatusItem::show()
 {
+    if (!m_tray) {
+        m_tray = new QSystemTrayIcon(this);
+        m_tray->setContextMenu(m_menu);
+        updateIcon();
+        connect(m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+            if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
+                Q_EMIT iconActivated(m_tray->geometry());
+        });
+    }
     m_tray->show();
+}
+
+QRect StatusItem::iconGeometry() const
+{
+    return m_tray ? m_tray->geometry() : QRect();
 }
 
 void StatusItem::buildMenu()
 {
     m_openPanel = m_menu->addAction(openPanelTitle);
     m_openPanel->setObjectName(QStringLiteral("openPanel"));
-    connect(m_openPanel, &QAction::triggered, this, [this] { Q_EMIT panelRequested(m_tray->geometry()); });
+    connect(m_openPanel, &QAction::triggered, this, [this] { Q_EMIT openPanelRequested(iconGeometry()); });
     m_menu->addSeparator();
 
     m_syncSwitch = m_menu->addAction(QString());
@@ -107,6 +114,8 @@ void StatusItem::buildMenu()
 
 void StatusItem::updateIcon()
 {
+    if (!m_tray)
+        return;
     m_tray->setIcon(TrayIconImage::icon(m_label.iconName(), m_label.rateText(), m_iconColor));
     m_tray->setToolTip(toolTipFor(m_label.rateText()));
 }
@@ -116,7 +125,7 @@ void StatusItem::updateMenu()
     const QColor ink = QApplication::palette().color(QPalette::WindowText);
     for (auto [action, row] :
          {std::pair {m_syncSwitch, m_model.syncSwitch()}, std::pair {m_loginSwitch, m_model.loginSwitch()}}) {
-        action->setText(row.text);
+        action->setText(action == m_syncSwitch ? syncTitle : row.text);
         action->setIcon(SymbolImage::icon(row.symbol, ink));
         action->setChecked(row.isOn);
     }

@@ -17,13 +17,16 @@ class QSystemTrayIcon;
 // The status item in the desktop's tray: MenuBarLabel's symbol and rate drawn into the icon,
 // the rate in the tooltip too, the panel on a left click, and a context menu that is always
 // set (some trays hide icons without one, some only ever show the menu) and offers the panel
-// and everything the panel can do.
+// and everything the panel can do. The icon itself is made only at the first show(): Qt asks
+// the desktop about its tray once, when the first icon is made, and keeps that answer.
 class StatusItem : public QObject
 {
     Q_OBJECT
 
 public:
     static inline const QString openPanelTitle = QStringLiteral("Open Quorvel");
+    // The menu's syncing entry keeps this text and shows the pause by its check mark alone.
+    static inline const QString syncTitle = QStringLiteral("Auto-sync enabled");
 
     StatusItem(MenuBarLabel &label, MenuBarViewModel &model, QObject *parent = nullptr);
     ~StatusItem() override;
@@ -35,18 +38,22 @@ public:
     // Qt programs the panel's own palette, so there the palette's text colour is right.
     static QColor iconColorFor(const QString &currentDesktop, const QPalette &palette);
 
-    QSystemTrayIcon &trayIcon() const { return *m_tray; }
+    // The icon once shown, or null.
+    QSystemTrayIcon *trayIcon() const { return m_tray; }
     QMenu &menu() const { return *m_menu; }
     QColor iconColor() const { return m_iconColor; }
     QString toolTip() const;
 
-    // Puts the icon into the tray.
+    // Puts the icon into the tray; call it only once a tray is there.
     void show();
+    // Where the tray says the icon is; empty when it does not say.
+    QRect iconGeometry() const;
 
 Q_SIGNALS:
-    // The user clicked the icon or chose the menu's first item; the icon's geometry when the
-    // tray tells it, an empty rectangle otherwise.
-    void panelRequested(const QRect &iconGeometry);
+    // The user clicked the icon, which opens the panel or closes the open one.
+    void iconActivated(const QRect &iconGeometry);
+    // The user chose "Open Quorvel", which opens the panel or brings it forward.
+    void openPanelRequested(const QRect &iconGeometry);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -58,7 +65,7 @@ private:
 
     MenuBarLabel &m_label;
     MenuBarViewModel &m_model;
-    QSystemTrayIcon *m_tray;
+    QSystemTrayIcon *m_tray = nullptr;
     QMenu *m_menu;
     QAction *m_openPanel = nullptr;
     QAction *m_syncSwitch = nullptr;

@@ -60,7 +60,7 @@ void ConnectionTab::buildDeviceSection()
 
     const Setting *hostSwitch = m_model.setting(ConnectionTabModel::useCustomHost);
     m_hostSwitch = m_deviceSection->addSwitchRow(hostSwitch->name, hostSwitch->title);
-    connect(m_hostSwitch, &QAbstractButton::clicked, this, [this](bool checked) {
+    connect(m_hostSwitch, &SwitchButton::switched, this, [this](bool checked) {
         m_model.setValue(ConnectionTabModel::useCustomHost, checked);
         showHostSwitch();
     });
@@ -125,7 +125,7 @@ void ConnectionTab::buildDiscoveredSection()
 
 void ConnectionTab::showHostSwitch()
 {
-    m_hostSwitch->setChecked(m_model.value(ConnectionTabModel::useCustomHost).toBool());
+    m_hostSwitch->showOn(m_model.value(ConnectionTabModel::useCustomHost).toBool());
     m_hostField->setEnabled(m_model.isHostFieldEnabled());
 }
 

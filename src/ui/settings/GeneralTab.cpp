@@ -112,7 +112,7 @@ void GeneralTab::addSwitch(FormSection *section, const QString &name)
     Q_ASSERT(setting && setting->kind == Setting::Kind::Switch);
     SwitchButton *button = section->addSwitchRow(name, setting->title);
     m_switches.insert(name, button);
-    connect(button, &QAbstractButton::clicked, this, [this, name](bool checked) {
+    connect(button, &SwitchButton::switched, this, [this, name](bool checked) {
         m_model.setValue(name, checked);
         // What the owner really holds now, e.g. a login entry that could not be written.
         showSwitch(name);
@@ -123,7 +123,7 @@ void GeneralTab::addSwitch(FormSection *section, const QString &name)
 void GeneralTab::showSwitch(const QString &name)
 {
     if (SwitchButton *button = m_switches.value(name))
-        button->setChecked(m_model.value(name).toBool());
+        button->showOn(m_model.value(name).toBool());
 }
 
 void GeneralTab::showCheckNow()

@@ -3,6 +3,7 @@
 #include "ui/widgets/SymbolImage.h"
 
 #include <QEnterEvent>
+#include <QKeyEvent>
 #include <QPainter>
 
 CommandButton::CommandButton(const QString &symbol, const QString &title, QWidget *parent)
@@ -64,4 +65,14 @@ void CommandButton::paintEvent(QPaintEvent *)
     const QRect textRect(box.right() + 1 + symbolGap, 0, width() - box.right() - symbolGap - horizontalInset,
                          height());
     painter.drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text());
+}
+
+void CommandButton::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        if (!event->isAutoRepeat())
+            click();
+        return;
+    }
+    QAbstractButton::keyPressEvent(event);
 }

@@ -26,6 +26,8 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    // Space, as every button, and Enter too: both are what keyboard users try on a row.
+    void keyPressEvent(QKeyEvent *event) override;
     void enterEvent(QEnterEvent *event) override;
     void leaveEvent(QEvent *event) override;
 

@@ -1,6 +1,8 @@
 #include "ui/widgets/SwitchButton.h"
 
+#include <QKeyEvent>
 #include <QPainter>
+#include <QScopedValueRollback>
 #include <QStyleOptionFocusRect>
 #include <QVariantAnimation>
 
@@ -24,7 +26,11 @@ SwitchButton::SwitchButton(QWidget *parent)
         m_knob = value.toReal();
         update();
     });
-    connect(this, &QAbstractButton::toggled, this, &SwitchButton::moveKnob);
+    connect(this, &QAbstractButton::toggled, this, [this](bool checked) {
+        moveKnob(checked);
+        if (!m_showing)
+            Q_EMIT switched(checked);
+    });
 }
 
 SwitchButton::~SwitchButton() = default;
@@ -32,6 +38,12 @@ SwitchButton::~SwitchButton() = default;
 QSize SwitchButton::sizeHint() const
 {
     return {trackWidth + 2, trackHeight + 2};
+}
+
+void SwitchButton::showOn(bool on)
+{
+    const QScopedValueRollback showing(m_showing, true);
+    setChecked(on);
 }
 
 bool SwitchButton::hitButton(const QPoint &pos) const
@@ -91,4 +103,14 @@ void SwitchButton::paintEvent(QPaintEvent *)
         painter.setPen(QPen(ring, 2));
         painter.drawRoundedRect(track.adjusted(-1, -1, 1, 1), trackHeight / 2.0 + 1, trackHeight / 2.0 + 1);
     }
+}
+
+void SwitchButton::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        if (!event->isAutoRepeat())
+            click();
+        return;
+    }
+    QAbstractButton::keyPressEvent(event);
 }
