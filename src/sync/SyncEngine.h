@@ -72,6 +72,8 @@ public:
     // A lasting-mismatch candidate is being timed.
     bool mismatchPending() const { return m_mismatchSince.has_value(); }
     M1620Client &client() const { return *m_client; }
+    // The settings the engine reads before every poll, for views that explain what it does.
+    const AppSettings &settings() const { return m_settings; }
 
 Q_SIGNALS:
     void legacyNotifiedChanged();
