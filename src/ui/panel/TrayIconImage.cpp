@@ -84,9 +84,9 @@ QImage TrayIconImage::render(const QString &symbol, const std::optional<QString>
     const qreal baseline = textBox.top() + (textBox.height() + metrics.capHeight()) / 2.0;
     painter.drawText(QPointF(x, std::round(baseline)), *rateText);
     if (rateStale) {
-        // Through the middle of the digits and a pixel past them, on whole pixels so that it
-        // stays one crisp line at 16–24 px.
-        const qreal thickness = std::max(1.0, std::round(size / 14.0));
+        // Through the middle of the digits and a pixel past them, one pixel thin at panel
+        // sizes so that the digits under it stay readable.
+        const qreal thickness = std::max(1.0, std::floor(size / 24.0));
         const qreal y = std::round(baseline - metrics.capHeight() / 2.0 - thickness / 2.0);
         painter.fillRect(
             QRectF(std::floor(x) - 1, y, std::ceil(metrics.horizontalAdvance(*rateText)) + 2, thickness),
