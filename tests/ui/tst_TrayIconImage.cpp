@@ -95,13 +95,13 @@ private Q_SLOTS:
         using K = TrayInk::Kind;
         // Plasma and LXQt hand Qt programs the panel's palette; GNOME Shell's bar is dark in both
         // styles; elsewhere the preference decides, and without one a mid tone holds on either.
-        // Menus without a preference take the palette's text colour.
+        // Menus follow the preference, not GNOME's bar.
         for (auto [desktop, scheme, icon, menu] :
              {std::tuple {"KDE", S::Light, K::PaletteText, K::PaletteText},
               {"ubuntu:GNOME", S::Light, K::Light, K::Dark},
               {"XFCE", S::Dark, K::Light, K::Light},
               {"sway", S::Light, K::Dark, K::Dark},
-              {"XFCE", S::Unknown, K::MidTone, K::PaletteText}}) {
+              {"XFCE", S::Unknown, K::MidTone, K::MidTone}}) {
             QCOMPARE(TrayInk::forIcon(QString::fromLatin1(desktop), scheme), icon);
             QCOMPARE(TrayInk::forMenu(QString::fromLatin1(desktop), scheme), menu);
         }

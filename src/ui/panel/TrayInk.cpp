@@ -52,5 +52,5 @@ TrayInk::Kind TrayInk::forMenu(const QString &currentDesktop, ColorSchemeWatcher
 {
     if (givesPanelPalette(currentDesktop))
         return Kind::PaletteText;
-    return byPreference(scheme, Kind::PaletteText);
+    return byPreference(scheme, Kind::MidTone);
 }

@@ -22,7 +22,8 @@ public:
 
     // currentDesktop is XDG_CURRENT_DESKTOP (a colon-separated list).
     static Kind forIcon(const QString &currentDesktop, ColorSchemeWatcher::Scheme scheme);
-    // The context menu is drawn by the tray host in the desktop's colours; without a preference
-    // our own palette is the best guess there is.
+    // A StatusNotifierItem's menu is drawn by the tray host in its own colours, which our
+    // palette does not know: the preference where there is one, else the mid tone, which reads
+    // on light and dark menus alike.
     static Kind forMenu(const QString &currentDesktop, ColorSchemeWatcher::Scheme scheme);
 };
