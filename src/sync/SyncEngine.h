@@ -63,6 +63,8 @@ public:
 
     // A lasting-mismatch candidate is being timed.
     bool mismatchPending() const { return m_mismatchSince.has_value(); }
+    // The settings the engine reads before every poll, for views that explain what it does.
+    const AppSettings &settings() const { return m_settings; }
 
 Q_SIGNALS:
     // After every poll's reading has been handled (success or failure); for observers and tests.

@@ -153,7 +153,7 @@ private Q_SLOTS:
         Scenes s(h);
         s.scenes.start();
         StatusItem &item = s.scenes.statusItem();
-        QCOMPARE(item.toolTip(), QStringLiteral("Quorvel"));
+        QCOMPARE(item.toolTip(), QStringLiteral("Quorvel — Stopped"));
         const qint64 idle = item.trayIcon()->icon().cacheKey();
 
         h.state.setConnectionState(ConnectionState::connected(QStringLiteral("127.0.0.1:9")));

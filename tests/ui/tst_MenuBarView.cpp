@@ -119,6 +119,11 @@ private Q_SLOTS:
         QCOMPARE(labelText(p.view, "deviceRate"), rates.deviceRate);
         QCOMPARE(labelText(p.view, "madiInput"), rates.madiInput);
         QCOMPARE(labelText(p.view, "madiSync"), rates.madiSync);
+        // A lost device's last reading is drawn dimmed.
+        const QColor secondary = FormStyle::secondary(p.view.palette());
+        QVERIFY(p.find<QLabel>("deviceRate")->palette().color(QPalette::WindowText) != secondary);
+        h.state.setConnectionState(ConnectionState::error(QStringLiteral("gone")));
+        QCOMPARE(p.find<QLabel>("deviceRate")->palette().color(QPalette::WindowText), secondary);
 
         QVERIFY(p.find<QWidget>("historySection")->isHidden());
         for (int i = 0; i < 7; ++i)

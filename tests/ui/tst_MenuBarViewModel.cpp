@@ -55,17 +55,25 @@ private Q_SLOTS:
         QFETCH(QString, title);
         QFETCH(QString, subtitle);
         // Exact texts: the error's own message is for the log, never for the panel.
-        QCOMPARE(Model::statusHeaderFor(connection), (Model::StatusHeader {circle, title, subtitle}));
+        QCOMPARE(Model::statusHeaderFor(connection, AppSettings::defaultHost),
+                 (Model::StatusHeader {circle, title, subtitle}));
+        // Away from the USB address the hint is about the network, not a cable.
+        if (connection.kind() == ConnectionState::Kind::Error)
+            QCOMPARE(Model::statusHeaderFor(connection, QStringLiteral("192.0.2.5")).subtitle,
+                     QStringLiteral("Check that 192.0.2.5 is reachable on the network"));
     }
 
     void rates()
     {
-        QCOMPARE(Model::ratesFor(48000, std::nullopt, std::nullopt),
-                 (Model::Rates {"48.0 kHz", "—", Tint::Secondary, "—"}));
-        QCOMPARE(Model::ratesFor(std::nullopt, 44100, true),
-                 (Model::Rates {"—", "44.1 kHz", Tint::Green, "Locked"}));
-        QCOMPARE(Model::ratesFor(176400, 192000, false),
-                 (Model::Rates {"176.4 kHz", "192.0 kHz", Tint::Secondary, "No signal"}));
+        QCOMPARE(Model::ratesFor(48000, std::nullopt, std::nullopt, true),
+                 (Model::Rates {"48.0 kHz", "—", Tint::Secondary, "—", false}));
+        QCOMPARE(Model::ratesFor(std::nullopt, 44100, true, true),
+                 (Model::Rates {"—", "44.1 kHz", Tint::Green, "Locked", false}));
+        QCOMPARE(Model::ratesFor(176400, 192000, false, true),
+                 (Model::Rates {"176.4 kHz", "192.0 kHz", Tint::Secondary, "No signal", false}));
+        // The last reading of a lost device: dimmed, and no green for a lock nobody can see.
+        QCOMPARE(Model::ratesFor(48000, 48000, true, false),
+                 (Model::Rates {"48.0 kHz", "48.0 kHz", Tint::Secondary, "Locked", true}));
     }
 
     void historyRows()
@@ -146,6 +154,8 @@ private Q_SLOTS:
         h.state.setConnectionState(ConnectionState::error(QStringLiteral("a")));
         h.state.setConnectionState(ConnectionState::error(QStringLiteral("b"))); // same header
         QCOMPARE(status.count(), 2);
+        QCOMPARE(model.statusHeader().subtitle,
+                 QStringLiteral("Check that 127.0.0.1:9 is reachable on the network"));
         h.state.setConnectionState(ConnectionState::connected(QStringLiteral("127.0.0.1:9")));
         QCOMPARE(model.statusHeader().subtitle, QStringLiteral("127.0.0.1:9"));
         QCOMPARE(status.count(), 3);
@@ -153,10 +163,8 @@ private Q_SLOTS:
         h.state.setDeviceRate(48000);
         h.state.setMadiRate(96000);
         h.state.setMadiSync(true);
-        QCOMPARE(rates.count(), 3);
-        QCOMPARE(model.rates().deviceRate, QStringLiteral("48.0 kHz"));
-        QCOMPARE(model.rates().madiInput, QStringLiteral("96.0 kHz"));
-        QCOMPARE(model.rates().madiSync, QStringLiteral("Locked"));
+        QCOMPARE(rates.count(), 4); // connected, then the three values
+        QCOMPARE(model.rates(), (Model::Rates {"48.0 kHz", "96.0 kHz", Tint::Green, "Locked", false}));
 
         for (int i = 0; i < 7; ++i)
             h.state.recordRateChange(48000, 96000 + i);
@@ -173,6 +181,9 @@ private Q_SLOTS:
         QCOMPARE(model.shownSections(),
                  (QList<S> {S::StatusHeader, S::LegacyWarning, S::Rates, S::RecentChanges, S::Switches,
                             S::Commands}));
+
+        h.state.setConnectionState(ConnectionState::error(QStringLiteral("c")));
+        QCOMPARE(model.rates(), (Model::Rates {"48.0 kHz", "96.0 kHz", Tint::Secondary, "Locked", true}));
 
         // A lasting mismatch shows only in the status icon.
         const int before

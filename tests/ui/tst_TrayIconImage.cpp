@@ -1,4 +1,3 @@
-#include "ui/panel/StatusItem.h"
 #include "ui/panel/TrayIconImage.h"
 #include "ui/widgets/SymbolImage.h"
 
@@ -30,7 +29,7 @@ private Q_SLOTS:
         const QColor color(Qt::white);
         for (int size : {16, 22, 24}) {
             const QImage icon
-                = TrayIconImage::render(QStringLiteral("metronome.fill"), std::nullopt, color, size);
+                = TrayIconImage::render(QStringLiteral("metronome.fill"), std::nullopt, false, color, size);
             const QImage symbol = SymbolImage::pixmap(QStringLiteral("metronome.fill"), size, color)
                                       .toImage()
                                       .convertToFormat(icon.format());
@@ -50,8 +49,9 @@ private Q_SLOTS:
     {
         QFETCH(QString, text);
         for (int size : {16, 22, 24, 32, 48}) {
-            const QImage image = TrayIconImage::render(QStringLiteral("metronome"), text, Qt::black, size)
-                                     .convertToFormat(QImage::Format_ARGB32);
+            const QImage image
+                = TrayIconImage::render(QStringLiteral("metronome"), text, false, Qt::black, size)
+                      .convertToFormat(QImage::Format_ARGB32);
             QCOMPARE(image.size(), QSize(size, size));
             // The lower half carries the number: a good share of it is ink.
             const int lower = inkInRows(image, size / 2, size);
@@ -62,19 +62,22 @@ private Q_SLOTS:
         }
     }
 
-    void differentRatesGiveDifferentImages()
+    void differentRatesAndAStaleRateGiveDifferentImages()
     {
-        const auto render = [](const QString &text) {
-            return TrayIconImage::render(QStringLiteral("metronome.fill"), text, Qt::black, 22);
+        const auto render = [](const QString &text, bool stale) {
+            return TrayIconImage::render(QStringLiteral("metronome"), text, stale, Qt::black, 22)
+                .convertToFormat(QImage::Format_ARGB32);
         };
-        QVERIFY(render(QStringLiteral("44.1k")) != render(QStringLiteral("48k")));
+        QVERIFY(render(QStringLiteral("44.1k"), false) != render(QStringLiteral("48k"), false));
+        QVERIFY(render(QStringLiteral("48k"), true)
+                != render(QStringLiteral("48k"), false)); // struck through
     }
 
     void theIconIsAMaskInOneColourAtEverySize()
     {
         const QColor color(0xf4, 0xf4, 0xf4);
         const QIcon icon = TrayIconImage::icon(QStringLiteral("exclamationmark.triangle.fill"),
-                                               QStringLiteral("44.1k"), color);
+                                               QStringLiteral("44.1k"), true, color);
         QVERIFY(icon.isMask());
         for (int size : TrayIconImage::sizes()) {
             const QImage image = icon.pixmap(size, size).toImage().convertToFormat(QImage::Format_ARGB32);
@@ -84,22 +87,24 @@ private Q_SLOTS:
                     if (qAlpha(image.pixel(x, y)) == 255)
                         QCOMPARE(QColor(image.pixel(x, y)).rgb(), color.rgb());
         }
-        for (int size : {16, 22, 24})
-            QVERIFY(TrayIconImage::sizes().contains(size));
     }
 
-    void tooltipAndIconColourOfTheStatusItem()
+    void inkFollowsTheDesktopAndItsPreference()
     {
-        QCOMPARE(StatusItem::toolTipFor(std::nullopt), QStringLiteral("Quorvel"));
-        QCOMPARE(StatusItem::toolTipFor(QStringLiteral("44.1k")), QStringLiteral("Quorvel — 44.1k"));
-        QPalette light;
-        light.setColor(QPalette::WindowText, Qt::black);
-        // Plasma and LXQt hand Qt programs the panel's palette.
-        QCOMPARE(StatusItem::iconColorFor(QStringLiteral("KDE"), light), QColor(Qt::black));
-        QCOMPARE(StatusItem::iconColorFor(QStringLiteral("LXQt"), light), QColor(Qt::black));
-        // GNOME Shell's top bar is dark in both its styles.
-        QVERIFY(StatusItem::iconColorFor(QStringLiteral("ubuntu:GNOME"), light).lightness() > 200);
-        QVERIFY(StatusItem::iconColorFor(QStringLiteral("XFCE"), light).lightness() > 200);
+        using S = ColorSchemeWatcher::Scheme;
+        using K = TrayInk::Kind;
+        // Plasma and LXQt hand Qt programs the panel's palette; GNOME Shell's bar is dark in both
+        // styles; elsewhere the preference decides, and without one a mid tone holds on either.
+        // Menus follow the preference, not GNOME's bar.
+        for (auto [desktop, scheme, icon, menu] :
+             {std::tuple {"KDE", S::Light, K::PaletteText, K::PaletteText},
+              {"ubuntu:GNOME", S::Light, K::Light, K::Dark},
+              {"XFCE", S::Dark, K::Light, K::Light},
+              {"sway", S::Light, K::Dark, K::Dark},
+              {"XFCE", S::Unknown, K::MidTone, K::MidTone}}) {
+            QCOMPARE(TrayInk::forIcon(QString::fromLatin1(desktop), scheme), icon);
+            QCOMPARE(TrayInk::forMenu(QString::fromLatin1(desktop), scheme), menu);
+        }
     }
 };
 

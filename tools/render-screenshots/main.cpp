@@ -281,54 +281,78 @@ QImage renderSettings(World &world, int tab, const QPalette &palette)
     return windowFramed(window.grab(), window.windowTitle(), palette);
 }
 
-// Tray icons as a panel shows them: the same states on a dark and on a light bar.
+// Tray icons as a panel shows them: each state on a dark and on a light bar, in the ink chosen
+// where the desktop states its light or dark preference and in the one for where it does not.
 QImage renderTray(qreal ratio)
 {
     struct Sample
     {
         QString symbol;
         std::optional<QString> rate;
+        bool stale;
         QString caption;
     };
     const QList<Sample> samples {
-        {QStringLiteral("metronome"), std::nullopt, QStringLiteral("looking")},
-        {QStringLiteral("metronome.fill"), std::nullopt, QStringLiteral("connected")},
-        {QStringLiteral("metronome.fill"), QStringLiteral("48k"), QStringLiteral("with rate")},
-        {QStringLiteral("metronome.fill"), QStringLiteral("44.1k"), QStringLiteral("with rate")},
-        {QStringLiteral("exclamationmark.triangle.fill"), QStringLiteral("96k"), QStringLiteral("attention")},
+        {QStringLiteral("metronome.fill"), std::nullopt, false, QStringLiteral("connected")},
+        {QStringLiteral("metronome.fill"), QStringLiteral("48k"), false, QStringLiteral("with rate")},
+        {QStringLiteral("metronome.fill"), QStringLiteral("44.1k"), false, QStringLiteral("with rate")},
+        {QStringLiteral("metronome"), std::nullopt, false, QStringLiteral("not connected")},
+        {QStringLiteral("metronome"), QStringLiteral("48k"), true, QStringLiteral("lost, last 48k")},
+        {QStringLiteral("exclamationmark.triangle.fill"), QStringLiteral("96k"), false,
+         QStringLiteral("attention")},
     };
-    const int icon = 24; // a common panel size
+    struct Bar
+    {
+        QColor background;
+        TrayInk::Kind ink;
+        QString caption;
+    };
+    const QList<Bar> bars {
+        {QColor(0x20, 0x20, 0x20), TrayInk::Kind::Light, QStringLiteral("dark panel, dark preference")},
+        {QColor(0xf2, 0xf2, 0xf2), TrayInk::Kind::Dark, QStringLiteral("light panel, light preference")},
+        {QColor(0x20, 0x20, 0x20), TrayInk::Kind::MidTone, QStringLiteral("dark panel, no preference")},
+        {QColor(0xf2, 0xf2, 0xf2), TrayInk::Kind::MidTone, QStringLiteral("light panel, no preference")},
+    };
+    const int icon = 22; // a common panel size
     const int cell = 84;
-    const int barHeight = 34;
+    const int labelWidth = 190;
+    const int barHeight = 30;
+    const int rowGap = 6;
     const int captionHeight = 22;
-    const QSize logical(cell * int(samples.size()) + 24, 2 * (barHeight + captionHeight) + 24);
+    const QSize logical(labelWidth + cell * int(samples.size()) + 16,
+                        captionHeight + int(bars.size()) * (barHeight + rowGap) + 12);
     QImage image((QSizeF(logical) * ratio).toSize(), QImage::Format_ARGB32_Premultiplied);
     image.setDevicePixelRatio(ratio);
-    image.fill(Qt::transparent);
+    image.fill(QColor(0xfb, 0xfb, 0xfc));
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
     QFont caption = QApplication::font();
     caption.setPointSizeF(caption.pointSizeF() * 0.85);
     painter.setFont(caption);
+    const QColor captionInk(0x5a, 0x5c, 0x62);
 
-    const QList<std::pair<QColor, QColor>> bars {{QColor(0x1d, 0x1e, 0x22), QColor(0xf4, 0xf4, 0xf4)},
-                                                 {QColor(0xe9, 0xea, 0xed), QColor(0x20, 0x21, 0x24)}};
-    int top = 8;
-    for (const auto &[background, ink] : bars) {
+    painter.setPen(captionInk);
+    for (int i = 0; i < samples.size(); ++i)
+        painter.drawText(QRectF(labelWidth + i * cell, 4, cell, captionHeight), Qt::AlignCenter,
+                         samples[i].caption);
+    qreal top = captionHeight + 6;
+    for (const Bar &bar : bars) {
+        painter.setPen(captionInk);
+        painter.drawText(QRectF(8, top, labelWidth - 12, barHeight), Qt::AlignVCenter | Qt::AlignLeft,
+                         bar.caption);
         painter.setPen(Qt::NoPen);
-        painter.setBrush(background);
-        painter.drawRoundedRect(QRectF(8, top, logical.width() - 16, barHeight), 8, 8);
+        painter.setBrush(bar.background);
+        painter.drawRoundedRect(QRectF(labelWidth, top, cell * samples.size(), barHeight), 6, 6);
+        const QColor ink = TrayIconImage::inkColor(bar.ink, QPalette());
         for (int i = 0; i < samples.size(); ++i) {
             const Sample &sample = samples[i];
-            QImage picture = TrayIconImage::render(sample.symbol, sample.rate, ink, int(icon * ratio));
+            QImage picture
+                = TrayIconImage::render(sample.symbol, sample.rate, sample.stale, ink, int(icon * ratio));
             picture.setDevicePixelRatio(ratio);
-            const qreal x = 12 + i * cell + (cell - icon) / 2.0;
+            const qreal x = labelWidth + i * cell + (cell - icon) / 2.0;
             painter.drawImage(QPointF(x, top + (barHeight - icon) / 2.0), picture);
-            painter.setPen(QColor(0x80, 0x82, 0x88));
-            painter.drawText(QRectF(12 + i * cell, top + barHeight, cell, captionHeight), Qt::AlignCenter,
-                             sample.caption);
         }
-        top += barHeight + captionHeight + 4;
+        top += barHeight + rowGap;
     }
     return image;
 }
@@ -404,8 +428,15 @@ int main(int argc, char *argv[])
                    out.filePath(QStringLiteral("panel-connected-dark.png")));
     }
     {
+        // The device lost at its USB address, its last reading still shown. The engine is never
+        // started here, so the default host is only a text.
         World world;
-        world.state.setConnectionState(ConnectionState::error(QStringLiteral("Could not connect")));
+        world.settings.setUseCustomHost(false);
+        world.state.setDeviceRate(48000);
+        world.state.setMadiRate(48000);
+        world.state.setMadiSync(true);
+        world.state.setHistory(historyOf({{14, 32, 44100, 48000}}));
+        world.state.setConnectionState(ConnectionState::error(QStringLiteral("The request timed out")));
         ok &= save(renderPanel(world, lightPalette()), out.filePath(QStringLiteral("panel-not-found.png")));
     }
     {

@@ -9,9 +9,7 @@ MenuBarLabel::MenuBarLabel(const AppState &state, const AppSettings &settings, Q
     , m_state(state)
     , m_settings(settings)
 {
-    m_iconName
-        = iconNameFor(m_state.rateMismatch(), m_state.legacyScriptDetected(), m_state.connectionState());
-    m_rateText = rateTextFor(m_settings.showRateInMenuBar(), m_state.deviceRate());
+    update();
 
     connect(&m_state, &AppState::rateMismatchChanged, this, &MenuBarLabel::update);
     connect(&m_state, &AppState::legacyScriptDetectedChanged, this, &MenuBarLabel::update);
@@ -41,19 +39,51 @@ std::optional<QString> MenuBarLabel::rateTextFor(bool showRateInMenuBar, std::op
     return RateFormat::compact(*deviceRate);
 }
 
+bool MenuBarLabel::rateStaleFor(const std::optional<QString> &rateText, const ConnectionState &connection)
+{
+    return rateText && !connection.isConnected();
+}
+
+QString MenuBarLabel::toolTipFor(const ConnectionState &connection, const std::optional<QString> &rateText)
+{
+    switch (connection.kind()) {
+    case ConnectionState::Kind::Connected:
+        return rateText ? QStringLiteral("Quorvel — ") + *rateText : QStringLiteral("Quorvel");
+    case ConnectionState::Kind::Connecting:
+        return QStringLiteral("Looking for M-1620…");
+    case ConnectionState::Kind::Error:
+        if (connection.message().isEmpty())
+            return QStringLiteral("M-1620 not found");
+        return QStringLiteral("M-1620 not found: ") + connection.message();
+    case ConnectionState::Kind::Disconnected:
+        break;
+    }
+    return QStringLiteral("Quorvel — Stopped");
+}
+
 void MenuBarLabel::update()
 {
-    const QString icon
-        = iconNameFor(m_state.rateMismatch(), m_state.legacyScriptDetected(), m_state.connectionState());
+    const ConnectionState connection = m_state.connectionState();
+    const QString icon = iconNameFor(m_state.rateMismatch(), m_state.legacyScriptDetected(), connection);
     const std::optional<QString> rate = rateTextFor(m_settings.showRateInMenuBar(), m_state.deviceRate());
-    // Both values are stored before either signal goes out, so an observer of one reads the
-    // other already current.
+    const bool stale = rateStaleFor(rate, connection);
+    const QString toolTip = toolTipFor(connection, rate);
+    // Every value is stored before any signal goes out, so an observer of one reads the others
+    // already current.
     const bool iconChanged = icon != m_iconName;
     const bool rateChanged = rate != m_rateText;
+    const bool staleChanged = stale != m_rateStale;
+    const bool toolTipChanged = toolTip != m_toolTip;
     m_iconName = icon;
     m_rateText = rate;
+    m_rateStale = stale;
+    m_toolTip = toolTip;
     if (iconChanged)
         Q_EMIT iconNameChanged();
     if (rateChanged)
         Q_EMIT rateTextChanged();
+    if (staleChanged)
+        Q_EMIT rateStaleChanged();
+    if (toolTipChanged)
+        Q_EMIT this->toolTipChanged();
 }

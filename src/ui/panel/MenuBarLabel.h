@@ -18,6 +18,8 @@ class MenuBarLabel : public QObject
     Q_OBJECT
     Q_PROPERTY(QString iconName READ iconName NOTIFY iconNameChanged)
     Q_PROPERTY(std::optional<QString> rateText READ rateText NOTIFY rateTextChanged)
+    Q_PROPERTY(bool rateStale READ rateStale NOTIFY rateStaleChanged)
+    Q_PROPERTY(QString toolTip READ toolTip NOTIFY toolTipChanged)
 
 public:
     static inline const QString connectedSymbol = QStringLiteral("metronome.fill");
@@ -33,15 +35,25 @@ public:
     // The device's own rate, compact ("48k", "44.1k"), in every connection state; absent when
     // the user hides it or the device has not reported a rate.
     static std::optional<QString> rateTextFor(bool showRateInMenuBar, std::optional<qint64> deviceRate);
+    // The rate shown is the last one read, not a live one: the device is not connected. The icon
+    // keeps it but marks it, so that a lost device shows at a glance.
+    static bool rateStaleFor(const std::optional<QString> &rateText, const ConnectionState &connection);
+    // "Quorvel — 48k" while connected; otherwise what is wrong, with the error's own text
+    // ("M-1620 not found: The request timed out").
+    static QString toolTipFor(const ConnectionState &connection, const std::optional<QString> &rateText);
 
     QString iconName() const { return m_iconName; }
     std::optional<QString> rateText() const { return m_rateText; }
     // Icon and text (the rate after the symbol, one space apart), or the icon alone.
     bool showsRate() const { return m_rateText.has_value(); }
+    bool rateStale() const { return m_rateStale; }
+    QString toolTip() const { return m_toolTip; }
 
 Q_SIGNALS:
     void iconNameChanged();
     void rateTextChanged();
+    void rateStaleChanged();
+    void toolTipChanged();
 
 private:
     void update();
@@ -50,4 +62,6 @@ private:
     const AppSettings &m_settings;
     QString m_iconName;
     std::optional<QString> m_rateText;
+    bool m_rateStale = false;
+    QString m_toolTip;
 };

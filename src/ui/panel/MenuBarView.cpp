@@ -326,6 +326,10 @@ void MenuBarView::showRates()
     m_madiInput->setText(rates.madiInput);
     m_madiSyncDot->setColor(tintColor(rates.madiSyncCircle, palette()));
     m_madiSync->setText(rates.madiSync);
+    const QColor value
+        = rates.lastSeen ? FormStyle::secondary(palette()) : palette().color(QPalette::WindowText);
+    for (QLabel *label : {m_deviceRate, m_madiInput, m_madiSync})
+        FormStyle::setTextColor(label, value);
 }
 
 void MenuBarView::showRecentChanges()

@@ -3,6 +3,7 @@
 #include "core/AppState.h"
 #include "core/RateFormat.h"
 #include "platform/Desktop.h"
+#include "services/AppSettings.h"
 #include "services/LaunchAtLogin.h"
 #include "services/UpdateController.h"
 #include "sync/SyncEngine.h"
@@ -31,15 +32,19 @@ MenuBarViewModel::MenuBarViewModel(AppState &state, SyncEngine &sync, LaunchAtLo
     , m_desktop(desktop)
     , m_actions(std::move(actions))
 {
-    m_statusHeader = statusHeaderFor(m_state.connectionState());
+    m_statusHeader = statusHeaderFor(m_state.connectionState(), m_sync.settings().effectiveHost());
     m_legacyWarningShown = m_state.legacyScriptDetected();
-    m_rates = ratesFor(m_state.deviceRate(), m_state.madiRate(), m_state.madiSync());
+    m_rates = ratesFor(m_state.deviceRate(), m_state.madiRate(), m_state.madiSync(),
+                       m_state.connectionState().isConnected());
     m_historyRows = historyRowsFor(m_state.history(), QLocale::system());
     m_syncSwitch = syncSwitchFor(m_state.isPaused());
     m_loginSwitch = loginSwitchFor(m_launchAtLogin.isEnabled());
     m_commands = commandsFor(m_updates.canCheckForUpdates());
 
     connect(&m_state, &AppState::connectionStateChanged, this, &MenuBarViewModel::updateStatusHeader);
+    connect(&m_sync.settings(), &AppSettings::effectiveHostChanged, this,
+            &MenuBarViewModel::updateStatusHeader);
+    connect(&m_state, &AppState::connectionStateChanged, this, &MenuBarViewModel::updateRates);
     connect(&m_state, &AppState::legacyScriptDetectedChanged, this, &MenuBarViewModel::updateLegacyWarning);
     connect(&m_state, &AppState::deviceRateChanged, this, &MenuBarViewModel::updateRates);
     connect(&m_state, &AppState::madiRateChanged, this, &MenuBarViewModel::updateRates);
@@ -51,9 +56,11 @@ MenuBarViewModel::MenuBarViewModel(AppState &state, SyncEngine &sync, LaunchAtLo
             &MenuBarViewModel::updateCommands);
 }
 
-MenuBarViewModel::StatusHeader MenuBarViewModel::statusHeaderFor(const ConnectionState &connection)
+MenuBarViewModel::StatusHeader MenuBarViewModel::statusHeaderFor(const ConnectionState &connection,
+                                                                 const QString &host)
 {
-    // The error's own message is for the log; the panel gives the one hint that usually helps.
+    // The error's own message is for the log and the tooltip; the panel gives the one hint
+    // that usually helps.
     switch (connection.kind()) {
     case ConnectionState::Kind::Connected:
         return {Tint::Green, QStringLiteral("Connected"), connection.host()};
@@ -61,7 +68,9 @@ MenuBarViewModel::StatusHeader MenuBarViewModel::statusHeaderFor(const Connectio
         return {Tint::Yellow, QStringLiteral("Looking for M-1620…"), {}};
     case ConnectionState::Kind::Error:
         return {Tint::Secondary, QStringLiteral("M-1620 not found"),
-                QStringLiteral("Check that the USB REMOTE cable is plugged in")};
+                host == AppSettings::defaultHost
+                    ? QStringLiteral("Check that the USB REMOTE cable is plugged in")
+                    : QStringLiteral("Check that %1 is reachable on the network").arg(host)};
     case ConnectionState::Kind::Disconnected:
         break;
     }
@@ -70,16 +79,18 @@ MenuBarViewModel::StatusHeader MenuBarViewModel::statusHeaderFor(const Connectio
 
 MenuBarViewModel::Rates MenuBarViewModel::ratesFor(std::optional<qint64> deviceRate,
                                                    std::optional<qint64> madiRate,
-                                                   std::optional<bool> madiSync)
+                                                   std::optional<bool> madiSync, bool connected)
 {
     Rates rates;
+    rates.lastSeen = !connected;
     rates.deviceRate = RateFormat::kilohertzOrDash(deviceRate);
     rates.madiInput = RateFormat::kilohertzOrDash(madiRate);
     if (!madiSync) {
         rates.madiSyncCircle = Tint::Secondary;
         rates.madiSync = QStringLiteral("—");
     } else if (*madiSync) {
-        rates.madiSyncCircle = Tint::Green;
+        // Green says "locked now", which nobody knows of a device that is not there.
+        rates.madiSyncCircle = connected ? Tint::Green : Tint::Secondary;
         rates.madiSync = QStringLiteral("Locked");
     } else {
         rates.madiSyncCircle = Tint::Secondary;
@@ -224,7 +235,7 @@ void MenuBarViewModel::run(Command command)
 
 void MenuBarViewModel::updateStatusHeader()
 {
-    if (assign(m_statusHeader, statusHeaderFor(m_state.connectionState())))
+    if (assign(m_statusHeader, statusHeaderFor(m_state.connectionState(), m_sync.settings().effectiveHost())))
         Q_EMIT statusHeaderChanged();
 }
 
@@ -236,7 +247,9 @@ void MenuBarViewModel::updateLegacyWarning()
 
 void MenuBarViewModel::updateRates()
 {
-    if (assign(m_rates, ratesFor(m_state.deviceRate(), m_state.madiRate(), m_state.madiSync())))
+    if (assign(m_rates,
+               ratesFor(m_state.deviceRate(), m_state.madiRate(), m_state.madiSync(),
+                        m_state.connectionState().isConnected())))
         Q_EMIT ratesChanged();
 }
 

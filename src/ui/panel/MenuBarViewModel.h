@@ -46,6 +46,7 @@ public:
         QString madiInput;
         Tint madiSyncCircle = Tint::Secondary;
         QString madiSync;
+        bool lastSeen = false; // the last reading of a device that is not connected now: dimmed
         friend bool operator==(const Rates &, const Rates &) = default;
     };
 
@@ -103,9 +104,11 @@ public:
     static constexpr qsizetype maxHistoryRows = 5;
 
     // The rules, as pure functions.
-    static StatusHeader statusHeaderFor(const ConnectionState &connection);
+    // host is the one polled (AppSettings::effectiveHost): a lost device at the USB address
+    // asks for the cable, one elsewhere for the network.
+    static StatusHeader statusHeaderFor(const ConnectionState &connection, const QString &host);
     static Rates ratesFor(std::optional<qint64> deviceRate, std::optional<qint64> madiRate,
-                          std::optional<bool> madiSync);
+                          std::optional<bool> madiSync, bool connected);
     // The first maxHistoryRows entries, in list order (newest first).
     static QList<HistoryRow> historyRowsFor(const RateHistory &history, const QLocale &locale);
     static QString timeText(const QDateTime &timestamp, const QLocale &locale);

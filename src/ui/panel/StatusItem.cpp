@@ -1,5 +1,6 @@
 #include "ui/panel/StatusItem.h"
 
+#include "platform/ColorSchemeWatcher.h"
 #include "ui/panel/MenuBarLabel.h"
 #include "ui/panel/TrayIconImage.h"
 #include "ui/widgets/SymbolImage.h"
@@ -15,14 +16,22 @@ StatusItem::StatusItem(MenuBarLabel &label, MenuBarViewModel &model, QObject *pa
     , m_label(label)
     , m_model(model)
     , m_menu(new QMenu)
+    , m_colorScheme(new ColorSchemeWatcher(QDBusConnection::sessionBus(), this))
 {
     m_menu->setObjectName(QStringLiteral("statusItemMenu"));
-    m_iconColor = iconColorFor(qEnvironmentVariable("XDG_CURRENT_DESKTOP"), QApplication::palette());
+    updateInk();
     buildMenu();
     updateMenu();
 
     connect(&m_label, &MenuBarLabel::iconNameChanged, this, &StatusItem::updateIcon);
     connect(&m_label, &MenuBarLabel::rateTextChanged, this, &StatusItem::updateIcon);
+    connect(&m_label, &MenuBarLabel::rateStaleChanged, this, &StatusItem::updateIcon);
+    connect(&m_label, &MenuBarLabel::toolTipChanged, this, &StatusItem::updateIcon);
+    connect(m_colorScheme, &ColorSchemeWatcher::schemeChanged, this, [this] {
+        updateInk();
+        updateIcon();
+        updateMenu();
+    });
     connect(&m_model, &MenuBarViewModel::switchesChanged, this, &StatusItem::updateMenu);
     connect(&m_model, &MenuBarViewModel::commandsChanged, this, &StatusItem::updateMenu);
     // A light or dark theme switch reaches every widget as a palette change; the menu, which
@@ -36,25 +45,9 @@ StatusItem::~StatusItem()
     delete m_menu;
 }
 
-QString StatusItem::toolTipFor(const std::optional<QString> &rateText)
-{
-    return rateText ? QStringLiteral("Quorvel — ") + *rateText : QStringLiteral("Quorvel");
-}
-
-QColor StatusItem::iconColorFor(const QString &currentDesktop, const QPalette &palette)
-{
-    const QStringList desktops = currentDesktop.split(QLatin1Char(':'), Qt::SkipEmptyParts);
-    for (const QString &desktop : desktops) {
-        if (desktop.compare(QLatin1String("KDE"), Qt::CaseInsensitive) == 0
-            || desktop.compare(QLatin1String("LXQt"), Qt::CaseInsensitive) == 0)
-            return palette.color(QPalette::WindowText);
-    }
-    return QColor(0xf4, 0xf4, 0xf4);
-}
-
 QString StatusItem::toolTip() const
 {
-    return m_tray ? m_tray->toolTip() : toolTipFor(m_label.rateText());
+    return m_tray ? m_tray->toolTip() : m_label.toolTip();
 }
 
 void StatusItem::show()
@@ -116,13 +109,14 @@ void StatusItem::updateIcon()
 {
     if (!m_tray)
         return;
-    m_tray->setIcon(TrayIconImage::icon(m_label.iconName(), m_label.rateText(), m_iconColor));
-    m_tray->setToolTip(toolTipFor(m_label.rateText()));
+    m_tray->setIcon(
+        TrayIconImage::icon(m_label.iconName(), m_label.rateText(), m_label.rateStale(), m_iconColor));
+    m_tray->setToolTip(m_label.toolTip());
 }
 
 void StatusItem::updateMenu()
 {
-    const QColor ink = QApplication::palette().color(QPalette::WindowText);
+    const QColor &ink = m_menuInk;
     for (auto [action, row] :
          {std::pair {m_syncSwitch, m_model.syncSwitch()}, std::pair {m_loginSwitch, m_model.loginSwitch()}}) {
         action->setText(action == m_syncSwitch ? syncTitle : row.text);
@@ -137,15 +131,23 @@ void StatusItem::updateMenu()
     }
 }
 
+void StatusItem::updateInk()
+{
+    // The menu's icons go to the tray host as pictures, so their colour is chosen here, not by
+    // the style at drawing time: dark on a dark menu is what a fixed black gave.
+    const QString desktop = qEnvironmentVariable("XDG_CURRENT_DESKTOP");
+    const ColorSchemeWatcher::Scheme scheme = m_colorScheme->scheme();
+    m_iconColor = TrayIconImage::inkColor(TrayInk::forIcon(desktop, scheme), QApplication::palette());
+    m_menuInk = TrayIconImage::inkColor(TrayInk::forMenu(desktop, scheme), m_menu->palette());
+}
+
 bool StatusItem::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == m_menu && event->type() == QEvent::PaletteChange) {
-        const QColor color
-            = iconColorFor(qEnvironmentVariable("XDG_CURRENT_DESKTOP"), QApplication::palette());
-        if (color != m_iconColor) {
-            m_iconColor = color;
+        const QColor before = m_iconColor;
+        updateInk();
+        if (m_iconColor != before)
             updateIcon();
-        }
         updateMenu();
     }
     return QObject::eventFilter(watched, event);

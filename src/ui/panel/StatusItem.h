@@ -9,6 +9,7 @@
 
 #include <optional>
 
+class ColorSchemeWatcher;
 class MenuBarLabel;
 class QAction;
 class QMenu;
@@ -31,17 +32,13 @@ public:
     StatusItem(MenuBarLabel &label, MenuBarViewModel &model, QObject *parent = nullptr);
     ~StatusItem() override;
 
-    // "Quorvel", or "Quorvel — 48k" while the label shows the rate.
-    static QString toolTipFor(const std::optional<QString> &rateText);
-    // The colour the tray icon is drawn in. Panels that are dark whatever the theme (GNOME
-    // Shell, Cinnamon, XFCE and most others by default) get a light icon; Plasma and LXQt give
-    // Qt programs the panel's own palette, so there the palette's text colour is right.
-    static QColor iconColorFor(const QString &currentDesktop, const QPalette &palette);
-
     // The icon once shown, or null.
     QSystemTrayIcon *trayIcon() const { return m_tray; }
     QMenu &menu() const { return *m_menu; }
+    // The tray icon's colour and the menu symbols', by TrayInk's rules for this desktop and its
+    // light or dark preference, followed as either changes.
     QColor iconColor() const { return m_iconColor; }
+    QColor menuInk() const { return m_menuInk; }
     QString toolTip() const;
 
     // Puts the icon into the tray; call it only once a tray is there.
@@ -62,6 +59,7 @@ private:
     void buildMenu();
     void updateIcon();
     void updateMenu();
+    void updateInk();
 
     MenuBarLabel &m_label;
     MenuBarViewModel &m_model;
@@ -71,5 +69,7 @@ private:
     QAction *m_syncSwitch = nullptr;
     QAction *m_loginSwitch = nullptr;
     QList<QAction *> m_commands;
+    ColorSchemeWatcher *m_colorScheme;
     QColor m_iconColor;
+    QColor m_menuInk;
 };

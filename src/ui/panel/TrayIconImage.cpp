@@ -39,7 +39,22 @@ const QList<int> &TrayIconImage::sizes()
     return all;
 }
 
-QImage TrayIconImage::render(const QString &symbol, const std::optional<QString> &rateText,
+QColor TrayIconImage::inkColor(TrayInk::Kind ink, const QPalette &palette)
+{
+    switch (ink) {
+    case TrayInk::Kind::PaletteText:
+        return palette.color(QPalette::WindowText);
+    case TrayInk::Kind::Light:
+        return QColor(0xf4, 0xf4, 0xf4);
+    case TrayInk::Kind::Dark:
+        return QColor(0x1c, 0x1c, 0x1c);
+    case TrayInk::Kind::MidTone:
+        break;
+    }
+    return QColor(0x7a, 0x7a, 0x7a);
+}
+
+QImage TrayIconImage::render(const QString &symbol, const std::optional<QString> &rateText, bool rateStale,
                              const QColor &color, int size)
 {
     QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
@@ -68,14 +83,24 @@ QImage TrayIconImage::render(const QString &symbol, const std::optional<QString>
     const qreal x = (size - metrics.horizontalAdvance(*rateText)) / 2.0;
     const qreal baseline = textBox.top() + (textBox.height() + metrics.capHeight()) / 2.0;
     painter.drawText(QPointF(x, std::round(baseline)), *rateText);
+    if (rateStale) {
+        // Through the middle of the digits and a pixel past them, one pixel thin at panel
+        // sizes so that the digits under it stay readable.
+        const qreal thickness = std::max(1.0, std::floor(size / 24.0));
+        const qreal y = std::round(baseline - metrics.capHeight() / 2.0 - thickness / 2.0);
+        painter.fillRect(
+            QRectF(std::floor(x) - 1, y, std::ceil(metrics.horizontalAdvance(*rateText)) + 2, thickness),
+            color);
+    }
     return image;
 }
 
-QIcon TrayIconImage::icon(const QString &symbol, const std::optional<QString> &rateText, const QColor &color)
+QIcon TrayIconImage::icon(const QString &symbol, const std::optional<QString> &rateText, bool rateStale,
+                          const QColor &color)
 {
     QIcon icon;
     for (int size : sizes())
-        icon.addPixmap(QPixmap::fromImage(render(symbol, rateText, color, size)));
+        icon.addPixmap(QPixmap::fromImage(render(symbol, rateText, rateStale, color, size)));
     icon.setIsMask(true);
     return icon;
 }

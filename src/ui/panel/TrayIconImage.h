@@ -1,9 +1,12 @@
 #pragma once
 
+#include "ui/panel/TrayInk.h"
+
 #include <QColor>
 #include <QIcon>
 #include <QImage>
 #include <QList>
+#include <QPalette>
 #include <QString>
 
 #include <optional>
@@ -17,9 +20,15 @@ public:
     // The sizes the icon carries, so that every tray finds an exact one to show unscaled.
     static const QList<int> &sizes();
 
-    // One square image, size × size pixels, in one colour on transparency.
-    static QImage render(const QString &symbol, const std::optional<QString> &rateText, const QColor &color,
-                         int size);
+    // The colour of each ink. MidTone is a grey of relative luminance about 0.2, which keeps
+    // 3.8:1 against both a #f2f2f2 and a #202020 panel.
+    static QColor inkColor(TrayInk::Kind ink, const QPalette &palette);
+
+    // One square image, size × size pixels, in one colour on transparency. A stale rate is
+    // struck through: it is the last one read, and the device is not there now.
+    static QImage render(const QString &symbol, const std::optional<QString> &rateText, bool rateStale,
+                         const QColor &color, int size);
     // A mask icon made of render() at every size.
-    static QIcon icon(const QString &symbol, const std::optional<QString> &rateText, const QColor &color);
+    static QIcon icon(const QString &symbol, const std::optional<QString> &rateText, bool rateStale,
+                      const QColor &color);
 };
