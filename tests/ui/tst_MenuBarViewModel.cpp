@@ -103,12 +103,16 @@ private Q_SLOTS:
         QVERIFY(!Model::loginSwitchFor(false).isOn);
 
         using C = Model::Command;
-        QCOMPARE(Model::commandsFor(false),
+        const Model::CommandRow settings {C::Settings, "Settings…", "gearshape", true, false};
+        const Model::CommandRow quit {C::Quit, "Quit Quorvel", "power", true, true};
+        QCOMPARE(Model::commandsFor(true, false),
                  (QList<Model::CommandRow> {
                      {C::CheckForUpdates, "Check for Updates…", "arrow.down.circle", false, false},
-                     {C::Settings, "Settings…", "gearshape", true, false},
-                     {C::Quit, "Quit Quorvel", "power", true, true}}));
-        QVERIFY(Model::commandsFor(true)[0].enabled);
+                     settings,
+                     quit}));
+        QVERIFY(Model::commandsFor(true, true)[0].enabled);
+        // Without a feed no check can ever run: the command is not offered at all.
+        QCOMPARE(Model::commandsFor(false, false), (QList<Model::CommandRow> {settings, quit}));
     }
 
     void removalCommandIsExact()
@@ -223,19 +227,19 @@ private Q_SLOTS:
         closed.close();
         UiHarness h(feed);
         Model model(h.state, *h.engine, *h.launchAtLogin, *h.updates, h.desktop, {});
-        QVERIFY(model.command(Model::Command::CheckForUpdates).enabled);
+        QVERIFY(model.command(Model::Command::CheckForUpdates)->enabled);
         QSignalSpy commands(&model, &Model::commandsChanged);
         QSignalSpy finished(h.updates.get(), &UpdateController::userCheckFinished);
         model.run(Model::Command::CheckForUpdates);
         QVERIFY(h.updates->isChecking());
-        QVERIFY(!model.command(Model::Command::CheckForUpdates).enabled);
+        QVERIFY(!model.command(Model::Command::CheckForUpdates)->enabled);
         QCOMPARE(commands.count(), 1);
         // Clicking the dimmed command now does nothing more.
         model.run(Model::Command::CheckForUpdates);
         QVERIFY(finished.wait(10000));
         QTest::qWait(50);
         QCOMPARE(finished.count(), 1);
-        QVERIFY(model.command(Model::Command::CheckForUpdates).enabled);
+        QVERIFY(model.command(Model::Command::CheckForUpdates)->enabled);
         QCOMPARE(commands.count(), 2);
     }
 };

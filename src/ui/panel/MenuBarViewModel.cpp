@@ -37,7 +37,7 @@ MenuBarViewModel::MenuBarViewModel(AppState &state, SyncEngine &sync, LaunchAtLo
     m_historyRows = historyRowsFor(m_state.history(), QLocale::system());
     m_syncSwitch = syncSwitchFor(m_state.isPaused());
     m_loginSwitch = loginSwitchFor(m_launchAtLogin.isEnabled());
-    m_commands = commandsFor(m_updates.canCheckForUpdates());
+    m_commands = commandsFor(m_updates.hasFeed(), m_updates.canCheckForUpdates());
 
     connect(&m_state, &AppState::connectionStateChanged, this, &MenuBarViewModel::updateStatusHeader);
     connect(&m_state, &AppState::legacyScriptDetectedChanged, this, &MenuBarViewModel::updateLegacyWarning);
@@ -128,23 +128,24 @@ QString MenuBarViewModel::copyButtonTitleFor(bool removalCommandCopied)
                                 : QStringLiteral("Copy removal command");
 }
 
-QList<MenuBarViewModel::CommandRow> MenuBarViewModel::commandsFor(bool canCheckForUpdates)
+QList<MenuBarViewModel::CommandRow> MenuBarViewModel::commandsFor(bool hasFeed, bool canCheckForUpdates)
 {
-    return {
-        {Command::CheckForUpdates, QStringLiteral("Check for Updates…"), QStringLiteral("arrow.down.circle"),
-         canCheckForUpdates, false},
-        {Command::Settings, QStringLiteral("Settings…"), QStringLiteral("gearshape"), true, false},
-        {Command::Quit, QStringLiteral("Quit Quorvel"), QStringLiteral("power"), true, true},
-    };
+    QList<CommandRow> rows;
+    if (hasFeed)
+        rows.append({Command::CheckForUpdates, QStringLiteral("Check for Updates…"),
+                     QStringLiteral("arrow.down.circle"), canCheckForUpdates, false});
+    rows.append({Command::Settings, QStringLiteral("Settings…"), QStringLiteral("gearshape"), true, false});
+    rows.append({Command::Quit, QStringLiteral("Quit Quorvel"), QStringLiteral("power"), true, true});
+    return rows;
 }
 
-MenuBarViewModel::CommandRow MenuBarViewModel::command(Command command) const
+std::optional<MenuBarViewModel::CommandRow> MenuBarViewModel::command(Command command) const
 {
     for (const CommandRow &row : m_commands) {
         if (row.command == command)
             return row;
     }
-    Q_UNREACHABLE();
+    return std::nullopt;
 }
 
 bool MenuBarViewModel::isShown(Section section) const
@@ -256,6 +257,6 @@ void MenuBarViewModel::updateSwitches()
 
 void MenuBarViewModel::updateCommands()
 {
-    if (assign(m_commands, commandsFor(m_updates.canCheckForUpdates())))
+    if (assign(m_commands, commandsFor(m_updates.hasFeed(), m_updates.canCheckForUpdates())))
         Q_EMIT commandsChanged();
 }

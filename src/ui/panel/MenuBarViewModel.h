@@ -112,7 +112,8 @@ public:
     static SwitchRow syncSwitchFor(bool isPaused);
     static SwitchRow loginSwitchFor(bool launchAtLoginEnabled);
     static QString copyButtonTitleFor(bool removalCommandCopied);
-    static QList<CommandRow> commandsFor(bool canCheckForUpdates);
+    // Without a feed no check can ever run, so the command is not offered at all.
+    static QList<CommandRow> commandsFor(bool hasFeed, bool canCheckForUpdates);
 
     // The objects must outlive the model.
     MenuBarViewModel(AppState &state, SyncEngine &sync, LaunchAtLogin &launchAtLogin,
@@ -127,7 +128,8 @@ public:
     SwitchRow syncSwitch() const { return m_syncSwitch; }
     SwitchRow loginSwitch() const { return m_loginSwitch; }
     QList<CommandRow> commands() const { return m_commands; }
-    CommandRow command(Command command) const;
+    // The row of an offered command; nothing for one this build does not offer.
+    std::optional<CommandRow> command(Command command) const;
 
     bool isShown(Section section) const;
     // The sections shown now, in panel order; a divider stands before each but the first.
