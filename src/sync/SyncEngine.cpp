@@ -48,6 +48,11 @@ int SyncEngine::runningLoops()
     return loopsRunning;
 }
 
+LegacyTraces SyncEngine::legacyTraces() const
+{
+    return m_services.legacyDetector->lastTraces();
+}
+
 bool SyncEngine::isSupportedRate(qint64 hertz)
 {
     return std::find(supportedRates.begin(), supportedRates.end(), hertz) != supportedRates.end();

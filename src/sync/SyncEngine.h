@@ -19,6 +19,7 @@ class LegacyScriptDetector;
 class Logger;
 class M1620Client;
 class Notifier;
+struct LegacyTraces;
 
 // Polls the device, follows its MADI input rate, handles a lost device and watches for the
 // legacy script. The only writer of AppState. Runs on the main thread; its two loops are
@@ -67,6 +68,8 @@ public:
     static QCoro::Task<M1620Result<DeviceStatus>> testConnection(const QString &host);
 
     bool legacyNotified() const { return m_legacyNotified; }
+    // What the legacy watch's last check found, so the removal command names exactly that.
+    LegacyTraces legacyTraces() const;
     std::optional<qint64> lastMadiRate() const { return m_lastMadiRate; }
     std::optional<QString> lastConnectedHost() const { return m_lastConnectedHost; }
     // A lasting-mismatch candidate is being timed.

@@ -115,21 +115,16 @@ private Q_SLOTS:
         QCOMPARE(Model::commandsFor(false, false), (QList<Model::CommandRow> {settings, quit}));
     }
 
-    void removalCommandIsExact()
+    // A Linux user is told to use a terminal, and about a password only when sudo asks for one.
+    void legacyTexts()
     {
         QCOMPARE(
-            Model::removalCommand,
-            QStringLiteral("launchctl unload ~/Library/LaunchAgents/com.studio.m1620sync.plist 2>/dev/null; "
-                           "rm -f ~/Library/LaunchAgents/com.studio.m1620sync.plist; "
-                           "sudo launchctl unload /Library/LaunchDaemons/com.studio.m1620sync.plist "
-                           "2>/dev/null; "
-                           "sudo rm -f /Library/LaunchDaemons/com.studio.m1620sync.plist "
-                           "/usr/local/bin/studio/m1620_rate_sync.py; "
-                           "sudo rmdir /usr/local/bin/studio 2>/dev/null; "
-                           "sudo pkgutil --forget com.studio.m1620sync >/dev/null 2>&1; "
-                           "rm -f /tmp/m1620_rate_sync.log; "
-                           "echo \"Old M-1620 Rate Sync removed\""));
-        QCOMPARE(Model::removalCommand.size(), 498);
+            Model::legacyWarningTextFor(false),
+            QStringLiteral("It changes the sample rate on its own and can fight Quorvel. Paste this command "
+                           "into a terminal to remove it."));
+        QVERIFY(Model::legacyWarningTextFor(true).endsWith(
+            QStringLiteral("into a terminal to remove it — it will ask for your password.")));
+        QCOMPARE(Model::copyButtonTitleFor(true), QStringLiteral("Copied — paste into a terminal"));
     }
 
     void followsTheStateLive()

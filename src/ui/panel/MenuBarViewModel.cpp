@@ -33,6 +33,7 @@ MenuBarViewModel::MenuBarViewModel(AppState &state, SyncEngine &sync, LaunchAtLo
 {
     m_statusHeader = statusHeaderFor(m_state.connectionState());
     m_legacyWarningShown = m_state.legacyScriptDetected();
+    m_legacyTraces = m_sync.legacyTraces();
     m_rates = ratesFor(m_state.deviceRate(), m_state.madiRate(), m_state.madiSync());
     m_historyRows = historyRowsFor(m_state.history(), QLocale::system());
     m_syncSwitch = syncSwitchFor(m_state.isPaused());
@@ -124,8 +125,15 @@ MenuBarViewModel::SwitchRow MenuBarViewModel::loginSwitchFor(bool launchAtLoginE
 
 QString MenuBarViewModel::copyButtonTitleFor(bool removalCommandCopied)
 {
-    return removalCommandCopied ? QStringLiteral("Copied — paste into Terminal")
+    return removalCommandCopied ? QStringLiteral("Copied — paste into a terminal")
                                 : QStringLiteral("Copy removal command");
+}
+
+QString MenuBarViewModel::legacyWarningTextFor(bool commandUsesSudo)
+{
+    return QStringLiteral("It changes the sample rate on its own and can fight Quorvel. Paste this command "
+                          "into a terminal to remove it")
+        + (commandUsesSudo ? QStringLiteral(" — it will ask for your password.") : QStringLiteral("."));
 }
 
 QList<MenuBarViewModel::CommandRow> MenuBarViewModel::commandsFor(bool hasFeed, bool canCheckForUpdates)
@@ -177,9 +185,11 @@ QList<MenuBarViewModel::Section> MenuBarViewModel::shownSections() const
 
 void MenuBarViewModel::copyRemovalCommand()
 {
+    // The traces may have changed since the warning appeared, while it stayed.
+    const bool tracesChanged = assign(m_legacyTraces, m_sync.legacyTraces());
     // The clipboard's answer is not looked at: there is nothing useful to tell the user.
-    m_desktop.copyText(removalCommand);
-    if (assign(m_removalCommandCopied, true))
+    m_desktop.copyText(removalCommand());
+    if (assign(m_removalCommandCopied, true) || tracesChanged)
         Q_EMIT legacyWarningChanged();
 }
 
@@ -231,7 +241,8 @@ void MenuBarViewModel::updateStatusHeader()
 
 void MenuBarViewModel::updateLegacyWarning()
 {
-    if (assign(m_legacyWarningShown, m_state.legacyScriptDetected()))
+    const bool tracesChanged = assign(m_legacyTraces, m_sync.legacyTraces());
+    if (assign(m_legacyWarningShown, m_state.legacyScriptDetected()) || tracesChanged)
         Q_EMIT legacyWarningChanged();
 }
 
