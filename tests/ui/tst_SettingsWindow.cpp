@@ -262,17 +262,28 @@ private Q_SLOTS:
         QCOMPARE(use->text(), QStringLiteral("Use"));
         QVERIFY(use->isFlat());
 
+        // "Use" stores where the resolved service answers, not the name in the list.
         QTest::mouseClick(use, Qt::LeftButton);
-        QCOMPARE(h.settings.customHost(), QStringLiteral("rme-madi.local"));
+        QCOMPARE(browser->resolving, QStringList {QStringLiteral("rme-madi")});
+        QVERIFY(!use->isEnabled());
+        const ServiceBrowser::Endpoint endpoint {QStringLiteral("rme-madi-7.local"),
+                                                 QStringLiteral("169.254.3.4"), 8080};
+        const QString resolved
+            = DeviceDiscovery::customHostFor(endpoint, DeviceDiscovery::systemResolvesLocalNames());
+        browser->answer(QStringLiteral("rme-madi"), endpoint);
+        QTRY_COMPARE(h.settings.customHost(), resolved);
         QVERIFY(h.settings.useCustomHost());
-        QCOMPARE(w.field()->text(), QStringLiteral("rme-madi.local"));
+        QCOMPARE(w.field()->text(), resolved);
         QVERIFY(w.hostSwitch()->isChecked());
-        // Both settings are written again even when already chosen.
-        QVERIFY(QFile::remove(h.store.filePath()));
-        QTest::mouseClick(use, Qt::LeftButton);
-        QCOMPARE(h.storedSettings().value(QStringLiteral("customHost")).toString(),
-                 QStringLiteral("rme-madi.local"));
-        QCOMPARE(h.storedSettings().value(QStringLiteral("useCustomHost")), QJsonValue(true));
+        QVERIFY(use->isEnabled());
+        // A lookup that fails stores nothing and says why beside the row.
+        auto *other = w.hostRow(0)->findChild<QPushButton *>(QStringLiteral("useButton"));
+        QTest::mouseClick(other, Qt::LeftButton);
+        browser->refuse(QStringLiteral("M-1620 Pro (Studio A)"), QStringLiteral("Timeout reached"));
+        auto *error = w.hostRow(0)->findChild<QLabel *>(QStringLiteral("useError"));
+        QTRY_VERIFY(error->isVisible());
+        QCOMPARE(error->text(), QStringLiteral("Could not reach this device: Timeout reached"));
+        QCOMPARE(h.settings.customHost(), resolved);
 
         // All gone: the empty text is back.
         browser->report({});
