@@ -99,6 +99,19 @@ private Q_SLOTS:
         QVERIFY(traces.processRunning && !traces.usesSudo());
         QVERIFY(traces.removalCommand().startsWith(
             QStringLiteral(R"(pkill -i -f 'python.*m1620_rate_sync\.py' || ! pgrep)")));
+
+        // The command ends the script for real, in a process namespace of this test's own so
+        // that no other process on the machine can match. The script's name is assembled so
+        // that no shell here names it on its own command line.
+        if (::geteuid() != 0
+            || QProcess::execute("unshare", {"--pid", "--fork", "--mount-proc", "true"}) != 0)
+            QSKIP("no process namespace here: the command's process step is not run");
+        const Shell shell = run(traces.removalCommand(),
+                                {"unshare", "--pid", "--fork", "--mount-proc", "sh", "-c",
+                                 "n=m1620_rate_sync; bash -c \"exec -a 'python3 /opt/$n.py' sleep 30\" & "
+                                 "sleep 0.3; \"$@\"; wait $!; echo \"ended $?\"",
+                                 "sh"});
+        QCOMPARE(shell.out, QStringLiteral("Old M-1620 Rate Sync removed\nended 143\n"));
     }
 
     // Every kind of trace, found and named by the command, which removes exactly those and
