@@ -5,6 +5,7 @@
 
 #include <avahi-client/client.h>
 #include <avahi-client/lookup.h>
+#include <avahi-common/address.h>
 #include <avahi-common/error.h>
 
 namespace {
@@ -78,6 +79,31 @@ struct AvahiBrowser::Callbacks
             break;
         }
     }
+
+    static void resolve(AvahiServiceResolver *, AvahiIfIndex, AvahiProtocol, AvahiResolverEvent event,
+                        const char *, const char *, const char *, const char *hostName,
+                        const AvahiAddress *address, uint16_t port, AvahiStringList *, AvahiLookupResultFlags,
+                        void *userdata)
+    {
+        auto *pending = static_cast<Resolve *>(userdata);
+        AvahiBrowser *self = pending->browser;
+        const QString name = pending->name;
+        if (event == AVAHI_RESOLVER_FOUND && hostName && address) {
+            char text[AVAHI_ADDRESS_STR_MAX] = {};
+            avahi_address_snprint(text, sizeof text, address);
+            const Endpoint endpoint {QString::fromUtf8(hostName), QString::fromUtf8(text), port};
+            qCDebug(lcDiscovery) << "resolved" << name << "to" << endpoint.hostName << endpoint.address
+                                 << port;
+            self->post([self, name, endpoint] { Q_EMIT self->resolved(name, endpoint); });
+        } else {
+            const QString reason = errorText(avahi_client_errno(self->m_client));
+            qCDebug(lcDiscovery) << "resolving" << name << "failed:" << reason;
+            self->post([self, name, reason] { Q_EMIT self->resolveFailed(name, reason); });
+        }
+        // avahi allows freeing a resolver from its own callback.
+        avahi_service_resolver_free(pending->resolver);
+        self->m_resolves.remove_if([pending](const Resolve &r) { return &r == pending; });
+    }
 };
 
 template<typename Work> void AvahiBrowser::post(Work work)
@@ -124,6 +150,28 @@ void AvahiBrowser::stop()
     release();
 }
 
+void AvahiBrowser::resolve(const QString &serviceName)
+{
+    const auto seen = std::find_if(m_services.cbegin(), m_services.cend(),
+                                   [&serviceName](const Service &s) { return s.name == serviceName; });
+    if (m_phase != Phase::Ready || seen == m_services.cend()) {
+        post([this, serviceName] {
+            Q_EMIT resolveFailed(serviceName, QStringLiteral("The device is no longer on the network."));
+        });
+        return;
+    }
+    Resolve &pending = m_resolves.emplace_back(Resolve {this, serviceName, nullptr});
+    pending.resolver = avahi_service_resolver_new(
+        m_client, seen->interfaceIndex, seen->protocol, seen->name.toUtf8().constData(),
+        seen->type.toUtf8().constData(), seen->domain.toUtf8().constData(), AVAHI_PROTO_INET,
+        AvahiLookupFlags(0), &Callbacks::resolve, &pending);
+    if (!pending.resolver) {
+        const QString reason = errorText(avahi_client_errno(m_client));
+        m_resolves.pop_back();
+        post([this, serviceName, reason] { Q_EMIT resolveFailed(serviceName, reason); });
+    }
+}
+
 void AvahiBrowser::createBrowser(AvahiClient *client)
 {
     if (m_phase != Phase::Starting || m_browser)
@@ -162,6 +210,9 @@ void AvahiBrowser::publishServices()
 
 void AvahiBrowser::release()
 {
+    for (const Resolve &pending : m_resolves)
+        avahi_service_resolver_free(pending.resolver);
+    m_resolves.clear();
     if (m_browser) {
         avahi_service_browser_free(m_browser);
         m_browser = nullptr;

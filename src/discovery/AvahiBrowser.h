@@ -4,11 +4,13 @@
 
 #include <QList>
 
+#include <list>
 #include <memory>
 
 class AvahiQtPoll;
 struct AvahiClient;
 struct AvahiServiceBrowser;
+struct AvahiServiceResolver;
 
 // Browses through the system's avahi-daemon on every interface and protocol, in the default
 // domain. Ready once the daemon has accepted the browser. No reachable daemon, a daemon that
@@ -23,6 +25,9 @@ public:
 
     void start() override;
     void stop() override;
+    // Resolves on the interface and protocol where the service was seen, asking for an IPv4
+    // address: an IPv6 link-local one would need its interface, which a host text cannot carry.
+    void resolve(const QString &serviceName) override;
 
 private:
     struct Callbacks;
@@ -41,6 +46,14 @@ private:
 
     enum class Phase { Idle, Starting, Ready, Failed, Stopped };
 
+    // A resolve in flight; its address is avahi's userdata, so it must not move.
+    struct Resolve
+    {
+        AvahiBrowser *browser = nullptr;
+        QString name;
+        AvahiServiceResolver *resolver = nullptr;
+    };
+
     void createBrowser(AvahiClient *client);
     void fail(const QString &reason);
     void publishServices();
@@ -54,5 +67,6 @@ private:
     AvahiClient *m_client = nullptr;
     AvahiServiceBrowser *m_browser = nullptr;
     QList<Service> m_services;
+    std::list<Resolve> m_resolves;
     Phase m_phase = Phase::Idle;
 };

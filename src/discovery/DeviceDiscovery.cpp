@@ -5,6 +5,14 @@
 #include "discovery/DiscoveryLogging.h"
 #include "discovery/ServiceBrowser.h"
 
+#include <QFile>
+#include <QRegularExpression>
+#include <QTimer>
+
+namespace {
+const QString localSuffix = QStringLiteral(".local");
+} // namespace
+
 DeviceDiscovery::DeviceDiscovery(QObject *parent)
     : DeviceDiscovery([] { return std::make_unique<AvahiBrowser>(serviceType); }, parent)
 { }
@@ -44,7 +52,81 @@ void DeviceDiscovery::startBrowsing()
         qCDebug(lcDiscovery) << "services" << names << "offered as" << hosts;
         setDiscoveredHosts(hosts);
     });
+    connect(m_browser, &ServiceBrowser::resolved, this,
+            [this](const QString &name, const ServiceBrowser::Endpoint &endpoint) {
+                const QString customHost = customHostFor(endpoint, systemResolvesLocalNames());
+                finishResolve(name, [&](const QString &host) { Q_EMIT hostResolved(host, customHost); });
+            });
+    connect(m_browser, &ServiceBrowser::resolveFailed, this,
+            [this](const QString &name, const QString &reason) {
+                finishResolve(name, [&](const QString &host) {
+                    Q_EMIT hostResolveFailed(host, QStringLiteral("Could not reach this device: ") + reason);
+                });
+            });
     m_browser->start();
+}
+
+void DeviceDiscovery::resolveHost(const QString &host)
+{
+    const QString name = host.endsWith(localSuffix) ? host.chopped(localSuffix.size()) : host;
+    if (m_resolves.contains(name))
+        return; // the answer under way serves this call too
+    auto *timer = new QTimer(this);
+    timer->setTimerType(Qt::PreciseTimer);
+    timer->setSingleShot(true);
+    connect(timer, &QTimer::timeout, this, [this, name] {
+        finishResolve(name, [this](const QString &host) {
+            Q_EMIT hostResolveFailed(
+                host,
+                QStringLiteral("The device did not answer within %1 seconds.")
+                    .arg(std::chrono::duration_cast<std::chrono::seconds>(resolveTimeout).count()));
+        });
+    });
+    m_resolves.insert(name, timer);
+    timer->start(resolveTimeout);
+    qCDebug(lcDiscovery) << "resolving" << name;
+    if (m_browser) {
+        m_browser->resolve(name);
+    } else {
+        QMetaObject::invokeMethod(
+            this,
+            [this, name] {
+                finishResolve(name, [this](const QString &host) {
+                    Q_EMIT hostResolveFailed(host, QStringLiteral("Discovery is not running."));
+                });
+            },
+            Qt::QueuedConnection);
+    }
+}
+
+void DeviceDiscovery::finishResolve(const QString &serviceName,
+                                    const std::function<void(const QString &host)> &report)
+{
+    QTimer *timer = m_resolves.take(serviceName);
+    if (!timer)
+        return; // answered already, or timed out
+    timer->deleteLater();
+    report(serviceName + localSuffix);
+}
+
+QString DeviceDiscovery::customHostFor(const ServiceBrowser::Endpoint &endpoint,
+                                       bool systemResolvesLocalNames)
+{
+    const QString name
+        = systemResolvesLocalNames && !endpoint.hostName.isEmpty() ? endpoint.hostName : endpoint.address;
+    return endpoint.port == 80 ? name : name + u':' + QString::number(endpoint.port);
+}
+
+bool DeviceDiscovery::systemResolvesLocalNames(const QString &nsswitchFile)
+{
+    QFile file(nsswitchFile);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return false;
+    static const QRegularExpression hostsLine(QStringLiteral(R"(^\s*hosts\s*:(.*)$)"),
+                                              QRegularExpression::MultilineOption);
+    static const QRegularExpression mdnsModule(QStringLiteral(R"(\bmdns\w*)"));
+    const QRegularExpressionMatch line = hostsLine.match(QString::fromUtf8(file.readAll()));
+    return line.hasMatch() && mdnsModule.match(line.captured(1)).hasMatch();
 }
 
 void DeviceDiscovery::stopBrowsing()

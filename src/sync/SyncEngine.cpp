@@ -56,6 +56,11 @@ int SyncEngine::runningLoops()
     return loopsRunning;
 }
 
+LegacyTraces SyncEngine::legacyTraces() const
+{
+    return m_services.legacyDetector->lastTraces();
+}
+
 void SyncEngine::start()
 {
     if (m_started)

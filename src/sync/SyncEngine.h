@@ -19,6 +19,7 @@ class DeviceClient;
 class LegacyScriptDetector;
 class Logger;
 class Notifier;
+struct LegacyTraces;
 
 // Polls the device, follows its MADI input rate, handles a lost device and watches for the
 // legacy script. The only writer of AppState. Runs on the main thread; its two loops are
@@ -61,6 +62,8 @@ public:
     // One status read of host with a client of its own. Touches no state and logs nothing.
     static QCoro::Task<M1620Result<DeviceStatus>> testConnection(const QString &host);
 
+    // What the legacy watch's last check found, so the removal command names exactly that.
+    LegacyTraces legacyTraces() const;
     // A lasting-mismatch candidate is being timed.
     bool mismatchPending() const { return m_mismatchSince.has_value(); }
     // The settings the engine reads before every poll, for views that explain what it does.

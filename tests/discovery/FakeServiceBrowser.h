@@ -15,6 +15,7 @@ public:
 
     void start() override { ++startCount; }
     void stop() override { ++stopCount; }
+    void resolve(const QString &serviceName) override { resolving.append(serviceName); }
 
     void becomeReady()
     {
@@ -29,6 +30,16 @@ public:
         post([this, names] { Q_EMIT servicesChanged(names); });
     }
 
+    void answer(const QString &name, const Endpoint &endpoint)
+    {
+        post([this, name, endpoint] { Q_EMIT resolved(name, endpoint); });
+    }
+    void refuse(const QString &name, const QString &reason)
+    {
+        post([this, name, reason] { Q_EMIT resolveFailed(name, reason); });
+    }
+
+    QStringList resolving; // the names asked for, in order
     int startCount = 0;
     int stopCount = 0;
 

@@ -1,11 +1,24 @@
+#include "core/AppState.h"
+#include "device/M1620Client.h"
 #include "discovery/AvahiBrowser.h"
 #include "discovery/DeviceDiscovery.h"
+#include "platform/Notifier.h"
+#include "platform/SystemClock.h"
+#include "platform/SystemLog.h"
+#include "services/AppSettings.h"
+#include "services/Logger.h"
+#include "services/SettingsStore.h"
+#include "sync/LegacyScriptDetector.h"
+#include "sync/SyncEngine.h"
+#include "ui/settings/ConnectionTabModel.h"
 
 #include <QDir>
 #include <QNetworkInterface>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QTcpServer>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <cstdio>
@@ -35,6 +48,25 @@ void end(QProcess &process)
     process.terminate();
     QVERIFY(process.waitForFinished(5000));
 }
+
+std::unique_ptr<QProcess> simulator(const QStringList &arguments)
+{
+    return run(QDir(qEnvironmentVariable("QUORVEL_BIN_DIR")).filePath(QStringLiteral("m1620-sim")),
+               arguments);
+}
+
+struct SilentNotifier final : Notifier
+{
+    QCoro::Task<> post(const QString &, const QString &) override { co_return; }
+};
+
+struct AbsentLegacyTool final : LegacyScriptDetector
+{
+    AbsentLegacyTool()
+        : LegacyScriptDetector(QStringLiteral("/nonexistent"))
+    { }
+    QCoro::Task<bool> detect() const override { co_return false; }
+};
 
 } // namespace
 
@@ -109,9 +141,7 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(discovery.discoveredHosts(), QStringList {QStringLiteral("RME Sim.local")},
                                   10000);
 
-        auto simulator
-            = run(QDir(qEnvironmentVariable("QUORVEL_BIN_DIR")).filePath(QStringLiteral("m1620-sim")),
-                  {QStringLiteral("--advertise"), QStringLiteral("RME Sim")});
+        auto simulator = ::simulator({QStringLiteral("--advertise"), QStringLiteral("RME Sim")});
         QTRY_VERIFY_WITH_TIMEOUT(simulator->canReadLine(), 10000);
         const auto match = QRegularExpression(QStringLiteral(R"(^listening on 127\.0\.0\.1:(\d+)\n$)"))
                                .match(QString::fromUtf8(simulator->readLine()));
@@ -139,6 +169,68 @@ private Q_SLOTS:
         QCOMPARE(simulator->exitCode(), 0);
         QTRY_COMPARE_WITH_TIMEOUT(discovery.discoveredHosts(), QStringList {QStringLiteral("RME Sim.local")},
                                   10000);
+    }
+
+    // A device advertised under a name with spaces, which is no host name, is used from the
+    // Connection tab: the engine connects to where it resolved.
+    void usedDeviceIsConnected()
+    {
+        QTemporaryDir dir;
+        SettingsStore store(dir.filePath(QStringLiteral("settings.json")));
+        AppSettings settings(store);
+        QTcpServer closed; // the engine starts on a loopback port with nobody there
+        QVERIFY(closed.listen(QHostAddress::LocalHost));
+        settings.setCustomHost(QStringLiteral("127.0.0.1:%1").arg(closed.serverPort()));
+        closed.close();
+        settings.setUseCustomHost(true);
+        AppState state;
+        SystemClock clock;
+        SilentNotifier notifier;
+        Logger logger(dir.filePath(QStringLiteral("logs")), nullptr);
+        AbsentLegacyTool legacy;
+        M1620Client client(settings.effectiveHost());
+        auto engine = std::make_unique<SyncEngine>(
+            state, settings, SyncEngine::Services {&client, &clock, &notifier, &logger, &legacy});
+        engine->start();
+
+        // On the namespace's own link-local address, the one avahi announces for this machine.
+        const QString name = QStringLiteral("M-1620 Pro (Studio B)");
+        auto device = simulator({QStringLiteral("--address"), QStringLiteral("169.254.77.1"),
+                                 QStringLiteral("--advertise"), name});
+        QTRY_VERIFY_WITH_TIMEOUT(device->canReadLine(), 10000);
+        const auto match = QRegularExpression(QStringLiteral(R"(^listening on 169\.254\.77\.1:(\d+)\n$)"))
+                               .match(QString::fromUtf8(device->readLine()));
+        QVERIFY(match.hasMatch());
+
+        ConnectionTabModel tab(settings, {}, [](const QString &) -> QCoro::Task<M1620Result<DeviceStatus>> {
+            co_return M1620Error::unreachable(QStringLiteral("not used"));
+        });
+        tab.setShown(true);
+        const QString offered = name + QStringLiteral(".local");
+        QTRY_VERIFY_WITH_TIMEOUT(tab.discoveredHosts().contains(offered), 10000);
+        tab.useDiscoveredHost(offered);
+        // Without mDNS in the system's resolver (as here) the address is stored, which the
+        // engine's HTTP client reaches either way.
+        const QString expected = QStringLiteral("169.254.77.1:") + match.captured(1);
+        QTRY_COMPARE_WITH_TIMEOUT(settings.customHost(), expected, 6000);
+        QVERIFY(tab.useError(offered).isEmpty());
+        const auto connectedLine = [&] {
+            logger.flush();
+            QFile log(logger.logFile());
+            return log.open(QIODevice::ReadOnly)
+                && log.readAll().contains(QByteArray(QByteArray("Connected to ") + expected.toUtf8()));
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(connectedLine(), 10000);
+        QCOMPARE(state.connectionState(), ConnectionState::connected(expected));
+
+        // A service no longer on the network: a readable error, and nothing stored.
+        tab.useDiscoveredHost(QStringLiteral("M-1620 Gone.local"));
+        QTRY_VERIFY_WITH_TIMEOUT(!tab.useError(QStringLiteral("M-1620 Gone.local")).isEmpty(), 7000);
+        QCOMPARE(settings.customHost(), expected);
+        tab.setShown(false);
+        end(*device);
+        // Before the objects it uses; its loops end at their next step, their waits with the clock.
+        engine.reset();
     }
 };
 

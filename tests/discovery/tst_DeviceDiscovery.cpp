@@ -1,8 +1,10 @@
 #include "FakeServiceBrowser.h"
 #include "discovery/DeviceDiscovery.h"
 
+#include <QFile>
 #include <QPointer>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
@@ -159,6 +161,54 @@ private Q_SLOTS:
         QCOMPARE(m_discovery->discoveredHosts(), QStringList {"M-1620 A.local"});
         m_discovery->startBrowsing();
         QCOMPARE(m_browsers.size(), 2);
+    }
+
+    // The offered name goes back to the browser without ".local"; one answer per resolve, a
+    // failure or no answer within 5 s included.
+    void resolvingAnOfferedHost()
+    {
+        startAndBecomeReady();
+        QSignalSpy resolved(m_discovery.get(), &DeviceDiscovery::hostResolved);
+        QSignalSpy failed(m_discovery.get(), &DeviceDiscovery::hostResolveFailed);
+        m_discovery->resolveHost(QStringLiteral("M-1620 A.local"));
+        m_discovery->resolveHost(QStringLiteral("M-1620 B.local"));
+        m_discovery->resolveHost(QStringLiteral("M-1620 C.local"));
+        QCOMPARE(browser()->resolving, (QStringList {"M-1620 A", "M-1620 B", "M-1620 C"}));
+        browser()->answer(QStringLiteral("M-1620 A"),
+                          {QStringLiteral("a.local"), QStringLiteral("169.254.1.2"), 80});
+        browser()->answer(QStringLiteral("M-1620 A"),
+                          {QStringLiteral("a.local"), QStringLiteral("169.254.1.2"), 80});
+        browser()->refuse(QStringLiteral("M-1620 B"), QStringLiteral("Not found"));
+        settle();
+        QCOMPARE(resolved.count(), 1);
+        QCOMPARE(resolved.first().first().toString(), QStringLiteral("M-1620 A.local"));
+        QCOMPARE(failed.count(), 1);
+        QCOMPARE(failed.first(), (QVariantList {"M-1620 B.local", "Could not reach this device: Not found"}));
+        QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 2, 6000);
+        QCOMPARE(failed.last(),
+                 (QVariantList {"M-1620 C.local", "The device did not answer within 5 seconds."}));
+    }
+
+    void customHostIsHostNameOnlyWhereTheSystemResolvesIt()
+    {
+        const ServiceBrowser::Endpoint endpoint {QStringLiteral("m1620-a1b2.local"),
+                                                 QStringLiteral("169.254.7.1"), 8080};
+        QCOMPARE(DeviceDiscovery::customHostFor(endpoint, true), QStringLiteral("m1620-a1b2.local:8080"));
+        QCOMPARE(DeviceDiscovery::customHostFor(endpoint, false), QStringLiteral("169.254.7.1:8080"));
+        QCOMPARE(DeviceDiscovery::customHostFor(
+                     {QStringLiteral("m.local"), QStringLiteral("169.254.7.1"), 80}, true),
+                 QStringLiteral("m.local"));
+        QTemporaryDir dir;
+        const auto nsswitch = [&dir](const QByteArray &text) {
+            QFile file(dir.filePath(QStringLiteral("nsswitch.conf")));
+            file.open(QIODevice::WriteOnly);
+            file.write(text);
+            file.close();
+            return DeviceDiscovery::systemResolvesLocalNames(file.fileName());
+        };
+        QVERIFY(nsswitch("passwd: files\nhosts:  files mdns4_minimal [NOTFOUND=return] dns\n"));
+        QVERIFY(!nsswitch("hosts: files dns\n# hosts: files mdns4_minimal dns\nnetworks: mdns\n"));
+        QVERIFY(!DeviceDiscovery::systemResolvesLocalNames(dir.filePath(QStringLiteral("missing"))));
     }
 
     void stopFromInsideAReport()

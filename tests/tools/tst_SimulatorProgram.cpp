@@ -133,7 +133,8 @@ private Q_SLOTS:
         const auto [code, text, errors] = runToEnd({QStringLiteral("--help")});
         QCOMPARE(code, 0);
         const QByteArrayList needles
-            = QByteArray("--port N|--port-file FILE|--log FILE|--follow-delay MS|--advertise NAME|listening "
+            = QByteArray("--port N|--port-file FILE|--log FILE|--follow-delay MS|--advertise NAME|--address "
+                         "A|listening "
                          "on 127.0.0.1:PORT|"
                          "POST /api/v2/self|GET  /sim/state|POST /sim/fault|POST "
                          "/sim/reset|report-madi=BOOL|CLOCK_MONOTONIC|"
@@ -151,7 +152,9 @@ private Q_SLOTS:
         QCOMPARE(code, 0);
         QVERIFY(version.startsWith("m1620-sim "));
         for (const QStringList &arguments : {QStringList {"--port", "70000"}, QStringList {"--bogus"},
-                                             QStringList {"--sync", "maybe"}, QStringList {"stray"}}) {
+                                             QStringList {"--sync", "maybe"}, QStringList {"stray"},
+                                             // never an address a real network carries
+                                             QStringList {"--address", "192.168.1.5"}}) {
             const auto [badCode, out, message] = runToEnd(arguments);
             QCOMPARE(badCode, 2);
             QVERIFY(out.isEmpty());

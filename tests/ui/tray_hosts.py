@@ -175,7 +175,6 @@ class TrayHosts(unittest.TestCase):
             ("Open Quorvel", "", -1, True),
             ("Auto-sync enabled", "checkmark", 1, True),
             ("Launch at login", "checkmark", 0, True),
-            ("Check for Updates…", "", -1, False),
             ("Settings…", "", -1, True),
             ("Quit Quorvel", "", -1, True),
         ])

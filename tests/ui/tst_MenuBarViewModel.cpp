@@ -111,29 +111,28 @@ private Q_SLOTS:
         QVERIFY(!Model::loginSwitchFor(false).isOn);
 
         using C = Model::Command;
-        QCOMPARE(Model::commandsFor(false),
+        const Model::CommandRow settings {C::Settings, "Settings…", "gearshape", true, false};
+        const Model::CommandRow quit {C::Quit, "Quit Quorvel", "power", true, true};
+        QCOMPARE(Model::commandsFor(true, false),
                  (QList<Model::CommandRow> {
                      {C::CheckForUpdates, "Check for Updates…", "arrow.down.circle", false, false},
-                     {C::Settings, "Settings…", "gearshape", true, false},
-                     {C::Quit, "Quit Quorvel", "power", true, true}}));
-        QVERIFY(Model::commandsFor(true)[0].enabled);
+                     settings,
+                     quit}));
+        QVERIFY(Model::commandsFor(true, true)[0].enabled);
+        // Without a feed no check can ever run: the command is not offered at all.
+        QCOMPARE(Model::commandsFor(false, false), (QList<Model::CommandRow> {settings, quit}));
     }
 
-    void removalCommandIsExact()
+    // A Linux user is told to use a terminal, and about a password only when sudo asks for one.
+    void legacyTexts()
     {
         QCOMPARE(
-            Model::removalCommand,
-            QStringLiteral("launchctl unload ~/Library/LaunchAgents/com.studio.m1620sync.plist 2>/dev/null; "
-                           "rm -f ~/Library/LaunchAgents/com.studio.m1620sync.plist; "
-                           "sudo launchctl unload /Library/LaunchDaemons/com.studio.m1620sync.plist "
-                           "2>/dev/null; "
-                           "sudo rm -f /Library/LaunchDaemons/com.studio.m1620sync.plist "
-                           "/usr/local/bin/studio/m1620_rate_sync.py; "
-                           "sudo rmdir /usr/local/bin/studio 2>/dev/null; "
-                           "sudo pkgutil --forget com.studio.m1620sync >/dev/null 2>&1; "
-                           "rm -f /tmp/m1620_rate_sync.log; "
-                           "echo \"Old M-1620 Rate Sync removed\""));
-        QCOMPARE(Model::removalCommand.size(), 498);
+            Model::legacyWarningTextFor(false),
+            QStringLiteral("It changes the sample rate on its own and can fight Quorvel. Paste this command "
+                           "into a terminal to remove it."));
+        QVERIFY(Model::legacyWarningTextFor(true).endsWith(
+            QStringLiteral("into a terminal to remove it — it will ask for your password.")));
+        QCOMPARE(Model::copyButtonTitleFor(true), QStringLiteral("Copied — paste into a terminal"));
     }
 
     void followsTheStateLive()
@@ -234,19 +233,19 @@ private Q_SLOTS:
         closed.close();
         UiHarness h(feed);
         Model model(h.state, *h.engine, *h.launchAtLogin, *h.updates, h.desktop, {});
-        QVERIFY(model.command(Model::Command::CheckForUpdates).enabled);
+        QVERIFY(model.command(Model::Command::CheckForUpdates)->enabled);
         QSignalSpy commands(&model, &Model::commandsChanged);
         QSignalSpy finished(h.updates.get(), &UpdateController::userCheckFinished);
         model.run(Model::Command::CheckForUpdates);
         QVERIFY(h.updates->isChecking());
-        QVERIFY(!model.command(Model::Command::CheckForUpdates).enabled);
+        QVERIFY(!model.command(Model::Command::CheckForUpdates)->enabled);
         QCOMPARE(commands.count(), 1);
         // Clicking the dimmed command now does nothing more.
         model.run(Model::Command::CheckForUpdates);
         QVERIFY(finished.wait(10000));
         QTest::qWait(50);
         QCOMPARE(finished.count(), 1);
-        QVERIFY(model.command(Model::Command::CheckForUpdates).enabled);
+        QVERIFY(model.command(Model::Command::CheckForUpdates)->enabled);
         QCOMPARE(commands.count(), 2);
     }
 };

@@ -114,8 +114,6 @@ private Q_SLOTS:
              [&] { return h.settings.notifyOnDisconnect(); }},
             {general.get(), QStringLiteral("showRateInMenuBar"),
              [&] { return h.settings.showRateInMenuBar(); }},
-            {general.get(), QStringLiteral("automaticallyCheckForUpdates"),
-             [&] { return h.updates->automaticallyChecksForUpdates(); }},
             {general.get(), QStringLiteral("launchAtLogin"), [&] { return h.launchAtLogin->isEnabled(); }},
         };
         for (const auto &[model, name, owner] : owners) {
@@ -127,9 +125,23 @@ private Q_SLOTS:
             QCOMPARE(model->value(name).toBool(), !before);
         }
         // Each owner's change is announced under the setting's name, once.
-        QCOMPARE(changed.count(), 5);
+        QCOMPARE(changed.count(), 4);
         QCOMPARE(changed.first().first().toString(), QStringLiteral("notifyOnRateChange"));
         QCOMPARE(changed.last().first().toString(), QStringLiteral("launchAtLogin"));
+    }
+
+    // A build without a feed can never check: no switch, no "Check now", a note instead.
+    void updateControlsOnlyWithAFeed()
+    {
+        SettingsHarness plain;
+        QVERIFY(!plain.generalModel()->offersUpdateChecks());
+        QVERIFY(!plain.generalModel()->setting(GeneralTabModel::automaticallyCheckForUpdates));
+
+        SettingsHarness h {QUrl(QStringLiteral("http://127.0.0.1:9/appcast.xml"))};
+        const auto general = h.generalModel();
+        QVERIFY(general->offersUpdateChecks());
+        general->setValue(GeneralTabModel::automaticallyCheckForUpdates, true);
+        QVERIFY(h.updates->automaticallyChecksForUpdates());
     }
 
     void numbersStayInTheirRange()

@@ -263,17 +263,28 @@ private Q_SLOTS:
         QCOMPARE(use->text(), QStringLiteral("Use"));
         QVERIFY(use->isFlat());
 
+        // "Use" stores where the resolved service answers, not the name in the list.
         QTest::mouseClick(use, Qt::LeftButton);
-        QCOMPARE(h.settings.customHost(), QStringLiteral("rme-madi.local"));
+        QCOMPARE(browser->resolving, QStringList {QStringLiteral("rme-madi")});
+        QVERIFY(!use->isEnabled());
+        const ServiceBrowser::Endpoint endpoint {QStringLiteral("rme-madi-7.local"),
+                                                 QStringLiteral("169.254.3.4"), 8080};
+        const QString resolved
+            = DeviceDiscovery::customHostFor(endpoint, DeviceDiscovery::systemResolvesLocalNames());
+        browser->answer(QStringLiteral("rme-madi"), endpoint);
+        QTRY_COMPARE(h.settings.customHost(), resolved);
         QVERIFY(h.settings.useCustomHost());
-        QCOMPARE(w.field()->text(), QStringLiteral("rme-madi.local"));
+        QCOMPARE(w.field()->text(), resolved);
         QVERIFY(w.hostSwitch()->isChecked());
-        // Both settings are written again even when already chosen.
-        QVERIFY(QFile::remove(h.store.filePath()));
-        QTest::mouseClick(use, Qt::LeftButton);
-        QCOMPARE(h.storedSettings().value(QStringLiteral("customHost")).toString(),
-                 QStringLiteral("rme-madi.local"));
-        QCOMPARE(h.storedSettings().value(QStringLiteral("useCustomHost")), QJsonValue(true));
+        QVERIFY(use->isEnabled());
+        // A lookup that fails stores nothing and says why beside the row.
+        auto *other = w.hostRow(0)->findChild<QPushButton *>(QStringLiteral("useButton"));
+        QTest::mouseClick(other, Qt::LeftButton);
+        browser->refuse(QStringLiteral("M-1620 Pro (Studio A)"), QStringLiteral("Timeout reached"));
+        auto *error = w.hostRow(0)->findChild<QLabel *>(QStringLiteral("useError"));
+        QTRY_VERIFY(error->isVisible());
+        QCOMPARE(error->text(), QStringLiteral("Could not reach this device: Timeout reached"));
+        QCOMPARE(h.settings.customHost(), resolved);
 
         // All gone: the empty text is back.
         browser->report({});
@@ -351,8 +362,8 @@ private Q_SLOTS:
             {QStringLiteral("menuBarNote"),
              QStringLiteral(
                  "A warning icon replaces the metronome if the M-1620 and MADI input stay out of sync.")},
-            {QStringLiteral("automaticallyCheckForUpdatesText"),
-             QStringLiteral("Automatically check for updates")},
+            {QStringLiteral("packageManagerNote"),
+             QStringLiteral("Updates come with your system's package manager.")},
             {QStringLiteral("versionText"),
              QStringLiteral("Version ") + QString::fromUtf8(BuildInfo::version)},
             {QStringLiteral("launchAtLoginText"), QStringLiteral("Launch Quorvel at login")},
@@ -361,13 +372,9 @@ private Q_SLOTS:
         for (const auto &[name, text] : texts)
             QCOMPARE(find<QLabel>(w.window, name)->text(), text);
         QCOMPARE(w.button(QStringLiteral("aboutButton"))->text(), QStringLiteral("About Quorvel"));
-        QCOMPARE(w.button(QStringLiteral("checkNowButton"))->text(), QStringLiteral("Check now"));
         QCOMPARE(w.button(QStringLiteral("revealButton"))->text(), QStringLiteral("Reveal"));
         QCOMPARE(w.button(QStringLiteral("copyDiagnosticsButton"))->text(),
                  QStringLiteral("Copy diagnostics"));
-        // "About Quorvel" before "Check now" in the version row.
-        QVERIFY(w.button(QStringLiteral("aboutButton"))->x()
-                < w.button(QStringLiteral("checkNowButton"))->x());
         QCOMPARE(find<ElidedLabel>(w.window, QStringLiteral("logPath"))->text(), h.logger.logFile());
         // The whole General form is on screen at the fixed size; nothing is cut off.
         for (QWidget *widget : {static_cast<QWidget *>(w.button(QStringLiteral("copyDiagnosticsButton"))),
@@ -448,7 +455,7 @@ private Q_SLOTS:
     {
         SettingsHarness plain;
         Window withoutFeed(plain);
-        QVERIFY(!withoutFeed.button(QStringLiteral("checkNowButton"))->isEnabled());
+        QVERIFY(!withoutFeed.window.findChild<QPushButton *>(QStringLiteral("checkNowButton")));
 
         QTcpServer closed;
         QVERIFY(closed.listen(QHostAddress::LocalHost));
@@ -459,6 +466,8 @@ private Q_SLOTS:
         w.window.tabs()->setCurrentIndex(SettingsWindow::GeneralTabIndex);
         w.show();
         QPushButton *checkNow = w.button(QStringLiteral("checkNowButton"));
+        QCOMPARE(checkNow->text(), QStringLiteral("Check now"));
+        QVERIFY(w.button(QStringLiteral("aboutButton"))->x() < checkNow->x());
         QVERIFY(checkNow->isEnabled());
         QSignalSpy finished(h.updates.get(), &UpdateController::userCheckFinished);
         QTest::mouseClick(checkNow, Qt::LeftButton);

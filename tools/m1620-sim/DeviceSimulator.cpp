@@ -90,11 +90,11 @@ DeviceSimulator::DeviceSimulator(QObject *parent)
 
 DeviceSimulator::~DeviceSimulator() = default;
 
-bool DeviceSimulator::listen(quint16 port)
+bool DeviceSimulator::listen(quint16 port, const QHostAddress &address)
 {
-    if (!m_server.listen(QHostAddress::LocalHost, port))
+    if (!m_server.listen(address, port))
         return false;
-    log(QStringLiteral("listening 127.0.0.1:") + QString::number(m_server.serverPort()));
+    log(QStringLiteral("listening ") + address.toString() + u':' + QString::number(m_server.serverPort()));
     return true;
 }
 
@@ -140,7 +140,7 @@ void DeviceSimulator::setMadiSync(bool locked)
     if (locked == m_madiSync)
         return;
     m_madiSync = locked;
-    log(QStringLiteral("state sync=") + (locked ? u"true" : u"false"));
+    log(QStringLiteral("state sync=") + QLatin1String(locked ? "true" : "false"));
     Q_EMIT madiSyncChanged(locked);
 }
 

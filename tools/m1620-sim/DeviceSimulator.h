@@ -37,8 +37,8 @@ public:
     explicit DeviceSimulator(QObject *parent = nullptr);
     ~DeviceSimulator() override;
 
-    // Listens on 127.0.0.1 only; port 0 lets the system choose.
-    bool listen(quint16 port = 0);
+    // Listens on 127.0.0.1 unless told otherwise; port 0 lets the system choose.
+    bool listen(quint16 port = 0, const QHostAddress &address = QHostAddress(QHostAddress::LocalHost));
     quint16 port() const { return m_server.serverPort(); }
     QString errorString() const { return m_server.errorString(); }
 

@@ -16,11 +16,14 @@ namespace {
 constexpr const char *helpText = R"(Usage: m1620-sim [options]
 
 An M-1620 audio interface on loopback, for trying and testing Quorvel without the device.
-It answers the device's JSON API (POST /api/v2/self) on 127.0.0.1 only, and can change its
-state and misbehave on request.
+It answers the device's JSON API (POST /api/v2/self) on 127.0.0.1 (or --address), and can
+change its state and misbehave on request.
 
 Options:
   --port N            port to listen on; 0 or absent: any free port
+  --address A         address to listen on (default 127.0.0.1): a loopback address, or a
+                      link-local IPv4 address (169.254.x.x) of a network namespace that a
+                      test made, for a device advertised and resolved through avahi there
   --port-file FILE    also write the port number to FILE (replaced atomically)
   --log FILE          write the log to FILE (truncated) instead of stderr
   --device HZ         device rate at start (default 48000)
@@ -35,6 +38,7 @@ Options:
 
 The first line on stdout, flushed at once, is exactly
   listening on 127.0.0.1:PORT
+with the address of --address in place of 127.0.0.1 when it is given.
 
 Device API (what Quorvel speaks):
   POST /api/v2/self with a JSON object. Members sent as null are filled in:
@@ -82,7 +86,7 @@ Log (stderr or --log FILE), one line per event, flushed at once:
   SECONDS EVENT [DETAILS]
   SECONDS is CLOCK_MONOTONIC (clock_gettime), seconds with six decimals, the same clock any
   other process can read. Events:
-    listening 127.0.0.1:PORT
+    listening ADDRESS:PORT
     request status                  a status query
     request set-rate HZ [rejected]  a set-rate (rejected: unsupported rate, 400)
     request other                   a JSON object asking nothing known
@@ -148,7 +152,10 @@ int main(int argc, char *argv[])
     const QCommandLineOption sync(QStringLiteral("sync"), {}, QStringLiteral("BOOL"));
     const QCommandLineOption followDelay(QStringLiteral("follow-delay"), {}, QStringLiteral("MS"));
     const QCommandLineOption advertise(QStringLiteral("advertise"), {}, QStringLiteral("NAME"));
-    parser.addOptions({help, version, port, portFile, logFile, device, madi, sync, followDelay, advertise});
+    const QCommandLineOption address(QStringLiteral("address"), {}, QStringLiteral("A"),
+                                     QStringLiteral("127.0.0.1"));
+    parser.addOptions(
+        {help, version, port, portFile, logFile, device, madi, sync, followDelay, advertise, address});
     if (!parser.parse(QCoreApplication::arguments()))
         return fail(parser.errorText() + QStringLiteral(" (see --help)"));
     if (parser.isSet(help)) {
@@ -170,6 +177,12 @@ int main(int argc, char *argv[])
     const auto listenPort = number(port, 65535);
     if (!listenPort)
         return fail(QStringLiteral("--port needs a number from 0 to 65535"));
+    // Never an address that a real network could carry.
+    const QHostAddress listenAddress(parser.value(address));
+    if (!listenAddress.isLoopback()
+        && !listenAddress.isInSubnet(QHostAddress(QStringLiteral("169.254.0.0")), 16))
+        return fail(QStringLiteral("--address needs a loopback or link-local IPv4 address"));
+    const QString where = listenAddress.toString();
 
     QFile log;
     if (parser.isSet(logFile)) {
@@ -223,8 +236,8 @@ int main(int argc, char *argv[])
             QCoreApplication::quit();
         });
 
-    if (!simulator.listen(quint16(*listenPort)))
-        return fail(QStringLiteral("cannot listen on 127.0.0.1:") + QString::number(*listenPort)
+    if (!simulator.listen(quint16(*listenPort), listenAddress))
+        return fail(QStringLiteral("cannot listen on ") + where + u':' + QString::number(*listenPort)
                     + QStringLiteral(": ") + simulator.errorString());
     // The port file is in place before the port line, so whoever reads the line finds it.
     if (parser.isSet(portFile)) {
@@ -234,7 +247,7 @@ int main(int argc, char *argv[])
             return fail(QStringLiteral("cannot write ") + file.fileName() + QStringLiteral(": ")
                         + file.errorString());
     }
-    std::printf("listening on 127.0.0.1:%u\n", unsigned(simulator.port()));
+    std::printf("listening on %s:%u\n", qPrintable(where), unsigned(simulator.port()));
     std::fflush(stdout);
 
     // Announced after the port line, so that a missing daemon never delays it.

@@ -77,6 +77,17 @@ public:
             Qt::QueuedConnection);
     }
     void stop() override { }
+    // Every device answers where a typical one would.
+    void resolve(const QString &name) override
+    {
+        QMetaObject::invokeMethod(
+            this,
+            [this, name] {
+                Q_EMIT resolved(name,
+                                {QStringLiteral("m1620-a1b2.local"), QStringLiteral("169.254.20.7"), 8080});
+            },
+            Qt::QueuedConnection);
+    }
 
 private:
     QStringList m_names;
@@ -457,7 +468,8 @@ int main(int argc, char *argv[])
     }
     {
         World world;
-        world.settings.setCustomHost(QStringLiteral("M-1620 Pro (Studio A).local"));
+        // What "Use" stores on a desktop whose resolver knows mDNS: the host and port it resolved to.
+        world.settings.setCustomHost(QStringLiteral("m1620-a1b2.local:8080"));
         world.launchAtLogin->setEnabled(true);
         ok &= save(renderSettings(world, SettingsWindow::ConnectionTabIndex, lightPalette()),
                    out.filePath(QStringLiteral("settings-connection.png")));

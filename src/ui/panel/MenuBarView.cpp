@@ -163,8 +163,7 @@ QWidget *MenuBarView::buildLegacyWarning()
     m_warningTitle
         = new PlainLabel(QStringLiteral("legacyTitle"), MenuBarViewModel::legacyWarningTitle, section);
     m_warningTitle->setWordWrap(true);
-    m_warningText
-        = new PlainLabel(QStringLiteral("legacyText"), MenuBarViewModel::legacyWarningText, section);
+    m_warningText = new PlainLabel(QStringLiteral("legacyText"), m_model->legacyWarningText(), section);
     m_warningText->setWordWrap(true);
     m_copyButton = new QPushButton(section);
     m_copyButton->setObjectName(QStringLiteral("copyRemovalCommand"));
@@ -316,6 +315,7 @@ void MenuBarView::showStatusHeader()
 void MenuBarView::showLegacyWarning()
 {
     m_copyButton->setText(m_model->copyButtonTitle());
+    m_warningText->setText(m_model->legacyWarningText());
     showSectionVisibility();
 }
 

@@ -34,12 +34,13 @@ MenuBarViewModel::MenuBarViewModel(AppState &state, SyncEngine &sync, LaunchAtLo
 {
     m_statusHeader = statusHeaderFor(m_state.connectionState(), m_sync.settings().effectiveHost());
     m_legacyWarningShown = m_state.legacyScriptDetected();
+    m_legacyTraces = m_sync.legacyTraces();
     m_rates = ratesFor(m_state.deviceRate(), m_state.madiRate(), m_state.madiSync(),
                        m_state.connectionState().isConnected());
     m_historyRows = historyRowsFor(m_state.history(), QLocale::system());
     m_syncSwitch = syncSwitchFor(m_state.isPaused());
     m_loginSwitch = loginSwitchFor(m_launchAtLogin.isEnabled());
-    m_commands = commandsFor(m_updates.canCheckForUpdates());
+    m_commands = commandsFor(m_updates.hasFeed(), m_updates.canCheckForUpdates());
 
     connect(&m_state, &AppState::connectionStateChanged, this, &MenuBarViewModel::updateStatusHeader);
     connect(&m_sync.settings(), &AppSettings::effectiveHostChanged, this,
@@ -135,27 +136,35 @@ MenuBarViewModel::SwitchRow MenuBarViewModel::loginSwitchFor(bool launchAtLoginE
 
 QString MenuBarViewModel::copyButtonTitleFor(bool removalCommandCopied)
 {
-    return removalCommandCopied ? QStringLiteral("Copied — paste into Terminal")
+    return removalCommandCopied ? QStringLiteral("Copied — paste into a terminal")
                                 : QStringLiteral("Copy removal command");
 }
 
-QList<MenuBarViewModel::CommandRow> MenuBarViewModel::commandsFor(bool canCheckForUpdates)
+QString MenuBarViewModel::legacyWarningTextFor(bool commandUsesSudo)
 {
-    return {
-        {Command::CheckForUpdates, QStringLiteral("Check for Updates…"), QStringLiteral("arrow.down.circle"),
-         canCheckForUpdates, false},
-        {Command::Settings, QStringLiteral("Settings…"), QStringLiteral("gearshape"), true, false},
-        {Command::Quit, QStringLiteral("Quit Quorvel"), QStringLiteral("power"), true, true},
-    };
+    return QStringLiteral("It changes the sample rate on its own and can fight Quorvel. Paste this command "
+                          "into a terminal to remove it")
+        + (commandUsesSudo ? QStringLiteral(" — it will ask for your password.") : QStringLiteral("."));
 }
 
-MenuBarViewModel::CommandRow MenuBarViewModel::command(Command command) const
+QList<MenuBarViewModel::CommandRow> MenuBarViewModel::commandsFor(bool hasFeed, bool canCheckForUpdates)
+{
+    QList<CommandRow> rows;
+    if (hasFeed)
+        rows.append({Command::CheckForUpdates, QStringLiteral("Check for Updates…"),
+                     QStringLiteral("arrow.down.circle"), canCheckForUpdates, false});
+    rows.append({Command::Settings, QStringLiteral("Settings…"), QStringLiteral("gearshape"), true, false});
+    rows.append({Command::Quit, QStringLiteral("Quit Quorvel"), QStringLiteral("power"), true, true});
+    return rows;
+}
+
+std::optional<MenuBarViewModel::CommandRow> MenuBarViewModel::command(Command command) const
 {
     for (const CommandRow &row : m_commands) {
         if (row.command == command)
             return row;
     }
-    Q_UNREACHABLE();
+    return std::nullopt;
 }
 
 bool MenuBarViewModel::isShown(Section section) const
@@ -187,9 +196,11 @@ QList<MenuBarViewModel::Section> MenuBarViewModel::shownSections() const
 
 void MenuBarViewModel::copyRemovalCommand()
 {
+    // The traces may have changed since the warning appeared, while it stayed.
+    const bool tracesChanged = assign(m_legacyTraces, m_sync.legacyTraces());
     // The clipboard's answer is not looked at: there is nothing useful to tell the user.
-    m_desktop.copyText(removalCommand);
-    if (assign(m_removalCommandCopied, true))
+    m_desktop.copyText(removalCommand());
+    if (assign(m_removalCommandCopied, true) || tracesChanged)
         Q_EMIT legacyWarningChanged();
 }
 
@@ -241,7 +252,8 @@ void MenuBarViewModel::updateStatusHeader()
 
 void MenuBarViewModel::updateLegacyWarning()
 {
-    if (assign(m_legacyWarningShown, m_state.legacyScriptDetected()))
+    const bool tracesChanged = assign(m_legacyTraces, m_sync.legacyTraces());
+    if (assign(m_legacyWarningShown, m_state.legacyScriptDetected()) || tracesChanged)
         Q_EMIT legacyWarningChanged();
 }
 
@@ -269,6 +281,6 @@ void MenuBarViewModel::updateSwitches()
 
 void MenuBarViewModel::updateCommands()
 {
-    if (assign(m_commands, commandsFor(m_updates.canCheckForUpdates())))
+    if (assign(m_commands, commandsFor(m_updates.hasFeed(), m_updates.canCheckForUpdates())))
         Q_EMIT commandsChanged();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/RateChange.h"
+#include "sync/LegacyTraces.h"
 
 #include <QList>
 #include <QLocale>
@@ -83,23 +84,8 @@ public:
         std::function<void()> quit; // ends the program; QCoreApplication::quit() when empty
     };
 
-    // The shell command that removes the old script-based tool, for the user to paste into a
-    // terminal. Quorvel never runs it.
-    static inline const QString removalCommand = QStringLiteral(
-        "launchctl unload ~/Library/LaunchAgents/com.studio.m1620sync.plist 2>/dev/null; "
-        "rm -f ~/Library/LaunchAgents/com.studio.m1620sync.plist; "
-        "sudo launchctl unload /Library/LaunchDaemons/com.studio.m1620sync.plist 2>/dev/null; "
-        "sudo rm -f /Library/LaunchDaemons/com.studio.m1620sync.plist "
-        "/usr/local/bin/studio/m1620_rate_sync.py; "
-        "sudo rmdir /usr/local/bin/studio 2>/dev/null; "
-        "sudo pkgutil --forget com.studio.m1620sync >/dev/null 2>&1; "
-        "rm -f /tmp/m1620_rate_sync.log; "
-        "echo \"Old M-1620 Rate Sync removed\"");
     static inline const QString legacyWarningTitle
         = QStringLiteral("Old M-1620 Rate Sync is still installed");
-    static inline const QString legacyWarningText = QStringLiteral(
-        "It changes the sample rate on its own and can fight Quorvel. Paste this command into Terminal to "
-        "remove it — it will ask for your Mac password.");
     static inline const QString recentChangesHeading = QStringLiteral("Recent changes");
     static constexpr qsizetype maxHistoryRows = 5;
 
@@ -115,7 +101,10 @@ public:
     static SwitchRow syncSwitchFor(bool isPaused);
     static SwitchRow loginSwitchFor(bool launchAtLoginEnabled);
     static QString copyButtonTitleFor(bool removalCommandCopied);
-    static QList<CommandRow> commandsFor(bool canCheckForUpdates);
+    // The password clause only when the removal command asks for one.
+    static QString legacyWarningTextFor(bool commandUsesSudo);
+    // Without a feed no check can ever run, so the command is not offered at all.
+    static QList<CommandRow> commandsFor(bool hasFeed, bool canCheckForUpdates);
 
     // The objects must outlive the model.
     MenuBarViewModel(AppState &state, SyncEngine &sync, LaunchAtLogin &launchAtLogin,
@@ -125,18 +114,23 @@ public:
     bool legacyWarningShown() const { return m_legacyWarningShown; }
     bool removalCommandCopied() const { return m_removalCommandCopied; }
     QString copyButtonTitle() const { return copyButtonTitleFor(m_removalCommandCopied); }
+    QString legacyWarningText() const { return legacyWarningTextFor(m_legacyTraces.usesSudo()); }
+    // The command that removes the traces the engine's last legacy check found, for the user
+    // to paste into a terminal. Quorvel never runs it.
+    QString removalCommand() const { return m_legacyTraces.removalCommand(); }
     Rates rates() const { return m_rates; }
     QList<HistoryRow> historyRows() const { return m_historyRows; }
     SwitchRow syncSwitch() const { return m_syncSwitch; }
     SwitchRow loginSwitch() const { return m_loginSwitch; }
     QList<CommandRow> commands() const { return m_commands; }
-    CommandRow command(Command command) const;
+    // The row of an offered command; nothing for one this build does not offer.
+    std::optional<CommandRow> command(Command command) const;
 
     bool isShown(Section section) const;
     // The sections shown now, in panel order; a divider stands before each but the first.
     QList<Section> shownSections() const;
 
-    // Clears the clipboard, puts removalCommand on it and marks it copied, whether or not the
+    // Clears the clipboard, puts removalCommand() on it and marks it copied, whether or not the
     // clipboard took it. The mark stays for as long as this model lives.
     void copyRemovalCommand();
     // One call of togglePause() per turn of the switch, whichever way it was turned: the
@@ -177,6 +171,7 @@ private:
     StatusHeader m_statusHeader;
     bool m_legacyWarningShown = false;
     bool m_removalCommandCopied = false;
+    LegacyTraces m_legacyTraces;
     Rates m_rates;
     QList<HistoryRow> m_historyRows;
     SwitchRow m_syncSwitch;

@@ -175,6 +175,13 @@ void ConnectionTab::showDiscovery()
             auto *name = new PlainLabel(QStringLiteral("discoveredHostName"), host, row);
             name->setFont(FormStyle::monospace(font()));
             name->setTextInteractionFlags(Qt::TextSelectableByMouse);
+            auto *error = new PlainLabel(QStringLiteral("useError"), {}, row);
+            error->setFont(FormStyle::caption(font()));
+            error->setWordWrap(true);
+            auto *texts = new QVBoxLayout;
+            texts->setSpacing(2);
+            texts->addWidget(name);
+            texts->addWidget(error);
             auto *use = new QPushButton(ConnectionTabModel::useTitle, row);
             use->setObjectName(QStringLiteral("useButton"));
             use->setFlat(true);
@@ -183,13 +190,19 @@ void ConnectionTab::showDiscovery()
             use->setAccessibleDescription(host);
             connect(use, &QPushButton::clicked, this, [this, host] { m_model.useDiscoveredHost(host); });
             layout->addWidget(symbol, 0, Qt::AlignVCenter);
-            layout->addWidget(name, 1, Qt::AlignVCenter);
+            layout->addLayout(texts, 1);
             layout->addWidget(use, 0, Qt::AlignVCenter);
             // After the heading, in the list's order.
             m_discoveredSection->insertRow(int(1 + i), row);
-            m_hostRows.append({host, row});
+            m_hostRows.append({host, row, use, error});
         }
         applyColors();
+    }
+    for (const HostRow &row : std::as_const(m_hostRows)) {
+        const QString error = m_model.useError(row.host);
+        row.error->setText(error);
+        row.error->setVisible(!error.isEmpty());
+        row.use->setEnabled(m_model.resolvingHost() != row.host);
     }
     m_emptyRow->setVisible(hosts.isEmpty());
 }
@@ -210,6 +223,8 @@ void ConnectionTab::applyColors()
     if (const std::optional<TestOutcome> outcome = m_model.testOutcome())
         FormStyle::setTextColor(m_testResult,
                                 outcome->ok ? FormStyle::green(colors) : FormStyle::red(colors));
+    for (const HostRow &row : std::as_const(m_hostRows))
+        FormStyle::setTextColor(row.error, FormStyle::red(colors));
     for (QLabel *symbol : std::as_const(m_hostSymbols))
         symbol->setPixmap(SymbolImage::pixmap(ConnectionTabModel::discoveredSymbol, symbolSize, secondary,
                                               devicePixelRatioF()));

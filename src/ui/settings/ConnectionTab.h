@@ -32,6 +32,8 @@ private:
     {
         QString host;
         QWidget *row = nullptr;
+        QPushButton *use = nullptr;
+        QLabel *error = nullptr; // why "Use" stored nothing
     };
 
     void buildDeviceSection();

@@ -21,6 +21,21 @@ ConnectionTabModel::ConnectionTabModel(AppSettings &settings, DeviceDiscovery::B
     connect(m_discovery, &DeviceDiscovery::discoveredHostsChanged, this,
             &ConnectionTabModel::discoveryChanged);
     connect(m_discovery, &DeviceDiscovery::isBrowsingChanged, this, &ConnectionTabModel::discoveryChanged);
+    connect(m_discovery, &DeviceDiscovery::hostResolved, this,
+            [this](const QString &host, const QString &customHost) {
+                if (host == m_resolvingHost)
+                    m_resolvingHost.clear();
+                m_settings.setCustomHost(customHost);
+                m_settings.setUseCustomHost(true);
+                Q_EMIT discoveryChanged();
+            });
+    connect(m_discovery, &DeviceDiscovery::hostResolveFailed, this,
+            [this](const QString &host, const QString &reason) {
+                if (host == m_resolvingHost)
+                    m_resolvingHost.clear();
+                m_useErrors.insert(host, reason);
+                Q_EMIT discoveryChanged();
+            });
 }
 
 ConnectionTabModel::~ConnectionTabModel() = default;
@@ -105,6 +120,8 @@ void ConnectionTabModel::setShown(bool shown)
 
 void ConnectionTabModel::useDiscoveredHost(const QString &host)
 {
-    m_settings.setCustomHost(host);
-    m_settings.setUseCustomHost(true);
+    m_useErrors.remove(host);
+    m_resolvingHost = host;
+    Q_EMIT discoveryChanged();
+    m_discovery->resolveHost(host);
 }

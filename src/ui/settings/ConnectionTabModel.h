@@ -6,6 +6,7 @@
 #include "ui/settings/SettingsPageModel.h"
 #include "ui/settings/TestOutcome.h"
 
+#include <QHash>
 #include <QString>
 #include <QStringList>
 
@@ -64,8 +65,15 @@ public:
     bool isBrowsing() const;
     // Browsing runs exactly while the tab is on screen.
     void setShown(bool shown);
-    // Makes the host the custom host and switches it on, even when it already is.
+    // Looks up where the discovered host answers from here, then makes that the custom host
+    // and switches it on, even when it already is. The list shows DNS-SD names, which are not
+    // host names; what is stored is the resolved "host:port". A lookup that fails or takes
+    // longer than DeviceDiscovery::resolveTimeout stores nothing and leaves useError(host).
     void useDiscoveredHost(const QString &host);
+    // The host whose "Use" is being looked up; empty when none.
+    QString resolvingHost() const { return m_resolvingHost; }
+    // Why "Use" of that host stored nothing; empty when it did or was not pressed.
+    QString useError(const QString &host) const { return m_useErrors.value(host); }
 
 Q_SIGNALS:
     void customHostChanged();
@@ -81,4 +89,6 @@ private:
     bool m_testing = false;
     bool m_shown = false;
     std::optional<TestOutcome> m_testOutcome;
+    QString m_resolvingHost;
+    QHash<QString, QString> m_useErrors;
 };

@@ -52,7 +52,15 @@ GeneralTab::GeneralTab(GeneralTabModel &model, QWidget *parent)
 
     auto *updates = new FormSection(GeneralTabModel::updatesSection, this);
     updates->setObjectName(QStringLiteral("updatesSection"));
-    addSwitch(updates, GeneralTabModel::automaticallyCheckForUpdates);
+    if (m_model.offersUpdateChecks()) {
+        addSwitch(updates, GeneralTabModel::automaticallyCheckForUpdates);
+    } else {
+        QWidget *packageRow = updates->addRow(QStringLiteral("packageManagerRow"));
+        m_packageManagerNote = new PlainLabel(QStringLiteral("packageManagerNote"),
+                                              GeneralTabModel::packageManagerNote, packageRow);
+        m_packageManagerNote->setWordWrap(true);
+        FormSection::rowLayout(packageRow)->addWidget(m_packageManagerNote, 1);
+    }
     QWidget *versionRow = updates->addRow(QStringLiteral("versionRow"));
     QHBoxLayout *versionLayout = FormSection::rowLayout(versionRow);
     m_version = new PlainLabel(QStringLiteral("versionText"), m_model.versionText(), versionRow);
@@ -60,12 +68,14 @@ GeneralTab::GeneralTab(GeneralTabModel &model, QWidget *parent)
     connect(about, &QPushButton::clicked, this, [this] {
         AboutDialog::present(this, GeneralTabModel::creditsFrom(GeneralTabModel::acknowledgementsResource));
     });
-    m_checkNow = makeButton(versionRow, QStringLiteral("checkNowButton"), GeneralTabModel::checkNowTitle);
-    connect(m_checkNow, &QPushButton::clicked, this, [this] { m_model.checkForUpdates(); });
     versionLayout->addWidget(m_version, 0, Qt::AlignVCenter);
     versionLayout->addStretch(1);
     versionLayout->addWidget(about, 0, Qt::AlignVCenter);
-    versionLayout->addWidget(m_checkNow, 0, Qt::AlignVCenter);
+    if (m_model.offersUpdateChecks()) {
+        m_checkNow = makeButton(versionRow, QStringLiteral("checkNowButton"), GeneralTabModel::checkNowTitle);
+        connect(m_checkNow, &QPushButton::clicked, this, [this] { m_model.checkForUpdates(); });
+        versionLayout->addWidget(m_checkNow, 0, Qt::AlignVCenter);
+    }
     layout->addWidget(updates);
 
     auto *startup = new FormSection(GeneralTabModel::startupSection, this);
@@ -128,7 +138,8 @@ void GeneralTab::showSwitch(const QString &name)
 
 void GeneralTab::showCheckNow()
 {
-    m_checkNow->setEnabled(m_model.canCheckForUpdates());
+    if (m_checkNow)
+        m_checkNow->setEnabled(m_model.canCheckForUpdates());
 }
 
 void GeneralTab::showDiagnosticsCaption()

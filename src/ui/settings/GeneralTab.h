@@ -35,8 +35,9 @@ private:
     GeneralTabModel &m_model;
     QHash<QString, SwitchButton *> m_switches;
     QLabel *m_menuBarNote = nullptr;
+    QLabel *m_packageManagerNote = nullptr; // only in a build without an update feed
     QLabel *m_version = nullptr;
-    QPushButton *m_checkNow = nullptr;
+    QPushButton *m_checkNow = nullptr; // only in a build with an update feed
     ElidedLabel *m_logPath = nullptr;
     QLabel *m_diagnosticsCaption = nullptr;
 };

@@ -43,11 +43,12 @@ GeneralTabModel::GeneralTabModel(const AppState &state, AppSettings &settings, L
             [s] { return s->showRateInMenuBar(); }, [s](bool on) { s->setShowRateInMenuBar(on); }),
         s, &AppSettings::showRateInMenuBarChanged);
     UpdateController *u = &m_updates;
-    add(Setting::toggle(
-            automaticallyCheckForUpdates, QStringLiteral("Automatically check for updates"),
-            [u] { return u->automaticallyChecksForUpdates(); },
-            [u](bool on) { u->setAutomaticallyChecksForUpdates(on); }),
-        u, &UpdateController::automaticallyChecksForUpdatesChanged);
+    if (offersUpdateChecks())
+        add(Setting::toggle(
+                automaticallyCheckForUpdates, QStringLiteral("Automatically check for updates"),
+                [u] { return u->automaticallyChecksForUpdates(); },
+                [u](bool on) { u->setAutomaticallyChecksForUpdates(on); }),
+            u, &UpdateController::automaticallyChecksForUpdatesChanged);
     LaunchAtLogin *login = &m_launchAtLogin;
     // Announces itself afterwards, so the switch shows what the system really has.
     add(Setting::toggle(
@@ -94,6 +95,11 @@ void GeneralTabModel::refreshLaunchAtLogin()
 QString GeneralTabModel::versionText() const
 {
     return versionTextFor(QString::fromUtf8(BuildInfo::version));
+}
+
+bool GeneralTabModel::offersUpdateChecks() const
+{
+    return m_updates.hasFeed();
 }
 
 bool GeneralTabModel::canCheckForUpdates() const

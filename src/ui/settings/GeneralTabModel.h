@@ -38,6 +38,9 @@ public:
         "A warning icon replaces the metronome if the M-1620 and MADI input stay out of sync.");
     static inline const QString aboutTitle = QStringLiteral("About Quorvel");
     static inline const QString checkNowTitle = QStringLiteral("Check now");
+    // Shown instead of the update controls in a build without a feed, where no check can run.
+    static inline const QString packageManagerNote
+        = QStringLiteral("Updates come with your system's package manager.");
     static inline const QString revealTitle = QStringLiteral("Reveal");
     static inline const QString copyDiagnosticsTitle = QStringLiteral("Copy diagnostics");
     static constexpr qint64 diagnosticsLogLines = 200;
@@ -59,6 +62,9 @@ public:
     void refreshLaunchAtLogin();
 
     QString versionText() const;
+    // With a feed the section holds the automatic-check switch and "Check now"; without one,
+    // neither (the switch is not among settings()) and packageManagerNote in their place.
+    bool offersUpdateChecks() const;
     bool canCheckForUpdates() const;
     // A check the user asked for; the updater reports its outcome.
     void checkForUpdates();
