@@ -1,6 +1,24 @@
 #include "platform/SystemClock.h"
 
-#include <QTimer>
+#include <QHash>
+#include <QObject>
+#include <QTimerEvent>
+
+// One object's own timers rather than a QTimer per wait: nothing to allocate or to delete
+// later, so a poll's wait costs no extra wake-up of the event loop.
+class SystemClock::Timers : public QObject
+{
+public:
+    QHash<int, std::coroutine_handle<>> waits;
+
+protected:
+    void timerEvent(QTimerEvent *event) override
+    {
+        killTimer(event->timerId());
+        if (const std::coroutine_handle<> waiting = waits.take(event->timerId()))
+            waiting.resume();
+    }
+};
 
 struct SystemClock::Wait
 {
@@ -8,30 +26,26 @@ struct SystemClock::Wait
     std::chrono::milliseconds duration;
 
     bool await_ready() const noexcept { return false; }
-    void await_suspend(std::coroutine_handle<> handle)
+    bool await_suspend(std::coroutine_handle<> handle)
     {
-        auto *timer = new QTimer;
-        timer->setTimerType(Qt::PreciseTimer);
-        timer->setSingleShot(true);
-        clock->m_waits.insert(timer, handle);
-        SystemClock *const owner = clock;
-        QObject::connect(timer, &QTimer::timeout, timer, [owner, timer] {
-            const std::coroutine_handle<> waiting = owner->m_waits.take(timer);
-            timer->deleteLater();
-            waiting.resume();
-        });
-        timer->start(duration);
+        const int id = clock->m_timers->startTimer(duration, Qt::PreciseTimer);
+        if (id == 0)
+            return false; // no timer to be had: go on at once rather than wait for ever
+        clock->m_timers->waits.insert(id, handle);
+        return true;
     }
     void await_resume() const noexcept { }
 };
 
-SystemClock::SystemClock() = default;
+SystemClock::SystemClock()
+    : m_timers(std::make_unique<Timers>())
+{ }
 
 SystemClock::~SystemClock()
 {
-    const auto waits = std::exchange(m_waits, {});
+    const auto waits = std::exchange(m_timers->waits, {});
     for (auto it = waits.begin(); it != waits.end(); ++it) {
-        delete it.key();
+        m_timers->killTimer(it.key());
         it.value().resume();
     }
 }

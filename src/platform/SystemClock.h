@@ -2,11 +2,8 @@
 
 #include "platform/Clock.h"
 
-#include <QHash>
-
 #include <coroutine>
-
-class QTimer;
+#include <memory>
 
 // The real clocks. Waits use precise timers: a coarse timer may fire up to 5 % early.
 class SystemClock final : public Clock
@@ -23,6 +20,7 @@ public:
 
 private:
     struct Wait;
+    class Timers;
 
-    QHash<QTimer *, std::coroutine_handle<>> m_waits;
+    std::unique_ptr<Timers> m_timers;
 };
