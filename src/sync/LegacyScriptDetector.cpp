@@ -94,8 +94,10 @@ LegacyTraces LegacyScriptDetector::findTraces() const
 
 QCoro::Task<bool> LegacyScriptDetector::detect() const
 {
-    const LegacyScriptDetector copy = *this; // the worker must not depend on this object's lifetime
+    // Neither the worker nor what follows the wait may depend on this object's lifetime.
+    const LegacyScriptDetector copy = *this;
+    const std::shared_ptr<LegacyTraces> last = m_lastTraces;
     const QFuture<LegacyTraces> answer = QtConcurrent::run([copy] { return copy.findTraces(); });
-    m_lastTraces = co_await qCoro(answer).waitForFinished();
-    co_return !m_lastTraces.isEmpty();
+    *last = co_await qCoro(answer).waitForFinished();
+    co_return !last->isEmpty();
 }

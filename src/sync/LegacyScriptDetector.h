@@ -56,10 +56,11 @@ public:
     // whether anything was found and keeps what was, for lastTraces().
     virtual QCoro::Task<bool> detect() const;
     // What the last detect() found; nothing before the first. Main thread only.
-    LegacyTraces lastTraces() const { return m_lastTraces; }
+    LegacyTraces lastTraces() const { return *m_lastTraces; }
 
 private:
     Folders m_folders;
     std::shared_ptr<const ProcessSearch> m_processSearch;
-    mutable LegacyTraces m_lastTraces;
+    // Shared with a detect() in flight, which may end after the detector is gone (at quit).
+    std::shared_ptr<LegacyTraces> m_lastTraces = std::make_shared<LegacyTraces>();
 };

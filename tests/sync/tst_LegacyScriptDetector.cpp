@@ -7,6 +7,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
 #include <unistd.h>
 
@@ -14,15 +15,18 @@ namespace {
 // Answers as told, and keeps the pattern it was given.
 struct FixedSearch final : ProcessSearch
 {
-    explicit FixedSearch(bool found)
+    explicit FixedSearch(bool found, int delayMs = 0)
         : found(found)
+        , delayMs(delayMs)
     { }
     bool isRunning(const QString &pattern) const override
     {
+        QThread::msleep(ulong(delayMs));
         asked = pattern;
         return found;
     }
     bool found;
+    int delayMs;
     mutable QString asked;
 };
 
@@ -48,11 +52,11 @@ private:
 
     QString path(const QString &relative) const { return m_root.filePath(relative); }
 
-    LegacyScriptDetector detector(bool processFound = false) const
+    LegacyScriptDetector detector(bool processFound = false, int searchDelayMs = 0) const
     {
         return LegacyScriptDetector({path("home"), path("home/.config"), path("etc/systemd/system"),
                                      path("etc/xdg/autostart"), path("Library/LaunchDaemons/x.plist")},
-                                    std::make_shared<FixedSearch>(processFound));
+                                    std::make_shared<FixedSearch>(processFound, searchDelayMs));
     }
 
     // Runs the command as a user would, with sudo and systemctl as stand-ins that only record
@@ -90,6 +94,20 @@ private Q_SLOTS:
 
     // A running process decides alone; the search is given the tool's pattern, which the
     // command then ends first.
+    // Detection runs on a worker and keeps what it found; one still running at quit ends after
+    // its detector is gone and must not touch it (the address sanitizer aborts if it does).
+    void detectionOffTheMainThread()
+    {
+        const LegacyScriptDetector found = detector(true);
+        QVERIFY(awaitTask(found.detect()));
+        QVERIFY(found.lastTraces().processRunning);
+
+        auto leaving = std::make_unique<LegacyScriptDetector>(detector(true, 200));
+        const QCoro::Task<bool> pending = leaving->detect();
+        leaving.reset();
+        QTest::qWait(500);
+    }
+
     void runningProcess()
     {
         const auto search = std::make_shared<FixedSearch>(true);
