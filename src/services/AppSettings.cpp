@@ -5,6 +5,8 @@
 
 #include <QJsonValue>
 
+#include <algorithm>
+
 namespace {
 
 const QString customHostKey = QStringLiteral("customHost");
@@ -12,6 +14,13 @@ const QString useCustomHostKey = QStringLiteral("useCustomHost");
 const QString notifyOnRateChangeKey = QStringLiteral("notifyOnRateChange");
 const QString notifyOnDisconnectKey = QStringLiteral("notifyOnDisconnect");
 const QString showRateInMenuBarKey = QStringLiteral("showRateInMenuBar");
+const QString settleMillisecondsKey = QStringLiteral("settleMilliseconds");
+const QString followOnlyWhenLockedKey = QStringLiteral("followOnlyWhenLocked");
+
+qint64 settleInRange(qint64 milliseconds)
+{
+    return std::clamp<qint64>(milliseconds, 0, AppSettings::maximumSettleMilliseconds);
+}
 
 } // namespace
 
@@ -22,7 +31,8 @@ AppSettings &AppSettings::shared()
 }
 
 // Reads only; building the object writes nothing. The notification flags count only when
-// stored as booleans, so anything else leaves them on; the other flags default to off.
+// stored as booleans, so anything else leaves them on; the other flags default to off. A settle
+// time that is not a whole number is none; one out of range (edited by hand) is brought into it.
 AppSettings::AppSettings(SettingsStore &store, QObject *parent)
     : QObject(parent)
     , m_store(store)
@@ -32,6 +42,8 @@ AppSettings::AppSettings(SettingsStore &store, QObject *parent)
     m_notifyOnRateChange = m_store.boolValue(notifyOnRateChangeKey).value_or(true);
     m_notifyOnDisconnect = m_store.boolValue(notifyOnDisconnectKey).value_or(true);
     m_showRateInMenuBar = m_store.boolValue(showRateInMenuBarKey).value_or(false);
+    m_settleMilliseconds = settleInRange(m_store.integerValue(settleMillisecondsKey).value_or(0));
+    m_followOnlyWhenLocked = m_store.boolValue(followOnlyWhenLockedKey).value_or(false);
 }
 
 template<typename T>
@@ -66,6 +78,17 @@ void AppSettings::setNotifyOnDisconnect(bool value)
 void AppSettings::setShowRateInMenuBar(bool value)
 {
     assign(m_showRateInMenuBar, value, showRateInMenuBarKey, &AppSettings::showRateInMenuBarChanged);
+}
+
+void AppSettings::setSettleMilliseconds(qint64 value)
+{
+    assign(m_settleMilliseconds, settleInRange(value), settleMillisecondsKey,
+           &AppSettings::settleMillisecondsChanged);
+}
+
+void AppSettings::setFollowOnlyWhenLocked(bool value)
+{
+    assign(m_followOnlyWhenLocked, value, followOnlyWhenLockedKey, &AppSettings::followOnlyWhenLockedChanged);
 }
 
 QString AppSettings::effectiveHost() const

@@ -5,7 +5,7 @@
 
 class SettingsStore;
 
-// The five user choices that survive a restart. Every assignment is written through to the
+// The user's choices that survive a restart. Every assignment is written through to the
 // store; observers hear only of real changes.
 class AppSettings : public QObject
 {
@@ -18,11 +18,18 @@ class AppSettings : public QObject
                    notifyOnDisconnectChanged)
     Q_PROPERTY(bool showRateInMenuBar READ showRateInMenuBar WRITE setShowRateInMenuBar NOTIFY
                    showRateInMenuBarChanged)
+    Q_PROPERTY(qint64 settleMilliseconds READ settleMilliseconds WRITE setSettleMilliseconds NOTIFY
+                   settleMillisecondsChanged)
+    Q_PROPERTY(bool followOnlyWhenLocked READ followOnlyWhenLocked WRITE setFollowOnlyWhenLocked NOTIFY
+                   followOnlyWhenLockedChanged)
     Q_PROPERTY(QString effectiveHost READ effectiveHost NOTIFY effectiveHostChanged)
 
 public:
     // The M-1620's USB control address, polled whenever no custom host is in force.
     static inline const QString defaultHost = QStringLiteral("172.20.0.1");
+
+    // The longest the engine can be told to wait for a MADI rate to hold still.
+    static constexpr qint64 maximumSettleMilliseconds = 5000;
 
     static AppSettings &shared(); // on SettingsStore::shared()
 
@@ -38,6 +45,12 @@ public:
     void setNotifyOnDisconnect(bool value);
     bool showRateInMenuBar() const { return m_showRateInMenuBar; }
     void setShowRateInMenuBar(bool value);
+    // How long a MADI rate must read the same before it is followed; 0 follows at once.
+    qint64 settleMilliseconds() const { return m_settleMilliseconds; }
+    void setSettleMilliseconds(qint64 value); // clamped to 0 … maximumSettleMilliseconds
+    // An input that does not report lock is not followed.
+    bool followOnlyWhenLocked() const { return m_followOnlyWhenLocked; }
+    void setFollowOnlyWhenLocked(bool value);
 
     // The custom host when switched on and not empty (no trimming), else defaultHost.
     QString effectiveHost() const;
@@ -48,6 +61,8 @@ Q_SIGNALS:
     void notifyOnRateChangeChanged();
     void notifyOnDisconnectChanged();
     void showRateInMenuBarChanged();
+    void settleMillisecondsChanged();
+    void followOnlyWhenLockedChanged();
     void effectiveHostChanged();
 
 private:
@@ -61,4 +76,6 @@ private:
     bool m_notifyOnRateChange = true;
     bool m_notifyOnDisconnect = true;
     bool m_showRateInMenuBar = false;
+    qint64 m_settleMilliseconds = 0;
+    bool m_followOnlyWhenLocked = false;
 };

@@ -108,6 +108,10 @@ QString DiagnosticsReport::makeDiagnosticsReport(const AppState &state, const Ap
         QString(),
         QStringLiteral("--- last ") + QString::number(logLines) + QStringLiteral(" log lines ---"),
         logTail(environment.logFile, logLines),
+        // Later additions go below the tail, so the first thirteen lines keep their places.
+        QStringLiteral("Settle time: ") + QString::number(settings.settleMilliseconds())
+            + QStringLiteral(" ms"),
+        QStringLiteral("Follow only locked input: ") + yesNo(settings.followOnlyWhenLocked()),
     };
     return lines.join(QLatin1Char('\n'));
 }

@@ -16,7 +16,8 @@ class DiagnosticsReport
 public:
     DiagnosticsReport() = delete;
 
-    // Thirteen lines joined by line feeds, none after the last; the last is the log tail.
+    // Lines joined by line feeds, none after the last: thirteen whose last is the log tail, then
+    // one line for each following setting (settle time, locked input only).
     static QString makeDiagnosticsReport(const AppState &state, const AppSettings &settings, qint64 logLines);
     static QString makeDiagnosticsReport(const AppState &state, const AppSettings &settings, qint64 logLines,
                                          const DiagnosticsEnvironment &environment);

@@ -73,6 +73,18 @@ std::optional<bool> SettingsStore::boolValue(const QString &key) const
     return stored.toBool();
 }
 
+std::optional<qint64> SettingsStore::integerValue(const QString &key) const
+{
+    // JSON has only numbers: 1000 and 1000.0 are the same whole number, 1000.5 is not one.
+    const QJsonValue stored = m_values.value(key);
+    if (!stored.isDouble())
+        return std::nullopt;
+    const qint64 whole = stored.toInteger();
+    if (static_cast<double>(whole) != stored.toDouble())
+        return std::nullopt;
+    return whole;
+}
+
 bool SettingsStore::setValue(const QString &key, const QJsonValue &value)
 {
     m_values.insert(key, value);

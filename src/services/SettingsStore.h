@@ -26,6 +26,7 @@ public:
     QJsonValue value(const QString &key) const;
     std::optional<QString> stringValue(const QString &key) const; // absent unless a string
     std::optional<bool> boolValue(const QString &key) const; // absent unless a boolean
+    std::optional<qint64> integerValue(const QString &key) const; // absent unless a whole number
 
     // Stores the value and writes the whole file. False when the write failed.
     bool setValue(const QString &key, const QJsonValue &value);

@@ -158,10 +158,18 @@ QCoro::Task<bool> SyncEngine::followRate(const DeviceStatus &status)
 
     updateMismatch(status);
 
-    // Lock is not consulted: a supported MADI rate is followed whether or not it is locked.
-    const bool due
-        = madi && !m_state.isPaused() && device && SupportedRates::contains(*madi) && *device != *madi;
-    if (!due)
+    // Lock is consulted only when the user asks for it: an input without lock is followed by default.
+    const bool locked = status.madiSync.value_or(false);
+    const bool settled = madiSettled(madi);
+    const bool due = madi && !m_state.isPaused() && device && SupportedRates::contains(*madi)
+        && *device != *madi && (locked || !m_settings.followOnlyWhenLocked());
+    if (due && !settled && !m_steadyMadi->waitLogged) {
+        m_steadyMadi->waitLogged = true;
+        m_services.logger->info(
+            QStringLiteral("MADI input at ") + QString::number(*madi) + QStringLiteral(" Hz — waiting ")
+            + QString::number(m_settings.settleMilliseconds()) + QStringLiteral(" ms for it to settle"));
+    }
+    if (!due || !settled)
         co_return false;
 
     m_services.logger->info(QStringLiteral("Syncing ") + QString::number(*device) + arrow
@@ -182,6 +190,18 @@ QCoro::Task<bool> SyncEngine::followRate(const DeviceStatus &status)
     }
     m_services.logger->info(QStringLiteral("Set rate to ") + QString::number(*madi) + QStringLiteral(" Hz"));
     co_return true;
+}
+
+bool SyncEngine::madiSettled(std::optional<qint64> madi)
+{
+    if (!madi) {
+        m_steadyMadi.reset();
+        return false;
+    }
+    const steady_clock::time_point now = m_services.clock->monotonicNow();
+    if (!m_steadyMadi || m_steadyMadi->rate != *madi)
+        m_steadyMadi = SteadyMadi {.rate = *madi, .since = now};
+    return now - m_steadyMadi->since >= milliseconds(m_settings.settleMilliseconds());
 }
 
 void SyncEngine::updateMismatch(const DeviceStatus &status)
@@ -212,6 +232,8 @@ QCoro::Task<> SyncEngine::handleConnectionLoss(const M1620Error &error, bool was
         }
     }
     m_state.setConnectionState(ConnectionState::error(description));
+    // Unread polls cannot vouch for a steady rate: the settle time starts again at the next reading.
+    m_steadyMadi.reset();
     m_mismatchSince.reset();
     m_state.setRateMismatch(false);
 }

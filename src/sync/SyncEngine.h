@@ -79,6 +79,8 @@ private:
     // True when the device rate was set, which lengthens the wait before the next poll.
     QCoro::Task<bool> followRate(const DeviceStatus &status);
     void updateMismatch(const DeviceStatus &status);
+    // Whether the MADI rate has read the same for the settle time, timed across readings.
+    bool madiSettled(std::optional<qint64> madi);
     QCoro::Task<> handleConnectionLoss(const M1620Error &error, bool wasConnected);
     QCoro::Task<> postNotification(const QString &title, const QString &body);
 
@@ -92,5 +94,13 @@ private:
     // Monotonic, so a wall-clock jump can neither raise nor hide the warning.
     std::optional<std::chrono::steady_clock::time_point> m_mismatchSince;
     std::optional<qint64> m_lastMadiRate;
+    // The MADI rate being timed for the settle time, since when, and whether its wait was logged.
+    struct SteadyMadi
+    {
+        qint64 rate = 0;
+        std::chrono::steady_clock::time_point since;
+        bool waitLogged = false;
+    };
+    std::optional<SteadyMadi> m_steadyMadi;
     std::optional<QString> m_lastConnectedHost;
 };

@@ -33,7 +33,8 @@ private Q_SLOTS:
         QTest::newRow("no file") << QByteArray();
         // Only a boolean turns a notification off; anything else leaves it on.
         QTest::newRow("mistyped") << QByteArray(R"({"customHost": 42, "useCustomHost": "true",
-            "notifyOnRateChange": "false", "notifyOnDisconnect": null, "showRateInMenuBar": [true]})");
+            "notifyOnRateChange": "false", "notifyOnDisconnect": null, "showRateInMenuBar": [true],
+            "settleMilliseconds": 1000.5, "followOnlyWhenLocked": "true"})");
     }
 
     void defaultsForWhatIsAbsentOrMistyped()
@@ -49,6 +50,8 @@ private Q_SLOTS:
         QCOMPARE(settings.notifyOnRateChange(), true);
         QCOMPARE(settings.notifyOnDisconnect(), true);
         QCOMPARE(settings.showRateInMenuBar(), false);
+        QCOMPARE(settings.settleMilliseconds(), qint64(0));
+        QCOMPARE(settings.followOnlyWhenLocked(), false);
         QCOMPARE(readAll(path), json); // reading never writes
     }
 
@@ -61,6 +64,8 @@ private Q_SLOTS:
         QTest::newRow("notifyOnRateChange") << "notifyOnRateChange" << QVariant(false);
         QTest::newRow("notifyOnDisconnect") << "notifyOnDisconnect" << QVariant(false);
         QTest::newRow("showRateInMenuBar") << "showRateInMenuBar" << QVariant(true);
+        QTest::newRow("settleMilliseconds") << "settleMilliseconds" << QVariant(qint64(1500));
+        QTest::newRow("followOnlyWhenLocked") << "followOnlyWhenLocked" << QVariant(true);
     }
 
     // Every assignment is written, typed; only a real change is announced.

@@ -78,6 +78,8 @@ private Q_SLOTS:
         m_state->setMadiRate(96000);
         m_state->setMadiSync(true);
         m_state->setRateMismatch(true);
+        m_settings->setSettleMilliseconds(1500);
+        m_settings->setFollowOnlyWhenLocked(true);
         QCOMPARE(report(),
                  QStringLiteral("Quorvel diagnostics — Jan 5, 2025 3:04:05 PM\n"
                                 "App: 1.2 (34)\n"
@@ -93,7 +95,9 @@ private Q_SLOTS:
                                 "--- last 200 log lines ---\n"
                                 "[2025-01-05 15:04:00] [INFO] line 1\n"
                                 "[2025-01-05 15:04:00] [INFO] line 2\n"
-                                "[2025-01-05 15:04:00] [INFO] line 3"));
+                                "[2025-01-05 15:04:00] [INFO] line 3\n"
+                                "Settle time: 1500 ms\n"
+                                "Follow only locked input: yes"));
     }
 
     void connectionAndAddressLines()
@@ -155,7 +159,7 @@ private Q_SLOTS:
             << 500 << QString::fromUtf8(logOfLines(500).mid(logOfLines(300).size())).chopped(1);
     }
 
-    // Thirteen lines, no line feed after the last; the tail is the last 200 lines.
+    // Fifteen lines, no line feed after the last; the tail is the last 200 lines.
     void logCases()
     {
         QFETCH(int, lines);
@@ -165,8 +169,9 @@ private Q_SLOTS:
         if (lines == -2)
             QVERIFY(QDir().mkpath(logPath()));
         const QString text = report();
-        QVERIFY(text.endsWith(QStringLiteral("\n--- last 200 log lines ---\n") + tail));
-        QCOMPARE(text.count(u'\n'), 12 + tail.count(u'\n'));
+        QVERIFY(text.endsWith(QStringLiteral("\n--- last 200 log lines ---\n") + tail
+                              + QStringLiteral("\nSettle time: 0 ms\nFollow only locked input: no")));
+        QCOMPARE(text.count(u'\n'), 14 + tail.count(u'\n'));
         QCOMPARE(DiagnosticsReport::logTail(logPath(), 200), tail);
         QCOMPARE(reportLines(5).at(11), QStringLiteral("--- last 5 log lines ---"));
     }

@@ -136,18 +136,54 @@ private Q_SLOTS:
         QVERIFY(h.notifications.notifications().isEmpty());
     }
 
-    void unlockedInputIsStillFollowed()
+    void followingRules_data()
     {
+        QTest::addColumn<qint64>("settleMs");
+        QTest::addColumn<bool>("onlyLocked");
+        QTest::addColumn<bool>("locked");
+        QTest::addColumn<QList<qint64>>("madiReadings"); // one per poll
+        QTest::addColumn<QList<qint64>>("setRates");
+        QTest::addColumn<int>("waitLines");
+        const QList<qint64> flapping {96000, 48000, 96000, 48000, 96000, 96000, 96000};
+        QTest::newRow("flapping, followed at once")
+            << 0LL << false << true << flapping << QList<qint64> {96000, 48000, 96000, 48000, 96000} << 0;
+        // Each return to 96 kHz starts the wait over; it ends on the third reading of 1 s.
+        QTest::newRow("flapping, settle time")
+            << 1000LL << false << true << flapping << QList<qint64> {96000} << 3;
+        QTest::newRow("unlocked, followed by default")
+            << 0LL << false << false << QList<qint64> {96000} << QList<qint64> {96000} << 0;
+        QTest::newRow("locked, only locked followed")
+            << 0LL << true << true << QList<qint64> {96000} << QList<qint64> {96000} << 0;
+        // Six seconds without lock: neither a request nor a warning.
+        QTest::newRow("unlocked, only locked followed")
+            << 0LL << true << false << QList<qint64>(13, 96000) << QList<qint64> {} << 0;
+    }
+
+    void followingRules()
+    {
+        QFETCH(qint64, settleMs);
+        QFETCH(bool, onlyLocked);
+        QFETCH(bool, locked);
+        QFETCH(QList<qint64>, madiReadings);
+        QFETCH(QList<qint64>, setRates);
+        QFETCH(int, waitLines);
         EngineHarness h;
-        h.device.setMadiSync(false);
-        h.device.setMadiRate(96000);
-        h.device.setFollowDelay(60 * 60 * 1000); // the device never follows: the mismatch lasts
+        h.settings.setSettleMilliseconds(settleMs);
+        h.settings.setFollowOnlyWhenLocked(onlyLocked);
+        h.device.setMadiSync(locked);
+        h.device.setMadiRate(madiReadings.takeFirst());
         h.start();
-        h.nextPolls(12);
-        QVERIFY(h.device.setRateRequests().size() >= 2);
-        QCOMPARE(h.device.setRateRequests().first(), 96000);
+        for (qint64 madi : madiReadings) {
+            h.device.setMadiRate(madi);
+            h.nextPoll();
+        }
+        QCOMPARE(h.device.setRateRequests(), setRates);
+        const QStringList waits = h.logMatching(QStringLiteral("to settle"));
+        QCOMPARE(waits.size(), waitLines);
+        if (waitLines > 0)
+            QCOMPARE(waits.first(),
+                     QStringLiteral("[INFO] MADI input at 96000 Hz — waiting 1000 ms for it to settle"));
         QVERIFY(!h.state.rateMismatch());
-        QVERIFY(!h.engine->mismatchPending());
     }
 
     void unsupportedRateIsIgnored()

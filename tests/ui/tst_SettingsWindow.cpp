@@ -19,6 +19,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QTcpServer>
 #include <QTest>
@@ -343,12 +344,13 @@ private Q_SLOTS:
         Window w(h);
         w.window.tabs()->setCurrentIndex(SettingsWindow::GeneralTabIndex);
         w.show();
-        const QStringList sections {QStringLiteral("notificationsSection"), QStringLiteral("menuBarSection"),
-                                    QStringLiteral("updatesSection"), QStringLiteral("startupSection"),
-                                    QStringLiteral("logsSection")};
+        const QStringList sections {
+            QStringLiteral("notificationsSection"), QStringLiteral("menuBarSection"),
+            QStringLiteral("updatesSection"),       QStringLiteral("startupSection"),
+            QStringLiteral("logsSection"),          QStringLiteral("followingSection")};
         const QStringList titles {QStringLiteral("Notifications"), QStringLiteral("Menu bar"),
-                                  QStringLiteral("Updates"), QStringLiteral("Startup"),
-                                  QStringLiteral("Logs")};
+                                  QStringLiteral("Updates"),       QStringLiteral("Startup"),
+                                  QStringLiteral("Logs"),          QStringLiteral("Following")};
         for (qsizetype i = 0; i < sections.size(); ++i) {
             auto *section = find<FormSection>(w.window, sections[i]);
             QCOMPARE(section->title(), titles[i]);
@@ -356,6 +358,8 @@ private Q_SLOTS:
                 QVERIFY(topOf(find(w.window, sections[i - 1])) < topOf(section));
         }
         const QList<std::pair<QString, QString>> texts {
+            {QStringLiteral("settleMillisecondsText"), QStringLiteral("Wait for the MADI rate to settle")},
+            {QStringLiteral("followOnlyWhenLockedText"), QStringLiteral("Follow only a locked MADI input")},
             {QStringLiteral("notifyOnRateChangeText"), QStringLiteral("Notify on sample rate change")},
             {QStringLiteral("notifyOnDisconnectText"), QStringLiteral("Notify when device disconnects")},
             {QStringLiteral("showRateInMenuBarText"), QStringLiteral("Show sample rate in menu bar")},
@@ -410,6 +414,8 @@ private Q_SLOTS:
         };
         int way = 0;
         for (const Setting &setting : model.settings()) {
+            if (setting.kind != Setting::Kind::Switch)
+                continue;
             SwitchButton *toggle = w.switchNamed(setting.name);
             const bool before = model.value(setting.name).toBool();
             QCOMPARE(toggle->isChecked(), before);
@@ -430,6 +436,20 @@ private Q_SLOTS:
             QCOMPARE(toggle->isChecked(), !before);
             model.setValue(setting.name, before);
         }
+
+        // The settle time from the keyboard: typed, then stepped; a change from elsewhere shows.
+        auto *settle = find<QSpinBox>(w.window, QStringLiteral("settleMillisecondsBox"));
+        QCOMPARE(settle->suffix(), QStringLiteral(" ms"));
+        settle->setFocus();
+        settle->selectAll();
+        QTest::keyClicks(settle, QStringLiteral("1500"));
+        QCOMPARE(h.settings.settleMilliseconds(), qint64(0)); // not at every digit
+        QTest::keyClick(settle, Qt::Key_Return);
+        QTest::keyClick(settle, Qt::Key_Up);
+        QCOMPARE(h.settings.settleMilliseconds(), qint64(1600));
+        QCOMPARE(h.storedSettings().value(GeneralTabModel::settleMilliseconds).toInteger(), 1600);
+        h.settings.setSettleMilliseconds(9999);
+        QCOMPARE(settle->value(), 5000);
 
         // The entry removed by hand: the switch follows when the window is shown again.
         SwitchButton *login = w.switchNamed(QStringLiteral("launchAtLogin"));

@@ -11,6 +11,8 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QSignalBlocker>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 namespace {
@@ -105,9 +107,17 @@ GeneralTab::GeneralTab(GeneralTabModel &model, QWidget *parent)
     diagnosticsLayout->addWidget(m_diagnosticsCaption, 1, Qt::AlignVCenter);
     diagnosticsLayout->addWidget(copy, 0, Qt::AlignVCenter);
     layout->addWidget(logs);
+
+    // Last, so that the sections above keep their places in the fixed-size page and this one
+    // is scrolled to.
+    auto *following = new FormSection(GeneralTabModel::followingSection, this);
+    following->setObjectName(QStringLiteral("followingSection"));
+    addMilliseconds(following, GeneralTabModel::settleMilliseconds);
+    addSwitch(following, GeneralTabModel::followOnlyWhenLocked);
+    layout->addWidget(following);
     layout->addStretch(1);
 
-    connect(&m_model, &GeneralTabModel::settingChanged, this, &GeneralTab::showSwitch);
+    connect(&m_model, &GeneralTabModel::settingChanged, this, &GeneralTab::showSetting);
     connect(&m_model, &GeneralTabModel::canCheckForUpdatesChanged, this, &GeneralTab::showCheckNow);
     connect(&m_model, &GeneralTabModel::diagnosticsCopiedChanged, this, &GeneralTab::showDiagnosticsCaption);
 
@@ -125,15 +135,33 @@ void GeneralTab::addSwitch(FormSection *section, const QString &name)
     connect(button, &SwitchButton::switched, this, [this, name](bool checked) {
         m_model.setValue(name, checked);
         // What the owner really holds now, e.g. a login entry that could not be written.
-        showSwitch(name);
+        showSetting(name);
     });
-    showSwitch(name);
+    showSetting(name);
 }
 
-void GeneralTab::showSwitch(const QString &name)
+void GeneralTab::addMilliseconds(FormSection *section, const QString &name)
+{
+    const Setting *setting = m_model.setting(name);
+    Q_ASSERT(setting && setting->kind == Setting::Kind::Milliseconds);
+    QSpinBox *box = section->addMillisecondsRow(name, setting->title, static_cast<int>(setting->minimum),
+                                                static_cast<int>(setting->maximum));
+    m_millisecondBoxes.insert(name, box);
+    connect(box, &QSpinBox::valueChanged, this, [this, name](int value) {
+        m_model.setValue(name, qint64 {value});
+        showSetting(name);
+    });
+    showSetting(name);
+}
+
+void GeneralTab::showSetting(const QString &name)
 {
     if (SwitchButton *button = m_switches.value(name))
         button->showOn(m_model.value(name).toBool());
+    if (QSpinBox *box = m_millisecondBoxes.value(name)) {
+        const QSignalBlocker quiet(box); // showing is not a change of the user's
+        box->setValue(static_cast<int>(m_model.value(name).toLongLong()));
+    }
 }
 
 void GeneralTab::showCheckNow()

@@ -9,11 +9,12 @@ class ElidedLabel;
 class FormSection;
 class QLabel;
 class QPushButton;
+class QSpinBox;
 class SwitchButton;
 
 // The "General" form: notifications, the menu-bar text, updates with the version and "About
-// Quorvel", launch at login, and the log file with the diagnostics report. It draws the model
-// and hands every click to it.
+// Quorvel", launch at login, the log file with the diagnostics report, and how the MADI rate is
+// followed. It draws the model and hands every click to it.
 class GeneralTab : public QWidget
 {
     Q_OBJECT
@@ -27,13 +28,17 @@ protected:
 private:
     // A row for the model's switch of that name.
     void addSwitch(FormSection *section, const QString &name);
-    void showSwitch(const QString &name);
+    // A row for the model's number of milliseconds of that name.
+    void addMilliseconds(FormSection *section, const QString &name);
+    // Shows what the owner holds for that setting, whatever draws it.
+    void showSetting(const QString &name);
     void showCheckNow();
     void showDiagnosticsCaption();
     void applyColors();
 
     GeneralTabModel &m_model;
     QHash<QString, SwitchButton *> m_switches;
+    QHash<QString, QSpinBox *> m_millisecondBoxes;
     QLabel *m_menuBarNote = nullptr;
     QLabel *m_packageManagerNote = nullptr; // only in a build without an update feed
     QLabel *m_version = nullptr;

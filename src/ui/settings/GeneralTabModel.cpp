@@ -30,6 +30,15 @@ GeneralTabModel::GeneralTabModel(const AppState &state, AppSettings &settings, L
     , m_desktop(desktop)
 {
     AppSettings *s = &m_settings;
+    add(Setting::milliseconds(
+            settleMilliseconds, QStringLiteral("Wait for the MADI rate to settle"), 0,
+            AppSettings::maximumSettleMilliseconds, [s] { return s->settleMilliseconds(); },
+            [s](qint64 ms) { s->setSettleMilliseconds(ms); }),
+        s, &AppSettings::settleMillisecondsChanged);
+    add(Setting::toggle(
+            followOnlyWhenLocked, QStringLiteral("Follow only a locked MADI input"),
+            [s] { return s->followOnlyWhenLocked(); }, [s](bool on) { s->setFollowOnlyWhenLocked(on); }),
+        s, &AppSettings::followOnlyWhenLockedChanged);
     add(Setting::toggle(
             notifyOnRateChange, QStringLiteral("Notify on sample rate change"),
             [s] { return s->notifyOnRateChange(); }, [s](bool on) { s->setNotifyOnRateChange(on); }),

@@ -13,9 +13,9 @@ class LaunchAtLogin;
 class Logger;
 class UpdateController;
 
-// The "General" tab without a pixel: its switches, updates with the version, the log file and
-// the diagnostics report. The choices live with their owners; the model holds only whether
-// the report was copied while it lives.
+// The "General" tab without a pixel: how the rate is followed, its switches, updates with the version, the
+// log file and the diagnostics report. The choices live with their owners; the model holds only whether the
+// report was copied while it lives.
 class GeneralTabModel : public SettingsPageModel
 {
     Q_OBJECT
@@ -28,7 +28,10 @@ public:
     static inline const QString showRateInMenuBar = QStringLiteral("showRateInMenuBar");
     static inline const QString automaticallyCheckForUpdates = QStringLiteral("automaticallyCheckForUpdates");
     static inline const QString launchAtLogin = QStringLiteral("launchAtLogin");
+    static inline const QString settleMilliseconds = QStringLiteral("settleMilliseconds");
+    static inline const QString followOnlyWhenLocked = QStringLiteral("followOnlyWhenLocked");
 
+    static inline const QString followingSection = QStringLiteral("Following");
     static inline const QString notificationsSection = QStringLiteral("Notifications");
     static inline const QString menuBarSection = QStringLiteral("Menu bar");
     static inline const QString updatesSection = QStringLiteral("Updates");

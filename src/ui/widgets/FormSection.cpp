@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 namespace {
@@ -130,6 +131,25 @@ SwitchButton *FormSection::addSwitchRow(const QString &objectName, const QString
     layout->addWidget(toggle, 0, Qt::AlignVCenter);
     insertRow(rowCount(), row);
     return toggle;
+}
+
+QSpinBox *FormSection::addMillisecondsRow(const QString &objectName, const QString &text, int minimum,
+                                          int maximum)
+{
+    QWidget *row = addRow(objectName);
+    auto *label = new PlainLabel(objectName + QStringLiteral("Text"), text, row);
+    auto *box = new QSpinBox(row);
+    box->setObjectName(objectName + QStringLiteral("Box"));
+    box->setRange(minimum, maximum);
+    box->setSingleStep(100);
+    box->setSuffix(QStringLiteral(" ms"));
+    // A typed number counts once it is complete, not at every digit on the way.
+    box->setKeyboardTracking(false);
+    box->setAccessibleName(text);
+    label->setBuddy(box);
+    rowLayout(row)->addWidget(label, 1);
+    rowLayout(row)->addWidget(box, 0, Qt::AlignVCenter);
+    return box;
 }
 
 QHBoxLayout *FormSection::rowLayout(QWidget *row)

@@ -5,6 +5,7 @@
 
 class QHBoxLayout;
 class QLabel;
+class QSpinBox;
 class SwitchButton;
 class QVBoxLayout;
 
@@ -34,6 +35,10 @@ public:
     // anywhere on the row flips the switch, as a click on the switch does. The row is named
     // objectName, the switch objectName + "Switch".
     SwitchButton *addSwitchRow(const QString &objectName, const QString &text);
+    // A row with the text at the leading edge and a box for a number of milliseconds, stepped by
+    // 100, at the trailing one; the text is the box's label and accessible name. The row is named
+    // objectName, the box objectName + "Box".
+    QSpinBox *addMillisecondsRow(const QString &objectName, const QString &text, int minimum, int maximum);
     // Inserts a row the caller built at index among the rows.
     void insertRow(int index, QWidget *row);
     int rowCount() const;
