@@ -30,9 +30,10 @@ trying Quorvel without the device.")
 # with which Quorvel looks for the old tool.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "procps")
-# Discovery needs the mDNS daemon, and a Wayland session the native platform plugin; without
+# Discovery needs the mDNS daemon, a Wayland session the native platform plugin, and the
+# PipeWire option pw-metadata (pipewire-bin holds only the programs: it starts nothing); without
 # them Quorvel still syncs (hosts are entered by hand; X11 through XWayland).
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "avahi-daemon, qt6-wayland")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "avahi-daemon, qt6-wayland, pipewire-bin")
 
 # A package installs under /usr, and the user unit names the program by its path there: a
 # tree configured for another prefix would build a package whose service cannot start.

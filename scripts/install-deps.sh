@@ -15,6 +15,7 @@ packages=(
   clang-14 libclang-rt-14-dev
   desktop-file-utils
   xvfb xfwm4 xfce4-panel xdotool sway waybar wtype qt6-wayland python3-dbus   # tests/ui/tray_hosts.py: real trays
+  pipewire-bin   # tests of the PipeWire option: a real daemon and pw-metadata
   appstream dpkg-dev file   # packaging/check-package.sh: appstreamcli; dpkg-shlibdeps and file for cpack
 )
 

@@ -4,11 +4,16 @@
 
 #include <functional>
 #include <memory>
+#include <qcoro/qcorotask.h>
 
 class AppState;
 class DBusNotifier;
+class GraphRateFollower;
 class LegacyScriptDetector;
 class M1620Client;
+class PwMetadataAudioGraph;
+class QProcessRunner;
+class RateChangeCommand;
 class SyncEngine;
 class SystemClock;
 
@@ -37,6 +42,10 @@ public:
     AppState &state() const { return *m_state; }
     SyncEngine &sync() const { return *m_sync; }
 
+    // What must happen before the engine goes at quit: the audio graph let go, a running
+    // rate-change command ended. Bounded by their own limits.
+    QCoro::Task<> finish();
+
     // Shows the panel (a second start asked for it); nothing when headless.
     void showPanel();
 
@@ -47,8 +56,12 @@ private:
     std::unique_ptr<SystemClock> m_clock;
     std::unique_ptr<DBusNotifier> m_notifier;
     std::unique_ptr<LegacyScriptDetector> m_legacyDetector;
+    std::unique_ptr<QProcessRunner> m_processes;
+    std::unique_ptr<PwMetadataAudioGraph> m_audioGraph;
     AppState *m_state;
     M1620Client *m_client;
     SyncEngine *m_sync;
+    GraphRateFollower *m_graphFollower;
+    RateChangeCommand *m_rateCommand;
     std::unique_ptr<FrontEnd> m_frontEnd;
 };

@@ -112,6 +112,7 @@ int runEngine(QCoreApplication &app, bool headless)
             Logger::shared().info(QStringLiteral("No session-bus interface (") + why
                                   + QStringLiteral("); quorvel status and watch cannot reach this Quorvel"));
         exitCode = app.exec();
+        QCoro::waitFor(quorvel.finish());
     }
     // The engine is gone; its loops end at their next step (a pending request or wait is
     // cut short). A notification still being posted gets a moment to finish.

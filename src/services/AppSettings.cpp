@@ -16,6 +16,8 @@ const QString notifyOnDisconnectKey = QStringLiteral("notifyOnDisconnect");
 const QString showRateInMenuBarKey = QStringLiteral("showRateInMenuBar");
 const QString settleMillisecondsKey = QStringLiteral("settleMilliseconds");
 const QString followOnlyWhenLockedKey = QStringLiteral("followOnlyWhenLocked");
+const QString matchPipeWireRateKey = QStringLiteral("matchPipeWireRate");
+const QString rateChangeCommandKey = QStringLiteral("rateChangeCommand");
 
 qint64 settleInRange(qint64 milliseconds)
 {
@@ -44,6 +46,8 @@ AppSettings::AppSettings(SettingsStore &store, QObject *parent)
     m_showRateInMenuBar = m_store.boolValue(showRateInMenuBarKey).value_or(false);
     m_settleMilliseconds = settleInRange(m_store.integerValue(settleMillisecondsKey).value_or(0));
     m_followOnlyWhenLocked = m_store.boolValue(followOnlyWhenLockedKey).value_or(false);
+    m_matchPipeWireRate = m_store.boolValue(matchPipeWireRateKey).value_or(false);
+    m_rateChangeCommand = m_store.stringValue(rateChangeCommandKey).value_or(QString());
 }
 
 template<typename T>
@@ -89,6 +93,16 @@ void AppSettings::setSettleMilliseconds(qint64 value)
 void AppSettings::setFollowOnlyWhenLocked(bool value)
 {
     assign(m_followOnlyWhenLocked, value, followOnlyWhenLockedKey, &AppSettings::followOnlyWhenLockedChanged);
+}
+
+void AppSettings::setMatchPipeWireRate(bool value)
+{
+    assign(m_matchPipeWireRate, value, matchPipeWireRateKey, &AppSettings::matchPipeWireRateChanged);
+}
+
+void AppSettings::setRateChangeCommand(const QString &value)
+{
+    assign(m_rateChangeCommand, value, rateChangeCommandKey, &AppSettings::rateChangeCommandChanged);
 }
 
 QString AppSettings::effectiveHost() const

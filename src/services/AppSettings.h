@@ -22,6 +22,10 @@ class AppSettings : public QObject
                    settleMillisecondsChanged)
     Q_PROPERTY(bool followOnlyWhenLocked READ followOnlyWhenLocked WRITE setFollowOnlyWhenLocked NOTIFY
                    followOnlyWhenLockedChanged)
+    Q_PROPERTY(bool matchPipeWireRate READ matchPipeWireRate WRITE setMatchPipeWireRate NOTIFY
+                   matchPipeWireRateChanged)
+    Q_PROPERTY(QString rateChangeCommand READ rateChangeCommand WRITE setRateChangeCommand NOTIFY
+                   rateChangeCommandChanged)
     Q_PROPERTY(QString effectiveHost READ effectiveHost NOTIFY effectiveHostChanged)
 
 public:
@@ -52,6 +56,13 @@ public:
     bool followOnlyWhenLocked() const { return m_followOnlyWhenLocked; }
     void setFollowOnlyWhenLocked(bool value);
 
+    // The computer's audio graph (PipeWire) is kept at the device's rate.
+    bool matchPipeWireRate() const { return m_matchPipeWireRate; }
+    void setMatchPipeWireRate(bool value);
+    // Run after each rate the device took; empty runs nothing.
+    QString rateChangeCommand() const { return m_rateChangeCommand; }
+    void setRateChangeCommand(const QString &value);
+
     // The custom host when switched on and not empty (no trimming), else defaultHost.
     QString effectiveHost() const;
 
@@ -63,6 +74,8 @@ Q_SIGNALS:
     void showRateInMenuBarChanged();
     void settleMillisecondsChanged();
     void followOnlyWhenLockedChanged();
+    void matchPipeWireRateChanged();
+    void rateChangeCommandChanged();
     void effectiveHostChanged();
 
 private:
@@ -78,4 +91,6 @@ private:
     bool m_showRateInMenuBar = false;
     qint64 m_settleMilliseconds = 0;
     bool m_followOnlyWhenLocked = false;
+    bool m_matchPipeWireRate = false;
+    QString m_rateChangeCommand;
 };

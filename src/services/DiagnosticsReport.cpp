@@ -112,6 +112,10 @@ QString DiagnosticsReport::makeDiagnosticsReport(const AppState &state, const Ap
         QStringLiteral("Settle time: ") + QString::number(settings.settleMilliseconds())
             + QStringLiteral(" ms"),
         QStringLiteral("Follow only locked input: ") + yesNo(settings.followOnlyWhenLocked()),
+        QStringLiteral("Match PipeWire rate: ") + yesNo(settings.matchPipeWireRate()),
+        QStringLiteral("Rate-change command: ")
+            + (settings.rateChangeCommand().trimmed().isEmpty() ? QStringLiteral("none")
+                                                                : settings.rateChangeCommand()),
     };
     return lines.join(QLatin1Char('\n'));
 }

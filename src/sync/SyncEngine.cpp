@@ -182,6 +182,9 @@ QCoro::Task<bool> SyncEngine::followRate(const DeviceStatus &status)
         co_return false;
     }
     m_state.recordRateChange(device, *madi);
+    Q_EMIT rateSet(device, *madi, m_services.client->host());
+    if (!alive)
+        co_return false;
     if (m_settings.notifyOnRateChange()) {
         co_await postNotification(QStringLiteral("Sample rate changed"),
                                   QStringLiteral("M-1620 set to ") + RateFormat::kilohertz(*madi));

@@ -72,6 +72,8 @@ public:
 Q_SIGNALS:
     // After every poll's reading has been handled (success or failure); for observers and tests.
     void pollFinished();
+    // The device took a new rate at the engine's request (from is its rate before, if known).
+    void rateSet(std::optional<qint64> from, qint64 to, const QString &host);
 
 private:
     QCoro::Task<> pollingLoop();

@@ -2,6 +2,7 @@
 // temporary XDG tree (tests/isolated.sh) and, where the machine allows, its own network
 // namespace (tests/netns.sh).
 #include "FakeNotificationServer.h"
+#include "PipeWireDaemon.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -147,6 +148,16 @@ private:
         reply->deleteLater();
     }
 
+    void writeSettings(QJsonObject settings = {})
+    {
+        settings.insert(QStringLiteral("customHost"), m_host);
+        settings.insert(QStringLiteral("useCustomHost"), true);
+        settings.insert(QStringLiteral("futureKey"), QJsonArray {1, 2});
+        QFile file(settingsPath());
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(QJsonDocument(settings).toJson());
+    }
+
     bool waitForLog(const QString &message, int timeoutMs = 15000)
     {
         return QTest::qWaitFor([&] { return logMessages().contains(message); }, timeoutMs);
@@ -176,11 +187,7 @@ private Q_SLOTS:
 
         // The engine polls only the simulator: never the default address.
         QVERIFY(QDir().mkpath(configHome() + QStringLiteral("/Quorvel")));
-        QFile settings(settingsPath());
-        QVERIFY(settings.open(QIODevice::WriteOnly));
-        settings.write(QStringLiteral(R"({"customHost":"%1","useCustomHost":true,"futureKey":[1,2]})")
-                           .arg(m_host)
-                           .toUtf8());
+        writeSettings();
     }
 
     void cleanupTestCase()
@@ -379,6 +386,74 @@ private Q_SLOTS:
         };
         QVERIFY(firstWith(96000) < firstWith(44100) && firstWith(44100) != lines.end());
         QCOMPARE(lines.last(), QJsonObject({{QStringLiteral("running"), false}}));
+    }
+
+    // The computer follows too: PipeWire's graph rate pinned to the device's and let go on pause
+    // and quit (unless pinned by hand since), and the user's command run after each change.
+    void keepsTheComputerInStep()
+    {
+        if (!PipeWireDaemon::installed())
+            QSKIP("pipewire and pw-metadata are not installed (scripts/install-deps.sh installs them)");
+        PipeWireDaemon pipewire;
+        QVERIFY(pipewire.start());
+        control(QStringLiteral("/sim/reset"));
+        QFile::remove(logPath());
+        const QString root = qEnvironmentVariable("QUORVEL_TEST_ROOT");
+        const QString record = root + QStringLiteral("/rate env");
+        // Split as a desktop entry's Exec line: sh, -c, the script, and the file as $0.
+        const QString command = QStringLiteral(
+            "sh -c \"env | grep -E '^QUORVEL_(HOST|RATE|PREVIOUS_RATE)=' | sort > \\\"$0\\\"\" \"%1\"");
+        writeSettings({{QStringLiteral("matchPipeWireRate"), true},
+                       {QStringLiteral("rateChangeCommand"), command.arg(record)}});
+        const auto pipewireLog = [] { return logMessages().filter(QStringLiteral("PipeWire graph rate")); };
+
+        QProcess quorvel;
+        quorvel.start(binary(QStringLiteral("quorvel")), {QStringLiteral("--headless")});
+        QVERIFY(quorvel.waitForStarted());
+        QVERIFY2(waitForLog(QStringLiteral("[INFO] PipeWire graph rate set to 48000 Hz")),
+                 qPrintable(logMessages().join('\n')));
+        QCOMPARE(PipeWireDaemon::forcedRate(), 48000);
+        control(QStringLiteral("/sim/state?madi=96000"));
+        QVERIFY(waitForLog(QStringLiteral("[INFO] PipeWire graph rate set to 96000 Hz")));
+        QCOMPARE(PipeWireDaemon::forcedRate(), 96000);
+        QVERIFY(waitForLog(QStringLiteral("[INFO] Rate-change command exited with status 0")));
+        QFile recorded(record);
+        QVERIFY(recorded.open(QIODevice::ReadOnly));
+        QCOMPARE(
+            QString::fromUtf8(recorded.readAll()),
+            QStringLiteral("QUORVEL_HOST=%1\nQUORVEL_PREVIOUS_RATE=48000\nQUORVEL_RATE=96000\n").arg(m_host));
+
+        QTRY_VERIFY_WITH_TIMEOUT(
+            QDBusConnection::sessionBus().interface()->isServiceRegistered(busName).value(), 10000);
+        QCOMPARE(busCall(QStringLiteral("Pause")).type(), QDBusMessage::ReplyMessage);
+        QVERIFY(waitForLog(QStringLiteral("[INFO] PipeWire graph rate released")));
+        QCOMPARE(PipeWireDaemon::forcedRate(), 0);
+        QCOMPARE(busCall(QStringLiteral("Resume")).type(), QDBusMessage::ReplyMessage);
+        QTRY_COMPARE_WITH_TIMEOUT(pipewireLog().size(), 4, 10000);
+        QCOMPARE(PipeWireDaemon::forcedRate(), 96000);
+        quorvel.terminate(); // SIGTERM, by its own id
+        QVERIFY(quorvel.waitForFinished(10000));
+        QCOMPARE(quorvel.exitCode(), 0);
+        QCOMPARE(PipeWireDaemon::forcedRate(), 0);
+
+        // A pin made by hand while it runs is the user's: quitting leaves it.
+        quorvel.start(binary(QStringLiteral("quorvel")), {QStringLiteral("--headless")});
+        QVERIFY(quorvel.waitForStarted());
+        QTRY_COMPARE_WITH_TIMEOUT(pipewireLog().size(), 6, 15000);
+        PipeWireDaemon::forceRate(44100);
+        quorvel.terminate();
+        QVERIFY(quorvel.waitForFinished(10000));
+        QCOMPARE(PipeWireDaemon::forcedRate(), 44100);
+        QCOMPARE(pipewireLog(),
+                 (QStringList {
+                     QStringLiteral("[INFO] PipeWire graph rate set to 48000 Hz"),
+                     QStringLiteral("[INFO] PipeWire graph rate set to 96000 Hz"),
+                     QStringLiteral("[INFO] PipeWire graph rate released"),
+                     QStringLiteral("[INFO] PipeWire graph rate set to 96000 Hz"),
+                     QStringLiteral("[INFO] PipeWire graph rate released"),
+                     QStringLiteral("[INFO] PipeWire graph rate set to 96000 Hz"),
+                     QStringLiteral("[INFO] PipeWire graph rate left at 44100 Hz, set outside Quorvel")}));
+        writeSettings();
     }
 };
 

@@ -34,7 +34,8 @@ private Q_SLOTS:
         // Only a boolean turns a notification off; anything else leaves it on.
         QTest::newRow("mistyped") << QByteArray(R"({"customHost": 42, "useCustomHost": "true",
             "notifyOnRateChange": "false", "notifyOnDisconnect": null, "showRateInMenuBar": [true],
-            "settleMilliseconds": 1000.5, "followOnlyWhenLocked": "true"})");
+            "settleMilliseconds": 1000.5, "followOnlyWhenLocked": "true", "matchPipeWireRate": 1,
+            "rateChangeCommand": ["jack_control"]})");
     }
 
     void defaultsForWhatIsAbsentOrMistyped()
@@ -52,6 +53,8 @@ private Q_SLOTS:
         QCOMPARE(settings.showRateInMenuBar(), false);
         QCOMPARE(settings.settleMilliseconds(), qint64(0));
         QCOMPARE(settings.followOnlyWhenLocked(), false);
+        QCOMPARE(settings.matchPipeWireRate(), false);
+        QCOMPARE(settings.rateChangeCommand(), QString());
         QCOMPARE(readAll(path), json); // reading never writes
     }
 
@@ -66,6 +69,9 @@ private Q_SLOTS:
         QTest::newRow("showRateInMenuBar") << "showRateInMenuBar" << QVariant(true);
         QTest::newRow("settleMilliseconds") << "settleMilliseconds" << QVariant(qint64(1500));
         QTest::newRow("followOnlyWhenLocked") << "followOnlyWhenLocked" << QVariant(true);
+        QTest::newRow("matchPipeWireRate") << "matchPipeWireRate" << QVariant(true);
+        QTest::newRow("rateChangeCommand")
+            << "rateChangeCommand" << QVariant(QStringLiteral("jack_control restart"));
     }
 
     // Every assignment is written, typed; only a real change is announced.

@@ -80,6 +80,8 @@ private Q_SLOTS:
         m_state->setRateMismatch(true);
         m_settings->setSettleMilliseconds(1500);
         m_settings->setFollowOnlyWhenLocked(true);
+        m_settings->setMatchPipeWireRate(true);
+        m_settings->setRateChangeCommand(QStringLiteral("jack_control restart"));
         QCOMPARE(report(),
                  QStringLiteral("Quorvel diagnostics — Jan 5, 2025 3:04:05 PM\n"
                                 "App: 1.2 (34)\n"
@@ -97,7 +99,9 @@ private Q_SLOTS:
                                 "[2025-01-05 15:04:00] [INFO] line 2\n"
                                 "[2025-01-05 15:04:00] [INFO] line 3\n"
                                 "Settle time: 1500 ms\n"
-                                "Follow only locked input: yes"));
+                                "Follow only locked input: yes\n"
+                                "Match PipeWire rate: yes\n"
+                                "Rate-change command: jack_control restart"));
     }
 
     void connectionAndAddressLines()
@@ -159,7 +163,7 @@ private Q_SLOTS:
             << 500 << QString::fromUtf8(logOfLines(500).mid(logOfLines(300).size())).chopped(1);
     }
 
-    // Fifteen lines, no line feed after the last; the tail is the last 200 lines.
+    // Seventeen lines, no line feed after the last; the tail is the last 200 lines.
     void logCases()
     {
         QFETCH(int, lines);
@@ -169,9 +173,11 @@ private Q_SLOTS:
         if (lines == -2)
             QVERIFY(QDir().mkpath(logPath()));
         const QString text = report();
-        QVERIFY(text.endsWith(QStringLiteral("\n--- last 200 log lines ---\n") + tail
-                              + QStringLiteral("\nSettle time: 0 ms\nFollow only locked input: no")));
-        QCOMPARE(text.count(u'\n'), 14 + tail.count(u'\n'));
+        QVERIFY(text.endsWith(
+            QStringLiteral("\n--- last 200 log lines ---\n") + tail
+            + QStringLiteral("\nSettle time: 0 ms\nFollow only locked input: no\nMatch PipeWire rate: "
+                             "no\nRate-change command: none")));
+        QCOMPARE(text.count(u'\n'), 16 + tail.count(u'\n'));
         QCOMPARE(DiagnosticsReport::logTail(logPath(), 200), tail);
         QCOMPARE(reportLines(5).at(11), QStringLiteral("--- last 5 log lines ---"));
     }
