@@ -360,6 +360,9 @@ private Q_SLOTS:
         const QList<std::pair<QString, QString>> texts {
             {QStringLiteral("settleMillisecondsText"), QStringLiteral("Wait for the MADI rate to settle")},
             {QStringLiteral("followOnlyWhenLockedText"), QStringLiteral("Follow only a locked MADI input")},
+            {QStringLiteral("matchPipeWireRateText"),
+             QStringLiteral("Match the computer's audio rate (PipeWire)")},
+            {QStringLiteral("rateChangeCommandText"), QStringLiteral("Run after each rate change")},
             {QStringLiteral("notifyOnRateChangeText"), QStringLiteral("Notify on sample rate change")},
             {QStringLiteral("notifyOnDisconnectText"), QStringLiteral("Notify when device disconnects")},
             {QStringLiteral("showRateInMenuBarText"), QStringLiteral("Show sample rate in menu bar")},
@@ -450,6 +453,18 @@ private Q_SLOTS:
         QCOMPARE(h.storedSettings().value(GeneralTabModel::settleMilliseconds).toInteger(), 1600);
         h.settings.setSettleMilliseconds(9999);
         QCOMPARE(settle->value(), 5000);
+
+        // The command is stored once typed out, not at every key.
+        auto *command = find<QLineEdit>(w.window, QStringLiteral("rateChangeCommandLine"));
+        command->setFocus();
+        QTest::keyClicks(command, QStringLiteral("jack_control restart"));
+        QCOMPARE(h.settings.rateChangeCommand(), QString());
+        QTest::keyClick(command, Qt::Key_Return);
+        QCOMPARE(h.settings.rateChangeCommand(), QStringLiteral("jack_control restart"));
+        QCOMPARE(h.storedSettings().value(GeneralTabModel::rateChangeCommand).toString(),
+                 QStringLiteral("jack_control restart"));
+        h.settings.setRateChangeCommand(QString());
+        QCOMPARE(command->text(), QString());
 
         // The entry removed by hand: the switch follows when the window is shown again.
         SwitchButton *login = w.switchNamed(QStringLiteral("launchAtLogin"));

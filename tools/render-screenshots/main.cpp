@@ -27,6 +27,8 @@
 #include <QFontDatabase>
 #include <QPainter>
 #include <QPainterPath>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QStyle>
 #include <QStyleFactory>
 #include <QTabWidget>
@@ -261,7 +263,7 @@ QImage windowFramed(const QPixmap &content, const QString &title, const QPalette
 }
 
 // The settings window on one of its tabs.
-QImage renderSettings(World &world, int tab, const QPalette &palette)
+QImage renderSettings(World &world, int tab, const QPalette &palette, bool scrolledToEnd = false)
 {
     SettingsWindow::Services services {&world.settings,
                                        world.launchAtLogin.get(),
@@ -288,6 +290,10 @@ QImage renderSettings(World &world, int tab, const QPalette &palette)
     for (int i = 0; i < 5; ++i)
         QCoreApplication::processEvents();
     window.adjustSize();
+    QCoreApplication::processEvents();
+    if (scrolledToEnd)
+        for (QScrollArea *area : window.findChildren<QScrollArea *>())
+            area->verticalScrollBar()->setValue(area->verticalScrollBar()->maximum());
     QCoreApplication::processEvents();
     return windowFramed(window.grab(), window.windowTitle(), palette);
 }
@@ -475,6 +481,11 @@ int main(int argc, char *argv[])
                    out.filePath(QStringLiteral("settings-connection.png")));
         ok &= save(renderSettings(world, SettingsWindow::GeneralTabIndex, lightPalette()),
                    out.filePath(QStringLiteral("settings-general.png")));
+        world.settings.setSettleMilliseconds(500);
+        world.settings.setMatchPipeWireRate(true);
+        world.settings.setRateChangeCommand(QStringLiteral("/home/alex/bin/rate-changed"));
+        ok &= save(renderSettings(world, SettingsWindow::GeneralTabIndex, lightPalette(), true),
+                   out.filePath(QStringLiteral("settings-following.png")));
     }
     ok &= save(renderTray(ratio), out.filePath(QStringLiteral("tray-icons.png")));
     ok &= save(renderSymbols(ratio), out.filePath(QStringLiteral("symbols.png")));

@@ -10,6 +10,7 @@
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QSpinBox>
@@ -114,6 +115,14 @@ GeneralTab::GeneralTab(GeneralTabModel &model, QWidget *parent)
     following->setObjectName(QStringLiteral("followingSection"));
     addMilliseconds(following, GeneralTabModel::settleMilliseconds);
     addSwitch(following, GeneralTabModel::followOnlyWhenLocked);
+    addSwitch(following, GeneralTabModel::matchPipeWireRate);
+    addText(following, GeneralTabModel::rateChangeCommand, GeneralTabModel::rateChangeCommandPlaceholder);
+    QWidget *commandNoteRow = following->addRow(QStringLiteral("rateChangeCommandNoteRow"));
+    m_commandNote = new PlainLabel(QStringLiteral("rateChangeCommandNote"),
+                                   GeneralTabModel::rateChangeCommandNote, commandNoteRow);
+    m_commandNote->setFont(FormStyle::caption(font()));
+    m_commandNote->setWordWrap(true);
+    FormSection::rowLayout(commandNoteRow)->addWidget(m_commandNote, 1);
     layout->addWidget(following);
     layout->addStretch(1);
 
@@ -154,6 +163,20 @@ void GeneralTab::addMilliseconds(FormSection *section, const QString &name)
     showSetting(name);
 }
 
+void GeneralTab::addText(FormSection *section, const QString &name, const QString &placeholder)
+{
+    const Setting *setting = m_model.setting(name);
+    Q_ASSERT(setting && setting->kind == Setting::Kind::Text);
+    QLineEdit *line = section->addTextRow(name, setting->title, placeholder);
+    m_lines.insert(name, line);
+    // Stored when the user is done with it, not at every key.
+    connect(line, &QLineEdit::editingFinished, this, [this, name, line] {
+        m_model.setValue(name, line->text());
+        showSetting(name);
+    });
+    showSetting(name);
+}
+
 void GeneralTab::showSetting(const QString &name)
 {
     if (SwitchButton *button = m_switches.value(name))
@@ -162,6 +185,8 @@ void GeneralTab::showSetting(const QString &name)
         const QSignalBlocker quiet(box); // showing is not a change of the user's
         box->setValue(static_cast<int>(m_model.value(name).toLongLong()));
     }
+    if (QLineEdit *line = m_lines.value(name); line && line->text() != m_model.value(name).toString())
+        line->setText(m_model.value(name).toString());
 }
 
 void GeneralTab::showCheckNow()
@@ -188,4 +213,5 @@ void GeneralTab::applyColors()
     FormStyle::setTextColor(m_menuBarNote, secondary);
     FormStyle::setTextColor(m_version, secondary);
     FormStyle::setTextColor(m_diagnosticsCaption, secondary);
+    FormStyle::setTextColor(m_commandNote, secondary);
 }

@@ -8,6 +8,7 @@
 class ElidedLabel;
 class FormSection;
 class QLabel;
+class QLineEdit;
 class QPushButton;
 class QSpinBox;
 class SwitchButton;
@@ -30,6 +31,7 @@ private:
     void addSwitch(FormSection *section, const QString &name);
     // A row for the model's number of milliseconds of that name.
     void addMilliseconds(FormSection *section, const QString &name);
+    void addText(FormSection *section, const QString &name, const QString &placeholder);
     // Shows what the owner holds for that setting, whatever draws it.
     void showSetting(const QString &name);
     void showCheckNow();
@@ -39,10 +41,12 @@ private:
     GeneralTabModel &m_model;
     QHash<QString, SwitchButton *> m_switches;
     QHash<QString, QSpinBox *> m_millisecondBoxes;
+    QHash<QString, QLineEdit *> m_lines;
     QLabel *m_menuBarNote = nullptr;
     QLabel *m_packageManagerNote = nullptr; // only in a build without an update feed
     QLabel *m_version = nullptr;
     QPushButton *m_checkNow = nullptr; // only in a build with an update feed
     ElidedLabel *m_logPath = nullptr;
     QLabel *m_diagnosticsCaption = nullptr;
+    QLabel *m_commandNote = nullptr;
 };

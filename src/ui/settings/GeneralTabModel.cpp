@@ -40,6 +40,15 @@ GeneralTabModel::GeneralTabModel(const AppState &state, AppSettings &settings, L
             [s] { return s->followOnlyWhenLocked(); }, [s](bool on) { s->setFollowOnlyWhenLocked(on); }),
         s, &AppSettings::followOnlyWhenLockedChanged);
     add(Setting::toggle(
+            matchPipeWireRate, QStringLiteral("Match the computer's audio rate (PipeWire)"),
+            [s] { return s->matchPipeWireRate(); }, [s](bool on) { s->setMatchPipeWireRate(on); }),
+        s, &AppSettings::matchPipeWireRateChanged);
+    add(Setting::text(
+            rateChangeCommand, QStringLiteral("Run after each rate change"),
+            [s] { return s->rateChangeCommand(); },
+            [s](const QString &command) { s->setRateChangeCommand(command); }),
+        s, &AppSettings::rateChangeCommandChanged);
+    add(Setting::toggle(
             notifyOnRateChange, QStringLiteral("Notify on sample rate change"),
             [s] { return s->notifyOnRateChange(); }, [s](bool on) { s->setNotifyOnRateChange(on); }),
         s, &AppSettings::notifyOnRateChangeChanged);

@@ -30,6 +30,8 @@ public:
     static inline const QString launchAtLogin = QStringLiteral("launchAtLogin");
     static inline const QString settleMilliseconds = QStringLiteral("settleMilliseconds");
     static inline const QString followOnlyWhenLocked = QStringLiteral("followOnlyWhenLocked");
+    static inline const QString matchPipeWireRate = QStringLiteral("matchPipeWireRate");
+    static inline const QString rateChangeCommand = QStringLiteral("rateChangeCommand");
 
     static inline const QString followingSection = QStringLiteral("Following");
     static inline const QString notificationsSection = QStringLiteral("Notifications");
@@ -39,6 +41,10 @@ public:
     static inline const QString logsSection = QStringLiteral("Logs");
     static inline const QString menuBarNote = QStringLiteral(
         "A warning icon replaces the metronome if the M-1620 and MADI input stay out of sync.");
+    static inline const QString rateChangeCommandPlaceholder = QStringLiteral("Program and arguments");
+    static inline const QString rateChangeCommandNote = QStringLiteral(
+        "Runs without a shell after each rate change, with QUORVEL_RATE, QUORVEL_PREVIOUS_RATE and "
+        "QUORVEL_HOST set. Stopped after 10 s.");
     static inline const QString aboutTitle = QStringLiteral("About Quorvel");
     static inline const QString checkNowTitle = QStringLiteral("Check now");
     // Shown instead of the update controls in a build without a feed, where no check can run.

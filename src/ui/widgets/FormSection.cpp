@@ -7,6 +7,7 @@
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QSpinBox>
@@ -150,6 +151,21 @@ QSpinBox *FormSection::addMillisecondsRow(const QString &objectName, const QStri
     rowLayout(row)->addWidget(label, 1);
     rowLayout(row)->addWidget(box, 0, Qt::AlignVCenter);
     return box;
+}
+
+QLineEdit *FormSection::addTextRow(const QString &objectName, const QString &text, const QString &placeholder)
+{
+    QWidget *row = addRow(objectName);
+    auto *label = new PlainLabel(objectName + QStringLiteral("Text"), text, row);
+    auto *line = new QLineEdit(row);
+    line->setObjectName(objectName + QStringLiteral("Line"));
+    line->setPlaceholderText(placeholder);
+    line->setAccessibleName(text);
+    line->setClearButtonEnabled(true);
+    label->setBuddy(line);
+    rowLayout(row)->addWidget(label, 0);
+    rowLayout(row)->addWidget(line, 1, Qt::AlignVCenter);
+    return line;
 }
 
 QHBoxLayout *FormSection::rowLayout(QWidget *row)

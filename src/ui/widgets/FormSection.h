@@ -5,6 +5,7 @@
 
 class QHBoxLayout;
 class QLabel;
+class QLineEdit;
 class QSpinBox;
 class SwitchButton;
 class QVBoxLayout;
@@ -39,6 +40,10 @@ public:
     // 100, at the trailing one; the text is the box's label and accessible name. The row is named
     // objectName, the box objectName + "Box".
     QSpinBox *addMillisecondsRow(const QString &objectName, const QString &text, int minimum, int maximum);
+    // A row with the text at the leading edge and a line to type in filling the rest; the text
+    // is the line's label and accessible name. The row is named objectName, the line
+    // objectName + "Line".
+    QLineEdit *addTextRow(const QString &objectName, const QString &text, const QString &placeholder);
     // Inserts a row the caller built at index among the rows.
     void insertRow(int index, QWidget *row);
     int rowCount() const;
