@@ -27,20 +27,37 @@ std::optional<qint64> wholeNumber(const QJsonValue &value)
     return static_cast<qint64>(d);
 }
 
-// Each value asked for is sent as null; the device fills in what it returns.
-QJsonObject statusQuery()
+QByteArray compact(const QJsonObject &object)
 {
-    const QJsonObject madi {{QStringLiteral("rate"), QJsonValue::Null},
-                            {QStringLiteral("sync"), QJsonValue::Null}};
-    const QJsonObject sources {{QStringLiteral("madi_coaxial"), madi}};
-    const QJsonObject clock {{QStringLiteral("sampling_rate"), QJsonValue::Null},
-                             {QStringLiteral("sources"), sources}};
-    return {{QStringLiteral("clock"), clock}};
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
 
-QJsonObject rateSetting(qint64 hertz)
+// Each value asked for is sent as null; the device fills in what it returns. The same bytes at
+// every poll, so made once.
+const QByteArray &statusQuery()
 {
-    return {{QStringLiteral("clock"), QJsonObject {{QStringLiteral("sampling_rate"), hertz}}}};
+    static const QByteArray query = [] {
+        const QJsonObject madi {{QStringLiteral("rate"), QJsonValue::Null},
+                                {QStringLiteral("sync"), QJsonValue::Null}};
+        const QJsonObject sources {{QStringLiteral("madi_coaxial"), madi}};
+        const QJsonObject clock {{QStringLiteral("sampling_rate"), QJsonValue::Null},
+                                 {QStringLiteral("sources"), sources}};
+        return compact({{QStringLiteral("clock"), clock}});
+    }();
+    return query;
+}
+
+QByteArray rateSetting(qint64 hertz)
+{
+    return compact({{QStringLiteral("clock"), QJsonObject {{QStringLiteral("sampling_rate"), hertz}}}});
+}
+
+M1620Result<QByteArray> targetOf(const QString &host)
+{
+    const M1620Result<QUrl> url = DeviceAddress::apiUrl(host);
+    if (!url.ok())
+        return url.error();
+    return url.value().toEncoded();
 }
 
 DeviceStatus readStatus(const QJsonObject &response)
@@ -116,6 +133,7 @@ HttpClient::Options deviceOptions()
 M1620Client::M1620Client(const QString &host, QObject *parent)
     : DeviceClient(parent)
     , m_host(host)
+    , m_target(targetOf(host))
     , m_http(deviceOptions())
 { }
 
@@ -139,7 +157,10 @@ QString M1620Client::cancelledMessage()
 
 void M1620Client::updateHost(const QString &host)
 {
+    if (host == m_host)
+        return;
     m_host = host;
+    m_target = targetOf(host);
 }
 
 // After a co_await the client may be gone: the coroutines below touch only their own locals
@@ -160,19 +181,17 @@ QCoro::Task<M1620Result<M1620Done>> M1620Client::setRate(qint64 hertz)
     co_return M1620Done {};
 }
 
-QCoro::Task<M1620Result<QJsonObject>> M1620Client::post(const QJsonObject &body)
+QCoro::Task<M1620Result<QJsonObject>> M1620Client::post(QByteArray body)
 {
-    // Everything that reads the client or the body happens before the first suspension.
-    const M1620Result<QUrl> url = DeviceAddress::apiUrl(m_host);
-    if (!url.ok()) {
-        qCDebug(lcDevice) << "not sent:" << url.error().errorDescription();
-        co_return url.error();
+    // Everything that reads the client happens before the first suspension.
+    if (!m_target.ok()) {
+        qCDebug(lcDevice) << "not sent:" << m_target.error().errorDescription();
+        co_return m_target.error();
     }
-    const QByteArray target = url.value().toEncoded();
-    const QByteArray request = QJsonDocument(body).toJson(QJsonDocument::Compact);
-    qCDebug(lcDevice).noquote() << "POST" << target << request;
+    const QByteArray target = m_target.value();
+    qCDebug(lcDevice).noquote() << "POST" << target << body;
 
-    const HttpOutcome outcome = co_await m_http.post(target, request);
+    const HttpOutcome outcome = co_await m_http.post(target, body);
 
     const M1620Result<QJsonObject> answer = answerOf(outcome);
     // After any failure the device's state is unknown: its connection is not used again.

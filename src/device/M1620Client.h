@@ -32,8 +32,10 @@ public:
     QCoro::Task<M1620Result<M1620Done>> setRate(qint64 hertz) override;
 
 private:
-    QCoro::Task<M1620Result<QJsonObject>> post(const QJsonObject &body);
+    QCoro::Task<M1620Result<QJsonObject>> post(QByteArray body);
 
     QString m_host;
+    // The host's API address, worked out once per host rather than at every poll.
+    M1620Result<QByteArray> m_target;
     HttpClient m_http;
 };
