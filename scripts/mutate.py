@@ -10,6 +10,7 @@ or hangs, "survived" when all pass, "stillborn" when it does not compile, and "g
 line is no longer in the file (code that left the product).
 """
 import argparse
+import contextlib
 import hashlib
 import json
 import os
@@ -30,7 +31,10 @@ SOURCES = {**{layer: f"src/{layer}" for layer in LAYERS[:-1]}, "tools": "tools/m
 PROGRAMS = ["quorvel", "quorvel-engine", "m1620-sim"]  # what the end-to-end tests start
 CONFIGURE = ["-G", "Ninja", "-DCMAKE_BUILD_TYPE=RelWithDebInfo", "-DQUORVEL_BUILD_BENCH=OFF"]
 OPERATORS = ["boundary", "comparison", "constant", "delete", "negate", "bool", "text"]
-FLIP = {"<": "<=", "<=": "<", ">": ">=", ">=": ">", "==": "!=", "!=": "=="}
+# Binary operators stand between spaces (clang-format), template brackets never do.
+SWAPS = [(re.compile(r"(?<= )(<=|>=|<|>)(?= )"), "boundary"), (re.compile(r"(?<= )(==|!=)(?= )"), "comparison"),
+         (re.compile(r"\b(true|false)\b"), "bool")]
+SWAP = {"<": "<=", "<=": "<", ">": ">=", ">=": ">", "==": "!=", "!=": "==", "true": "false", "false": "true"}
 # Lines whose change says nothing about behaviour, or that the compiler checks for us; the
 # statements may run over several lines.
 SKIPPED_LINE = re.compile(r"^\s*(#|Q_LOGGING_CATEGORY|Q_DECLARE|case\b|default:)")
@@ -77,11 +81,11 @@ def mask(line, state):
     return "".join(out)
 
 
-def flips(line, code, rng):
-    """Comparison and boundary flips; binary operators stand between spaces, template brackets not."""
-    for m in re.finditer(r"(?<= )(<=|>=|<|>|==|!=)(?= )", code):
-        kind = "comparison" if m.group(1) in ("==", "!=") else "boundary"
-        yield kind, line[:m.start()] + FLIP[m.group(1)] + line[m.end():]
+def swaps(line, code, rng):
+    """Comparison and boundary flips, and true for false."""
+    for pattern, kind in SWAPS:
+        for m in pattern.finditer(code):
+            yield kind, line[:m.start()] + SWAP[m.group(1)] + line[m.end():]
 
 
 def constants(line, code, rng):
@@ -90,11 +94,6 @@ def constants(line, code, rng):
         if m.group(1) == "0" or not m.group(1).startswith("0"):  # no octal
             new = int(m.group(1)) + (1 if m.group(1) == "0" else rng.choice((-1, 1)))
             yield "constant", line[:m.start()] + str(new) + line[m.end():]
-
-
-def booleans(line, code, rng):
-    for m in re.finditer(r"\b(true|false)\b", code):
-        yield "bool", line[:m.start()] + ("false" if m.group(1) == "true" else "true") + line[m.end():]
 
 
 def negation(line, code, rng):
@@ -111,8 +110,8 @@ def negation(line, code, rng):
 
 
 def deletion(line, code, rng, previous):
-    """A whole call statement or assignment made empty; only where the line is the whole
-    statement and removing it leaves no coroutine without its co_await, nothing returned unset."""
+    """A call statement or assignment made empty, where the line is the whole statement; never a
+    return, nor a co_await (a coroutine without one no longer compiles)."""
     stripped = code.strip()
     whole = stripped.endswith(";") and (previous[-1:] in (";", "{", "}", ":") or CONTROL.match(previous))
     if (whole and all(code.count(a) == code.count(b) for a, b in ("()", "{}", "[]"))
@@ -149,7 +148,7 @@ def file_mutants(checkout, path, rng):
             skipping = (skipping or bool(SKIPPED_STATEMENT.match(code))) and not code.endswith(";")
             previous = code.strip()
             continue
-        mutants = [m for op in (flips, constants, booleans, negation, text_change) for m in op(line, code, rng)]
+        mutants = [m for op in (swaps, constants, negation, text_change) for m in op(line, code, rng)]
         for kind, mutated in mutants + list(deletion(line, code, rng, previous)):
             found.append({"file": str(path.relative_to(checkout)), "line": number,
                           "operator": kind, "original": line, "mutated": mutated})
@@ -267,14 +266,10 @@ def run_group(command, log, timeout=None):
 def stop_group(process):
     """SIGTERM to the group this script started, and SIGKILL to what is left a moment later."""
     for sig in (signal.SIGTERM, signal.SIGKILL):
-        try:
+        with contextlib.suppress(ProcessLookupError):
             os.killpg(process.pid, sig)
-        except ProcessLookupError:
-            return
-        try:
+        with contextlib.suppress(subprocess.TimeoutExpired):
             process.wait(timeout=5)
-        except subprocess.TimeoutExpired:
-            pass
 
 
 def build(build_dir, targets, log):
@@ -458,7 +453,9 @@ def compare(args):
     summarise(after, "after")
     lost = [(i, after.get(i, {}).get("status", "not run")) for i, r in sorted(before.items())
             if r["status"] == "killed" and after.get(i, {}).get("status") not in ("killed", "gone", "stillborn")]
-    print(f"\n{len(lost)} mutants killed before and not after")
+    gone = [i for i, r in sorted(before.items()) if r["status"] == "killed" and after.get(i, {}).get("status") == "gone"]
+    print(f"\n{len(gone)} mutants killed before are gone after (their code left): {' '.join(gone)}")
+    print(f"{len(lost)} mutants killed before and not after")
     for mutant_id, status in lost:
         print(f"  {mutant_id:14} {status:9} {before[mutant_id]['where']}")
     return 1 if lost else 0
