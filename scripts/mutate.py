@@ -418,6 +418,9 @@ def run(args):
                                                     "where": f"{mutant['file']}:{line}"}
                 save(results, args.results)
                 print(f"[{n}/{len(mutants)}] {mutant['id']:14} {status:9} {by or '':24} {seconds:6.1f} s")
+            # So that build-mutate holds the programs of the real sources again, not the last mutant's.
+            if needed:
+                build(build_dir, [t for test in needed.values() for t in test["targets"]], log)
         except KeyboardInterrupt:
             print(f"\ninterrupted; sources restored, results so far in {args.results} (--resume)")
             exit_status = 130
