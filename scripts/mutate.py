@@ -378,13 +378,12 @@ def run(args):
     checkout = args.checkout.resolve()
     build_dir = checkout / "build-mutate"
     selected = json.loads(args.catalogue.read_text(encoding="utf-8"))["mutants"]
-    if args.only:
-        unknown = set(args.only.split(",")) - {m["id"] for m in selected}
-        if unknown:
-            sys.exit(f"not in the catalogue: {', '.join(sorted(unknown))}")
-        selected = [m for m in selected if m["id"] in args.only.split(",")]
-    if args.layer:
-        selected = [m for m in selected if layer_of(m["file"]) in args.layer.split(",")]
+    ids = set(args.only.split(",")) if args.only else {m["id"] for m in selected}
+    layers = set(args.layer.split(",")) if args.layer else set(LAYERS)
+    unknown = ids - {m["id"] for m in selected} | layers - set(LAYERS)
+    if unknown:
+        sys.exit(f"no such mutant or layer: {', '.join(sorted(unknown))}")
+    selected = [m for m in selected if m["id"] in ids and layer_of(m["file"]) in layers]
     if args.results.exists() and not args.resume:
         sys.exit(f"{args.results} exists: --resume to continue it, or remove it")
     results = (json.loads(args.results.read_text()) if args.resume and args.results.exists() else
