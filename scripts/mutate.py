@@ -68,6 +68,7 @@ def mask(line, state):
         elif line.startswith('R"(', i):
             out.append('R"(')
             state["raw"], i = True, i + 3
+        # Not after a letter or digit: a digit separator (10'000), or a u'x' that no operator matches.
         elif line[i] in "\"'" and not (line[i] == "'" and i and line[i - 1].isalnum()):
             j = i + 1
             while j < len(line) and line[j] != line[i]:
