@@ -3,8 +3,12 @@
 #include <QString>
 #include <QUrl>
 
-// What the windows ask of the desktop around them: the clipboard, the file manager and opening
-// a location. Virtual so that tests watch what would happen instead of touching the desktop.
+#include <functional>
+#include <qcoro/qcorotask.h>
+
+// What the windows ask of the desktop around them: the clipboard, the file manager, opening a
+// location and a notification to click. Virtual so that tests watch what would happen instead of touching the
+// desktop.
 class Desktop
 {
 public:
@@ -16,4 +20,9 @@ public:
     virtual void revealFile(const QString &path) = 0;
     // Hands a location to the desktop's handler for it.
     virtual void openUrl(const QUrl &url) = 0;
+    // A notification that stays until dismissed, with one choice; onChosen runs when the user
+    // takes it or clicks the notification. False when no notification server showed it.
+    virtual QCoro::Task<bool> offer(const QString &title, const QString &body, const QString &choice,
+                                    std::function<void()> onChosen)
+        = 0;
 };

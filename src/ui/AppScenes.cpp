@@ -55,7 +55,7 @@ AppScenes::AppScenes(AppState &state, SyncEngine &sync, Services services, TrayW
     m_patience.setTimerType(Qt::PreciseTimer);
     m_patience.setSingleShot(true);
     m_patience.setInterval(m_trayWait.patience);
-    connect(&m_patience, &QTimer::timeout, this, &AppScenes::useWindow);
+    connect(&m_patience, &QTimer::timeout, this, [this] { m_noTrayTask.emplace(useWindow()); });
 }
 
 AppScenes::~AppScenes()
@@ -108,16 +108,33 @@ void AppScenes::useTray()
     Q_EMIT trayDecided(true);
 }
 
-void AppScenes::useWindow()
+QCoro::Task<> AppScenes::useWindow()
 {
     using namespace std::chrono;
     qCDebug(lcUi) << "no tray after" << m_waited.elapsed() << "ms; the panel is a window";
     m_services.logger->warn(noTrayMessage.arg(duration_cast<seconds>(m_trayWait.patience).count()));
+    // The user may be typing elsewhere by now; nothing may take the keyboard. X11 window managers
+    // honour a window shown without activation. On Wayland the panel is already a window, and a
+    // new window gets the keyboard whatever the client asks (sway focuses every one): there a
+    // notification offers the panel instead, and the window shows itself only where no
+    // notification can.
+    const bool waylandLike = m_panel->style() == PanelWindow::Style::Floating;
     m_panel->setStyle(PanelWindow::Style::Window);
-    // The user may be typing elsewhere by now; the window must not take the keyboard. X11
-    // window managers honour that; sway focuses every new window whatever the client asks.
-    m_panel->reveal();
     Q_EMIT trayDecided(false);
+    if (!waylandLike) {
+        m_panel->reveal();
+        co_return;
+    }
+    const QPointer<AppScenes> alive(this);
+    // Named rather than a temporary of the co_await: GCC 12 mishandles those.
+    std::function<void()> open = [alive] {
+        if (alive && !alive->m_hasTray)
+            alive->m_panel->present({});
+    };
+    const bool offered
+        = co_await m_services.desktop->offer(noTrayTitle, noTrayBody, noTrayChoice, std::move(open));
+    if (alive && !offered && !m_hasTray)
+        m_panel->reveal();
 }
 
 void AppScenes::showPanel()

@@ -10,6 +10,8 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <qcoro/qcorotask.h>
 
 class AppSettings;
 class AppState;
@@ -58,6 +60,11 @@ public:
         std::chrono::milliseconds patience {30000};
     };
 
+    // Where a window would take the keyboard, the notification that offers the panel instead.
+    static inline const QString noTrayTitle = QStringLiteral("Quorvel is running without a tray icon");
+    static inline const QString noTrayBody
+        = QStringLiteral("No system tray was found. Open Quorvel to see the device's rate.");
+    static inline const QString noTrayChoice = QStringLiteral("Open Quorvel");
     // For the log, with %1 the seconds waited.
     static inline const QString noTrayMessage = QStringLiteral(
         "No system tray found after %1 s — showing the Quorvel panel as a window instead. Closing it "
@@ -94,7 +101,7 @@ Q_SIGNALS:
 private:
     void trayAvailabilityChanged();
     void useTray();
-    void useWindow();
+    QCoro::Task<> useWindow();
 
     AppState &m_state;
     SyncEngine &m_sync;
@@ -109,6 +116,7 @@ private:
     QPointer<SettingsWindow> m_settingsWindow;
     QPointer<UpdateOutcomeDialog> m_updateDialog;
     QTimer m_patience;
+    std::optional<QCoro::Task<>> m_noTrayTask;
     QElapsedTimer m_waited;
     bool m_hasTray = false;
 };

@@ -1,3 +1,5 @@
+#include "FakeNotificationServer.h"
+
 #include "platform/FreedesktopDesktop.h"
 
 #include <QClipboard>
@@ -8,6 +10,8 @@
 #include <QGuiApplication>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <qcoro/qcorotask.h>
 
 namespace {
 
@@ -52,6 +56,29 @@ class TestFreedesktopDesktop : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    // A click on the notification or its one button runs the choice, once; with no server it says so.
+    void offerRunsTheChoiceWhenTaken()
+    {
+        FreedesktopDesktop desktop;
+        int chosen = 0;
+        QVERIFY(!QCoro::waitFor(desktop.offer(QStringLiteral("T"), QStringLiteral("B"),
+                                              QStringLiteral("Open"), [&] { ++chosen; })));
+        FakeNotificationServer server;
+        QVERIFY(server.isRegistered());
+        QVERIFY(QCoro::waitFor(desktop.offer(QStringLiteral("Quorvel is running"), QStringLiteral("No tray."),
+                                             QStringLiteral("Open Quorvel"), [&] { ++chosen; })));
+        QCOMPARE(server.notifications().size(), 1);
+        QCOMPARE(server.notifications().first().actions,
+                 (QStringList {QStringLiteral("default"), QStringLiteral("Open Quorvel")}));
+        QCOMPARE(server.notifications().first().expireTimeout, 0);
+        server.invokeAction(2, QStringLiteral("something else")); // another program's notification
+        server.invokeAction(1, QStringLiteral("default"));
+        server.invokeAction(1, QStringLiteral("default"));
+        QTRY_COMPARE(chosen, 1);
+        QTest::qWait(100);
+        QCOMPARE(chosen, 1);
+    }
+
     void copyTextLeavesExactlyTheText()
     {
         QGuiApplication::clipboard()->setText(QStringLiteral("older"));

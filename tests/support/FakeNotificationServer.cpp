@@ -1,5 +1,7 @@
 #include "FakeNotificationServer.h"
 
+#include <QDBusMessage>
+
 namespace {
 const QString serviceName = QStringLiteral("org.freedesktop.Notifications");
 const QString connectionName = QStringLiteral("quorvel-fake-notifications");
@@ -31,10 +33,10 @@ QStringList FakeNotificationServer::summaries() const
 }
 
 uint FakeNotificationServer::Notify(const QString &appName, uint replacesId, const QString &appIcon,
-                                    const QString &summary, const QString &body, const QStringList &,
-                                    const QVariantMap &, int)
+                                    const QString &summary, const QString &body, const QStringList &actions,
+                                    const QVariantMap &, int expireTimeout)
 {
-    m_notifications.append({appName, replacesId, appIcon, summary, body});
+    m_notifications.append({appName, replacesId, appIcon, summary, body, actions, expireTimeout});
     Q_EMIT notified();
     if (m_answer == Answer::Fail) {
         sendErrorReply(QDBusError::Failed, QStringLiteral("cannot show notifications now"));
@@ -45,6 +47,14 @@ uint FakeNotificationServer::Notify(const QString &appName, uint replacesId, con
         return 0;
     }
     return m_nextId++;
+}
+
+void FakeNotificationServer::invokeAction(uint id, const QString &key)
+{
+    QDBusMessage signal = QDBusMessage::createSignal(QStringLiteral("/org/freedesktop/Notifications"),
+                                                     serviceName, QStringLiteral("ActionInvoked"));
+    signal << id << key;
+    m_bus.send(signal);
 }
 
 QStringList FakeNotificationServer::GetCapabilities()

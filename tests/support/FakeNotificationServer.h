@@ -23,6 +23,8 @@ public:
         QString icon;
         QString summary;
         QString body;
+        QStringList actions;
+        int expireTimeout = -1;
     };
 
     enum class Answer { Show, Fail, Never };
@@ -36,6 +38,8 @@ public:
     QStringList summaries() const;
     void clear() { m_notifications.clear(); }
     void setAnswer(Answer answer) { m_answer = answer; }
+    // As if the user clicked the notification id (key "default") or one of its buttons.
+    void invokeAction(uint id, const QString &key);
 
 public Q_SLOTS:
     uint Notify(const QString &appName, uint replacesId, const QString &appIcon, const QString &summary,

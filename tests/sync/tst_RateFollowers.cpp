@@ -208,6 +208,8 @@ private Q_SLOTS:
         QVERIFY2(warnings.filter(QStringLiteral("pw-metadata could not start")).size() == 1,
                  qPrintable(warnings.join('\n')));
         QVERIFY(!follower.pinnedRate());
+        QCoro::waitFor(follower.finish());
+        QCoro::waitFor(toolless.finish());
     }
 };
 

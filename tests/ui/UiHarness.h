@@ -44,7 +44,17 @@ public:
     void copyText(const QString &text) override { copied.append(text); }
     void revealFile(const QString &path) override { revealed.append(path); }
     void openUrl(const QUrl &url) override { opened.append(url); }
+    QCoro::Task<bool> offer(const QString &title, const QString &, const QString &,
+                            std::function<void()> onChosen) override
+    {
+        offered.append(title);
+        chosen = std::move(onChosen);
+        co_return notificationsShown;
+    }
 
+    bool notificationsShown = true;
+    QStringList offered;
+    std::function<void()> chosen;
     QStringList copied;
     QStringList revealed;
     QList<QUrl> opened;

@@ -210,6 +210,28 @@ private Q_SLOTS:
         QCOMPARE(warnings(h).size(), 1);
     }
 
+    // Where a new window would take the keyboard (Wayland), a notification offers the panel; the
+    // window shows itself only where no notification can.
+    void withoutATrayOnWaylandANotificationOffersThePanel()
+    {
+        for (const bool notificationShown : {true, false}) {
+            UiHarness h;
+            h.desktop.notificationsShown = notificationShown;
+            Scenes s(h, false, 100ms);
+            s.scenes.panel().setStyle(PanelWindow::Style::Floating);
+            QSignalSpy decided(&s.scenes, &AppScenes::trayDecided);
+            s.scenes.start();
+            QVERIFY(decided.wait(10000));
+            QCOMPARE(h.desktop.offered, QStringList {AppScenes::noTrayTitle});
+            QCOMPARE(s.scenes.panel().isVisible(), !notificationShown);
+            if (notificationShown) {
+                h.desktop.chosen();
+                QVERIFY(s.scenes.panel().isVisible());
+                QCOMPARE(s.scenes.panel().style(), PanelWindow::Style::Window);
+            }
+        }
+    }
+
     void aTrayThatComesWithinThePatienceIsUsedQuietly()
     {
         UiHarness h;

@@ -53,6 +53,10 @@ public:
     void copyText(const QString &) override { }
     void revealFile(const QString &) override { }
     void openUrl(const QUrl &) override { }
+    QCoro::Task<bool> offer(const QString &, const QString &, const QString &, std::function<void()>) override
+    {
+        co_return false;
+    }
 };
 
 class SilentNotifier final : public Notifier
