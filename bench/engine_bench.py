@@ -5,7 +5,8 @@
 Prints follow latency (MADI change at the simulator -> set-rate request at the simulator),
 the gaps between polls, CPU time per poll, resident memory and the time from start to the
 first request; and, measured in the same run, the CPU per poll of a shell loop that sends
-the same status request with curl every 0.5 s.
+the same status request with curl every 0.5 s, and of the floor: a bare blocking C++ loop
+(bench/poll_floor) that sends it on one kept-alive connection, the least any poller costs here.
 
 Usage: bench/engine_bench.py [--bin build/bin] [--changes 20] [--quiet-seconds 15]
 """
@@ -44,6 +45,7 @@ def main():
     args = parser.parse_args()
     quorvel = os.path.abspath(os.path.join(args.bin, "quorvel"))
     simulator = os.path.abspath(os.path.join(args.bin, "m1620-sim"))
+    floor_program = os.path.abspath(os.path.join(args.bin, "poll_floor"))
     for program in (quorvel, simulator):
         if not os.access(program, os.X_OK):
             sys.exit(f"missing {program}: build first (cmake --build build)")
@@ -109,6 +111,17 @@ def main():
         base_polls = len(status_times(sim_events(sim_log), bw0, bw1))
         base_cpu_per_poll = (b1 - b0) / max(1, base_polls)
 
+        floor_cpu_per_poll = float("nan")
+        if os.access(floor_program, os.X_OK):
+            floor = subprocess.Popen([floor_program, str(port)], env=env)
+            processes.append(floor)
+            time.sleep(1.0)
+            f0, fw0 = cpu_seconds(floor.pid), time.monotonic()
+            time.sleep(args.quiet_seconds)
+            f1, fw1 = cpu_seconds(floor.pid), time.monotonic()
+            floor_cpu_per_poll = (f1 - f0) / max(1, len(status_times(sim_events(sim_log), fw0, fw1)))
+            stop(floor, 5)
+
         def goal(ok):
             return "ok" if ok else "MISSED"
 
@@ -120,6 +133,9 @@ def main():
               f"curl loop {base_cpu_per_poll * 1e3:.3f} ms ({base_polls} polls), "
               f"ratio 1/{base_cpu_per_poll / app_cpu_per_poll if app_cpu_per_poll else float('inf'):.0f}"
               f"  [goal <= 1/100: {goal(app_cpu_per_poll * 100 <= base_cpu_per_poll)}]")
+        print(f"floor (bench/poll_floor): {floor_cpu_per_poll * 1e3:.3f} ms per poll; quorvel is "
+              f"{app_cpu_per_poll / floor_cpu_per_poll:.1f} x the floor, the curl loop "
+              f"{base_cpu_per_poll / floor_cpu_per_poll:.0f} x")
         print(f"resident memory headless: {rss / 1024:.1f} MiB  [goal < 20 MB: {goal(rss * 1024 < 20e6)}]")
         print(f"start to first request: {first_request_ms:.1f} ms  [goal <= 150 ms: {goal(first_request_ms <= 150)}]")
     finally:

@@ -1,12 +1,12 @@
 #include "discovery/DeviceDiscovery.h"
 
+#include "platform/NameServiceSwitch.h"
+
 #include "core/SetAndNotify.h"
 #include "discovery/AvahiBrowser.h"
 #include "discovery/DiscoveryLogging.h"
 #include "discovery/ServiceBrowser.h"
 
-#include <QFile>
-#include <QRegularExpression>
 #include <QTimer>
 
 namespace {
@@ -54,7 +54,7 @@ void DeviceDiscovery::startBrowsing()
     });
     connect(m_browser, &ServiceBrowser::resolved, this,
             [this](const QString &name, const ServiceBrowser::Endpoint &endpoint) {
-                const QString customHost = customHostFor(endpoint, systemResolvesLocalNames());
+                const QString customHost = customHostFor(endpoint, NameServiceSwitch::resolvesLocalNames());
                 finishResolve(name, [&](const QString &host) { Q_EMIT hostResolved(host, customHost); });
             });
     connect(m_browser, &ServiceBrowser::resolveFailed, this,
@@ -115,18 +115,6 @@ QString DeviceDiscovery::customHostFor(const ServiceBrowser::Endpoint &endpoint,
     const QString name
         = systemResolvesLocalNames && !endpoint.hostName.isEmpty() ? endpoint.hostName : endpoint.address;
     return endpoint.port == 80 ? name : name + u':' + QString::number(endpoint.port);
-}
-
-bool DeviceDiscovery::systemResolvesLocalNames(const QString &nsswitchFile)
-{
-    QFile file(nsswitchFile);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-        return false;
-    static const QRegularExpression hostsLine(QStringLiteral(R"(^\s*hosts\s*:(.*)$)"),
-                                              QRegularExpression::MultilineOption);
-    static const QRegularExpression mdnsModule(QStringLiteral(R"(\bmdns\w*)"));
-    const QRegularExpressionMatch line = hostsLine.match(QString::fromUtf8(file.readAll()));
-    return line.hasMatch() && mdnsModule.match(line.captured(1)).hasMatch();
 }
 
 void DeviceDiscovery::stopBrowsing()

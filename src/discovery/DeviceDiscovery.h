@@ -61,8 +61,6 @@ public:
     // this system looks up ".local" names through mDNS itself (nss-mdns), as the engine's
     // HTTP client does; otherwise the address, which reaches the device either way.
     static QString customHostFor(const ServiceBrowser::Endpoint &endpoint, bool systemResolvesLocalNames);
-    // Whether the "hosts" line of the name-service switch file names an mDNS module.
-    static bool systemResolvesLocalNames(const QString &nsswitchFile = QStringLiteral("/etc/nsswitch.conf"));
 
 Q_SIGNALS:
     void discoveredHostsChanged();

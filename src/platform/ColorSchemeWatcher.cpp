@@ -79,3 +79,8 @@ void ColorSchemeWatcher::setScheme(Scheme scheme)
     m_scheme = scheme;
     Q_EMIT schemeChanged();
 }
+
+QString ColorSchemeWatcher::currentDesktop()
+{
+    return qEnvironmentVariable("XDG_CURRENT_DESKTOP");
+}

@@ -16,6 +16,10 @@ public:
     enum class Scheme { Unknown, Dark, Light };
     Q_ENUM(Scheme)
 
+    // $XDG_CURRENT_DESKTOP (a colon-separated list): whose panel the icon sits on, which tells
+    // its colours where the scheme does not.
+    static QString currentDesktop();
+
     explicit ColorSchemeWatcher(QDBusConnection bus = QDBusConnection::sessionBus(),
                                 QObject *parent = nullptr);
 

@@ -11,6 +11,8 @@ public:
 
     // $XDG_CONFIG_HOME, else ~/.config: settings and the autostart entry.
     static QString configHome();
+    // The same for the given home folder rather than $HOME's.
+    static QString configHomeOf(const QString &home);
     // $XDG_STATE_HOME, else ~/.local/state: the log.
     static QString stateHome();
 };

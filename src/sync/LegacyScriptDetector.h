@@ -9,6 +9,7 @@
 
 #include <memory>
 
+class FileSearch;
 class ProcessSearch;
 
 // Finds traces of the old script-based tool ("Old M-1620 Rate Sync") that would fight the
@@ -32,11 +33,12 @@ public:
     };
 
     // home: the user's home folder; the configuration folder from $XDG_CONFIG_HOME, else
-    // home/.config. The process is looked for with pgrep.
+    // home/.config. The process is looked for with pgrep, the files on the local disk.
     explicit LegacyScriptDetector(QString home);
     // Shared, because detect() hands a copy of the detector to a worker thread.
     LegacyScriptDetector(QString home, std::shared_ptr<const ProcessSearch> processSearch);
-    LegacyScriptDetector(Folders folders, std::shared_ptr<const ProcessSearch> processSearch);
+    LegacyScriptDetector(Folders folders, std::shared_ptr<const ProcessSearch> processSearch,
+                         std::shared_ptr<const FileSearch> fileSearch = {});
     virtual ~LegacyScriptDetector() = default;
 
     // The detector for this user: home from $HOME.
@@ -61,6 +63,7 @@ public:
 private:
     Folders m_folders;
     std::shared_ptr<const ProcessSearch> m_processSearch;
+    std::shared_ptr<const FileSearch> m_fileSearch;
     // Shared with a detect() in flight, which may end after the detector is gone (at quit).
     std::shared_ptr<LegacyTraces> m_lastTraces = std::make_shared<LegacyTraces>();
 };

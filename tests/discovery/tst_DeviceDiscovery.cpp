@@ -1,5 +1,6 @@
 #include "FakeServiceBrowser.h"
 #include "discovery/DeviceDiscovery.h"
+#include "platform/NameServiceSwitch.h"
 
 #include <QFile>
 #include <QPointer>
@@ -204,11 +205,11 @@ private Q_SLOTS:
             file.open(QIODevice::WriteOnly);
             file.write(text);
             file.close();
-            return DeviceDiscovery::systemResolvesLocalNames(file.fileName());
+            return NameServiceSwitch::resolvesLocalNames(file.fileName());
         };
         QVERIFY(nsswitch("passwd: files\nhosts:  files mdns4_minimal [NOTFOUND=return] dns\n"));
         QVERIFY(!nsswitch("hosts: files dns\n# hosts: files mdns4_minimal dns\nnetworks: mdns\n"));
-        QVERIFY(!DeviceDiscovery::systemResolvesLocalNames(dir.filePath(QStringLiteral("missing"))));
+        QVERIFY(!NameServiceSwitch::resolvesLocalNames(dir.filePath(QStringLiteral("missing"))));
     }
 
     void stopFromInsideAReport()

@@ -2,6 +2,7 @@
 
 #include "DeviceSimulator.h"
 #include "core/BuildInfo.h"
+#include "platform/NameServiceSwitch.h"
 #include "ui/settings/AboutDialog.h"
 #include "ui/settings/ConnectionTab.h"
 #include "ui/settings/GeneralTab.h"
@@ -271,7 +272,7 @@ private Q_SLOTS:
         const ServiceBrowser::Endpoint endpoint {QStringLiteral("rme-madi-7.local"),
                                                  QStringLiteral("169.254.3.4"), 8080};
         const QString resolved
-            = DeviceDiscovery::customHostFor(endpoint, DeviceDiscovery::systemResolvesLocalNames());
+            = DeviceDiscovery::customHostFor(endpoint, NameServiceSwitch::resolvesLocalNames());
         browser->answer(QStringLiteral("rme-madi"), endpoint);
         QTRY_COMPARE(h.settings.customHost(), resolved);
         QVERIFY(h.settings.useCustomHost());

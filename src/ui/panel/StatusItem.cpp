@@ -135,7 +135,7 @@ void StatusItem::updateInk()
 {
     // The menu's icons go to the tray host as pictures, so their colour is chosen here, not by
     // the style at drawing time: dark on a dark menu is what a fixed black gave.
-    const QString desktop = qEnvironmentVariable("XDG_CURRENT_DESKTOP");
+    const QString desktop = ColorSchemeWatcher::currentDesktop();
     const ColorSchemeWatcher::Scheme scheme = m_colorScheme->scheme();
     m_iconColor = TrayIconImage::inkColor(TrayInk::forIcon(desktop, scheme), QApplication::palette());
     m_menuInk = TrayIconImage::inkColor(TrayInk::forMenu(desktop, scheme), m_menu->palette());
