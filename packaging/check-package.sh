@@ -101,8 +101,13 @@ cleanup() {
 trap cleanup EXIT
 
 echo "-- build tree for /usr: $build"
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr \
-  -DBUILD_TESTING=OFF -DQUORVEL_BUILD_BENCH=OFF >/dev/null
+if [ -f "$build/CMakeCache.txt" ]; then
+  # A tree built already (the test command's): only its prefix must be /usr; its tests stay.
+  cmake -S . -B "$build" -DCMAKE_INSTALL_PREFIX=/usr >/dev/null
+else
+  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr \
+    -DBUILD_TESTING=OFF -DQUORVEL_BUILD_BENCH=OFF >/dev/null
+fi
 cmake --build "$build" -j"$jobs"
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 [ -n "$version" ] || { echo "no project version in $build/CMakeCache.txt"; exit 1; }
