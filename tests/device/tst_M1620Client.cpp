@@ -217,6 +217,8 @@ private Q_SLOTS:
         unreachable("200 two values", ScriptedAnswer::http(200, "1,2"), notJson("illegal value", 1));
         bad("200 array", ScriptedAnswer::http(200, "[" + fullStatus + "]"));
         bad("200 number", ScriptedAnswer::http(200, "42"));
+        bad("200 string", ScriptedAnswer::http(200, "\"48000\""));
+        bad("200 null", ScriptedAnswer::http(200, "null"));
 
         ScriptedAnswer ssh;
         ssh.bytes = "SSH-2.0-OpenSSH_9.2p1\r\n";

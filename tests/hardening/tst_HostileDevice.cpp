@@ -200,7 +200,11 @@ private Q_SLOTS:
         QCOMPARE(countLines(QStringLiteral("Syncing")), 0);
     }
 
-    // Answers the program gives up on: how long it held on, what it logged, and the recovery.
+    // Answers the program gives up on: how long it held on, what it logged, and the recovery. The
+    // wrong statuses and bodies the client's failure table covers are not repeated here (each
+    // costs seconds of the real program); these are the ones that need the whole program: its
+    // deadline, its memory under a flood, a redirect it must not follow anywhere, a reset, and
+    // documents deep or large enough to hurt the parser.
     void givesUp_data()
     {
         QTest::addColumn<Act>("act");
@@ -210,28 +214,9 @@ private Q_SLOTS:
         const QString tooLarge = QStringLiteral("The device’s response is larger than 1 MiB");
         const QString bad = QStringLiteral("Unexpected response from device");
         auto answer = [](QByteArray bytes) { return Act([bytes](Peer &p) { p.socket->write(bytes); }); };
-        auto answerAndClose = [](QByteArray bytes) {
-            return Act([bytes](Peer &p) {
-                p.socket->write(bytes);
-                p.socket->disconnectFromHost();
-            });
-        };
         auto ok = [](QByteArray body) { return response("200 OK", body); };
 
         QTest::newRow("hang after the request") << Act([](Peer &) {}) << timedOut;
-        QTest::newRow("hang mid-headers") << answer("HTTP/1.1 200 OK\r\nContent-Type: appl") << timedOut;
-        QTest::newRow("one byte a second") << Act([](Peer &p) {
-            auto *timer = new QTimer(p.socket);
-            timer->setTimerType(Qt::PreciseTimer);
-            QObject::connect(timer, &QTimer::timeout, p.socket,
-                             [socket = p.socket, sent = qsizetype(0)]() mutable {
-                                 if (sent < goodAnswer.size())
-                                     socket->write(goodAnswer.sliced(sent++, 1));
-                             });
-            timer->start(1000);
-        }) << timedOut;
-        QTest::newRow("100 MB declared")
-            << answer("HTTP/1.1 200 OK\r\nContent-Length: 104857600\r\n\r\n{\"pad\":\"") << tooLarge;
         QTest::newRow("100 MB streamed") << Act([](Peer &p) {
             p.socket->write(
                 "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nConnection: close\r\n\r\n{\"a\":\"");
@@ -251,34 +236,12 @@ private Q_SLOTS:
                          QByteArray("Location: http://127.0.0.1:"
                                     + QByteArray::number(m_elsewhere.serverPort()) + "/api/v2/self\r\n")));
         }) << bad;
-        QTest::newRow("400 with a body")
-            << answer(response("400 Bad Request", R"({"error":"unsupported"})")) << bad;
-        QTest::newRow("404 with a body")
-            << answer(response("404 Not Found", R"({"error":"not found"})")) << bad;
-        QTest::newRow("500 with a status")
-            << answer(response("500 Internal Server Error", statusJson("48000", "48000"))) << bad;
-        QTest::newRow("503 with a status")
-            << answer(response("503 Service Unavailable", statusJson("48000", "48000"))) << bad;
-        QTest::newRow("garbage") << answerAndClose(
-            QByteArray("SSH-2.0-OpenSSH_9.2\r\n\x00\xff\x13garbage", 32))
-                                 << bad;
         QTest::newRow("reset mid-body") << Act([](Peer &p) {
             p.socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: "
                             "500\r\n\r\n{\"clock\":");
             p.socket->flush();
             QTimer::singleShot(100, p.socket, [socket = p.socket] { resetConnection(socket); });
         }) << QString();
-        QTest::newRow("closed mid-body") << answerAndClose(
-            "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 500\r\n\r\n{\"clock\":")
-                                         << QString();
-        QTest::newRow("HTML instead of JSON")
-            << answer(ok("<html><body>It works!</body></html>")) << QString();
-        QTest::newRow("empty body") << answer(ok("")) << QString();
-        QTest::newRow("JSON array") << answer(ok("[" + statusJson("48000", "48000") + "]")) << bad;
-        QTest::newRow("JSON number") << answer(ok("48000")) << bad;
-        QTest::newRow("JSON string") << answer(ok("\"48000\"")) << bad;
-        QTest::newRow("JSON null") << answer(ok("null")) << bad;
-        QTest::newRow("JSON true") << answer(ok("true")) << bad;
         // Beyond a double's range: Qt's reader refuses the document, so the poll fails.
         QTest::newRow("exponent 1e400") << answer(ok(statusJson("48000", "1e400"))) << QString();
         QTest::newRow("100000 levels of [") << answer(ok(QByteArray(100000, '['))) << QString();
