@@ -42,7 +42,6 @@ QVBoxLayout *sectionLayout(QWidget *section, int horizontal, int top, int bottom
     return layout;
 }
 
-constexpr int symbolSize = 16;
 constexpr int symbolBox = 18;
 
 } // namespace
@@ -350,8 +349,8 @@ void MenuBarView::showRecentChanges()
 void MenuBarView::showSwitches()
 {
     const auto show = [this](const SwitchLine &line, const MenuBarViewModel::SwitchRow &row) {
-        line.symbol->setPixmap(SymbolImage::pixmap(row.symbol, symbolSize, FormStyle::secondary(palette()),
-                                                   devicePixelRatioF()));
+        line.symbol->setPixmap(SymbolImage::pixmap(row.symbol, FormStyle::symbolSize,
+                                                   FormStyle::secondary(palette()), devicePixelRatioF()));
         line.symbol->setProperty("symbol", row.symbol);
         line.text->setText(row.text);
         line.toggle->showOn(row.isOn);
@@ -397,7 +396,7 @@ void MenuBarView::applyColors()
     FormStyle::setTextColor(m_statusSubtitle, secondary);
 
     m_warningSymbol->setPixmap(SymbolImage::pixmap(QStringLiteral("exclamationmark.triangle.fill"),
-                                                   symbolSize, tintColor(Tint::Orange, pal),
+                                                   FormStyle::symbolSize, tintColor(Tint::Orange, pal),
                                                    devicePixelRatioF()));
     m_warningTitle->setFont(FormStyle::subheadline(base));
     m_warningText->setFont(FormStyle::caption(base));

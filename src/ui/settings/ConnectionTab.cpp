@@ -15,10 +15,6 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-namespace {
-constexpr int symbolSize = 16;
-} // namespace
-
 ConnectionTab::ConnectionTab(ConnectionTabModel &model, QWidget *parent)
     : QWidget(parent)
     , m_model(model)
@@ -169,7 +165,7 @@ void ConnectionTab::showDiscovery()
                                        FormSection::rowHorizontalInset - 4, 3);
             layout->setSpacing(8);
             auto *symbol = new PlainLabel(QStringLiteral("discoveredSymbol"), {}, row);
-            symbol->setFixedSize(symbolSize + 2, symbolSize + 2);
+            symbol->setFixedSize(FormStyle::symbolSize + 2, FormStyle::symbolSize + 2);
             symbol->setAlignment(Qt::AlignCenter);
             m_hostSymbols.append(symbol);
             auto *name = new PlainLabel(QStringLiteral("discoveredHostName"), host, row);
@@ -226,6 +222,6 @@ void ConnectionTab::applyColors()
     for (const HostRow &row : std::as_const(m_hostRows))
         FormStyle::setTextColor(row.error, FormStyle::red(colors));
     for (QLabel *symbol : std::as_const(m_hostSymbols))
-        symbol->setPixmap(SymbolImage::pixmap(ConnectionTabModel::discoveredSymbol, symbolSize, secondary,
-                                              devicePixelRatioF()));
+        symbol->setPixmap(SymbolImage::pixmap(ConnectionTabModel::discoveredSymbol, FormStyle::symbolSize,
+                                              secondary, devicePixelRatioF()));
 }

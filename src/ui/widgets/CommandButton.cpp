@@ -1,5 +1,6 @@
 #include "ui/widgets/CommandButton.h"
 
+#include "ui/widgets/FormStyle.h"
 #include "ui/widgets/SymbolImage.h"
 
 #include <QEnterEvent>
@@ -56,7 +57,7 @@ void CommandButton::paintEvent(QPaintEvent *)
     if (!isEnabled())
         ink.setAlphaF(0.38f);
 
-    const int symbolSize = 16;
+    const int symbolSize = FormStyle::symbolSize;
     const QRect box(horizontalInset, 0, symbolBox, height());
     const QPixmap image = SymbolImage::pixmap(m_symbol, symbolSize, ink, devicePixelRatioF());
     painter.drawPixmap(box.center().x() - symbolSize / 2 + 1, (height() - symbolSize) / 2, image);

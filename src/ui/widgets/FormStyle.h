@@ -15,6 +15,9 @@ class FormStyle
 public:
     FormStyle() = delete;
 
+    // The side of a symbol beside a row's text or on a button, in logical pixels.
+    static constexpr int symbolSize = 16;
+
     static bool isDark(const QPalette &palette);
 
     // The base font scaled, for the caption (0.85) and the section titles.
