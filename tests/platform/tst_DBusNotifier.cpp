@@ -12,30 +12,29 @@ class TestDBusNotifier : public QObject
 {
     Q_OBJECT
 
-    // Posts one notification and returns how long the caller was held up, in ms.
-    static qint64 post(DBusNotifier &notifier)
+    // How long the caller was held up, in ms.
+    static qint64 post(DBusNotifier &notifier, const QString &body = QStringLiteral("M-1620 set to 96.0 kHz"))
     {
         QElapsedTimer clock;
         clock.start();
-        awaitTask(
-            notifier.post(QStringLiteral("Sample rate changed"), QStringLiteral("M-1620 set to 96.0 kHz")));
+        awaitTask(notifier.post(QStringLiteral("Sample rate changed"), body));
         return clock.elapsed();
     }
 
 private Q_SLOTS:
+    // The body is markup to the server: the text must come through as written.
     void shownOnTheDesktop()
     {
         FakeNotificationServer server;
         QVERIFY(server.isRegistered());
         DBusNotifier notifier;
         post(notifier);
-        QCOMPARE(server.notifications().size(), 1);
+        post(notifier, QStringLiteral("<a&b> &amp;"));
+        QCOMPARE(server.notifications().size(), 2);
         const FakeNotificationServer::Notification shown = server.notifications().first();
-        QCOMPARE(shown.appName, QStringLiteral("Quorvel"));
+        QCOMPARE(QStringList({shown.appName, shown.summary, shown.body}),
+                 QStringList({"Quorvel", "Sample rate changed", "M-1620 set to 96.0 kHz"}));
         QCOMPARE(shown.replacesId, 0u);
-        QCOMPARE(shown.summary, QStringLiteral("Sample rate changed"));
-        QCOMPARE(shown.body, QStringLiteral("M-1620 set to 96.0 kHz"));
-        awaitTask(notifier.post(QStringLiteral("M-1620 disconnected"), QStringLiteral("<a&b> &amp;")));
         QCOMPARE(server.notifications().last().body, QStringLiteral("&lt;a&amp;b&gt; &amp;amp;"));
     }
 
@@ -63,30 +62,27 @@ private Q_SLOTS:
         }
         DBusNotifier notifier;
         const qint64 heldMs = post(notifier);
-        QVERIFY2(heldMs >= minimumMs, qPrintable(QString::number(heldMs)));
         // Far below D-Bus's own 25 s, whatever the machine's load.
-        QVERIFY2(heldMs < 15000, qPrintable(QString::number(heldMs)));
+        QVERIFY2(heldMs >= minimumMs && heldMs < 15000, qPrintable(QString::number(heldMs)));
         if (server) {
-            QTest::qWait(DBusNotifier::callTimeoutMs + 500);
-            QCOMPARE(server->notifications().size(), 1); // asked once, never again
+            // Asked once, never again: not at the refusal, nor when the call's time runs out.
+            QTest::qWait(answer == FakeNotificationServer::Answer::Never ? DBusNotifier::callTimeoutMs : 500);
+            QCOMPARE(server->notifications().size(), 1);
         }
     }
 
     void busThatWentAwayIsNotWaitedFor()
     {
         PrivateBus bus;
-        if (bus.address().isEmpty())
-            QSKIP("dbus-daemon is not available");
-        const QString name = QStringLiteral("quorvel-test-gone");
+        QVERIFY(!bus.address().isEmpty());
         {
-            QDBusConnection connection = QDBusConnection::connectToBus(bus.address(), name);
-            QVERIFY(connection.isConnected());
+            QDBusConnection connection = QDBusConnection::connectToBus(bus.address(), QStringLiteral("gone"));
             DBusNotifier notifier(connection);
             bus.stop();
             QVERIFY(QTest::qWaitFor([&] { return !connection.isConnected(); }, 10000));
             QVERIFY(post(notifier) < 15000);
         }
-        QDBusConnection::disconnectFromBus(name);
+        QDBusConnection::disconnectFromBus(QStringLiteral("gone"));
     }
 };
 

@@ -1,13 +1,9 @@
 #include "FakeNotificationServer.h"
-
 #include "platform/FreedesktopDesktop.h"
 
-#include <QClipboard>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
-#include <QDBusMessage>
 #include <QFile>
-#include <QGuiApplication>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -17,7 +13,7 @@ namespace {
 
 const QString fileManagerService = QStringLiteral("org.freedesktop.FileManager1");
 
-// Watches where the real reveal falls back to instead of opening a folder on the desktop.
+// Records where the reveal falls back to instead of opening a folder on the desktop.
 class WatchedDesktop final : public FreedesktopDesktop
 {
 public:
@@ -25,15 +21,14 @@ public:
     QList<QUrl> opened;
 };
 
-// A file manager on this test's own session bus that only records what it is asked to show.
+// A file manager on this test's session bus that only records what it is asked to show.
 class FakeFileManager : public QObject
 {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.FileManager1")
 
 public:
-    QStringList shown;
-    QStringList startupIds;
+    QStringList shown, startupIds;
 
 public Q_SLOTS:
     void ShowItems(const QStringList &uris, const QString &startupId)
@@ -43,10 +38,10 @@ public Q_SLOTS:
     }
 };
 
-bool fileManagerActivatable()
+QString touched(const QTemporaryDir &dir, const QString &name)
 {
-    QDBusConnectionInterface *bus = QDBusConnection::sessionBus().interface();
-    return bus && bus->activatableServiceNames().value().contains(fileManagerService);
+    QFile file(dir.filePath(name));
+    return file.open(QIODevice::WriteOnly) ? file.fileName() : QString();
 }
 
 } // namespace
@@ -61,15 +56,15 @@ private Q_SLOTS:
     {
         FreedesktopDesktop desktop;
         int chosen = 0;
-        QVERIFY(!QCoro::waitFor(desktop.offer(QStringLiteral("T"), QStringLiteral("B"),
-                                              QStringLiteral("Open"), [&] { ++chosen; })));
+        const auto choose = [&] { ++chosen; };
+        QVERIFY(!QCoro::waitFor(
+            desktop.offer(QStringLiteral("T"), QStringLiteral("B"), QStringLiteral("Open"), choose)));
         FakeNotificationServer server;
         QVERIFY(server.isRegistered());
         QVERIFY(QCoro::waitFor(desktop.offer(QStringLiteral("Quorvel is running"), QStringLiteral("No tray."),
-                                             QStringLiteral("Open Quorvel"), [&] { ++chosen; })));
+                                             QStringLiteral("Open Quorvel"), choose)));
         QCOMPARE(server.notifications().size(), 1);
-        QCOMPARE(server.notifications().first().actions,
-                 (QStringList {QStringLiteral("default"), QStringLiteral("Open Quorvel")}));
+        QCOMPARE(server.notifications().first().actions, (QStringList {"default", "Open Quorvel"}));
         QCOMPARE(server.notifications().first().expireTimeout, 0);
         server.invokeAction(2, QStringLiteral("something else")); // another program's notification
         server.invokeAction(1, QStringLiteral("default"));
@@ -79,58 +74,38 @@ private Q_SLOTS:
         QCOMPARE(chosen, 1);
     }
 
-    void copyTextLeavesExactlyTheText()
-    {
-        QGuiApplication::clipboard()->setText(QStringLiteral("older"));
-        FreedesktopDesktop ui;
-        ui.copyText(QStringLiteral("Quorvel diagnostics — line one\nline two"));
-        QCOMPARE(QGuiApplication::clipboard()->text(),
-                 QStringLiteral("Quorvel diagnostics — line one\nline two"));
-    }
-
     void revealAsksTheFileManagerToSelectTheFile()
     {
         QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("odd name #1.log"));
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.close();
-
+        const QString path = touched(dir, QStringLiteral("odd name #1.log"));
         // A connection of its own, as a file manager process would have.
-        QDBusConnection fileManagerBus
-            = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("fake-file-manager"));
-        QVERIFY(fileManagerBus.isConnected());
+        QDBusConnection bus
+            = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("fm"));
         FakeFileManager fileManager;
-        QVERIFY(fileManagerBus.registerObject(QStringLiteral("/org/freedesktop/FileManager1"), &fileManager,
-                                              QDBusConnection::ExportAllSlots));
-        QVERIFY(fileManagerBus.registerService(fileManagerService));
-
+        QVERIFY(bus.registerObject(QStringLiteral("/org/freedesktop/FileManager1"), &fileManager,
+                                   QDBusConnection::ExportAllSlots));
+        QVERIFY(bus.registerService(fileManagerService));
         WatchedDesktop ui;
         ui.revealFile(path);
-        QTRY_COMPARE(fileManager.shown.size(), 1);
-        QCOMPARE(fileManager.shown.first(), QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded));
+        QTRY_COMPARE(fileManager.shown, QStringList {QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded)});
         QVERIFY(fileManager.shown.first().endsWith(QStringLiteral("/odd%20name%20%231.log")));
         QCOMPARE(fileManager.startupIds, QStringList {QString()});
         QTest::qWait(100);
-        QCOMPARE(ui.opened, QList<QUrl>());
-
-        fileManagerBus.unregisterService(fileManagerService);
-        QDBusConnection::disconnectFromBus(QStringLiteral("fake-file-manager"));
+        QVERIFY(ui.opened.isEmpty());
+        bus.unregisterService(fileManagerService);
+        QDBusConnection::disconnectFromBus(QStringLiteral("fm"));
     }
 
     void revealOpensTheFolderOfAMissingFileOrWhenNoFileManagerAnswers()
     {
         QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("sync.log"));
         WatchedDesktop ui;
-        ui.revealFile(path);
+        ui.revealFile(dir.filePath(QStringLiteral("sync.log")));
         QCOMPARE(ui.opened, QList<QUrl> {QUrl::fromLocalFile(dir.path())});
-        if (fileManagerActivatable())
+        QDBusConnectionInterface *bus = QDBusConnection::sessionBus().interface();
+        if (bus && bus->activatableServiceNames().value().contains(fileManagerService))
             QSKIP("a real file manager can be started on this session bus; it is not run from a test");
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.close();
-        ui.revealFile(path);
+        ui.revealFile(touched(dir, QStringLiteral("sync.log")));
         QTRY_COMPARE(ui.opened.size(), 2);
         QCOMPARE(ui.opened.last(), QUrl::fromLocalFile(dir.path()));
     }

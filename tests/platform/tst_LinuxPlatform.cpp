@@ -27,7 +27,7 @@ private Q_SLOTS:
                       QStringLiteral("exec -a 'PyThOn3 /opt/Odd Place/M1620_Rate_Sync.PY' sleep 60")});
         QVERIFY(script.waitForStarted());
         QVERIFY(QTest::qWaitFor([&] { return pgrep.isRunning(pattern); }, 5000));
-        QVERIFY(!PgrepProcessSearch(QDir::homePath() + QStringLiteral("/no-such-pgrep")).isRunning(pattern));
+        QVERIFY(!PgrepProcessSearch(QStringLiteral("/nonexistent/pgrep")).isRunning(pattern));
         script.kill(); // by its own id
         script.waitForFinished();
         QVERIFY(QTest::qWaitFor([&] { return !pgrep.isRunning(pattern); }, 5000));

@@ -25,7 +25,7 @@ public:
             Q_EMIT StatusNotifierHostUnregistered();
     }
 
-    // The panel's own connection to the bus, ended to take the watcher away.
+    // On the panel's own connection, ended to take the watcher away.
     bool appear(const QString &address, const QString &connectionName)
     {
         m_connection = connectionName;

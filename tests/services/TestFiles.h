@@ -9,8 +9,6 @@
 #include <QRegularExpression>
 #include <QTest>
 
-// File helpers shared by the services tests.
-
 inline QByteArray readAll(const QString &path)
 {
     QFile file(path);
@@ -26,13 +24,13 @@ inline void writeFile(const QString &path, const QByteArray &content)
     QCOMPARE(file.write(content), content.size());
 }
 
-// The file as a JSON object; empty when it is torn or anything else.
+// Empty when the file is torn or holds anything but an object.
 inline QJsonObject objectIn(const QString &path)
 {
     return QJsonDocument::fromJson(readAll(path)).object();
 }
 
-// The logger's lines so far without their time stamps: "[INFO] Launch at login enabled".
+// The log's lines without their time stamps: "[INFO] Launch at login enabled".
 inline QStringList logLines(Logger &logger)
 {
     logger.flush();

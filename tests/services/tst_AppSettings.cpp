@@ -6,6 +6,26 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
+namespace {
+
+const QByteArrayList names {"customHost",           "useCustomHost",     "notifyOnRateChange",
+                            "notifyOnDisconnect",   "showRateInMenuBar", "settleMilliseconds",
+                            "followOnlyWhenLocked", "matchPipeWireRate", "rateChangeCommand"};
+const QVariantList defaults {QString(), false, true, true, false, qint64(0), false, false, QString()};
+const QVariantList others {
+    QStringLiteral(" m1620.local "),       true, false, false, true, qint64(1500), true, true,
+    QStringLiteral("jack_control restart")};
+
+QVariantList valuesOf(const AppSettings &settings)
+{
+    QVariantList values;
+    for (const QByteArray &name : names)
+        values.append(settings.property(name));
+    return values;
+}
+
+} // namespace
+
 class TestAppSettings : public QObject
 {
     Q_OBJECT
@@ -19,87 +39,43 @@ class TestAppSettings : public QObject
     }
 
 private Q_SLOTS:
-    void initTestCase()
-    {
-        QVERIFY(m_root.isValid());
-        qputenv("XDG_CONFIG_HOME", m_root.filePath(QStringLiteral("shared-config")).toUtf8());
-        qputenv("XDG_STATE_HOME", m_root.filePath(QStringLiteral("state")).toUtf8());
-    }
-
-    // Stored values come back through assignmentWritesThrough(); these are the defaults.
-    void defaultsForWhatIsAbsentOrMistyped_data()
-    {
-        QTest::addColumn<QByteArray>("json"); // empty: no file
-        QTest::newRow("no file") << QByteArray();
-        // Only a boolean turns a notification off; anything else leaves it on.
-        QTest::newRow("mistyped") << QByteArray(R"({"customHost": 42, "useCustomHost": "true",
-            "notifyOnRateChange": "false", "notifyOnDisconnect": null, "showRateInMenuBar": [true],
-            "settleMilliseconds": 1000.5, "followOnlyWhenLocked": "true", "matchPipeWireRate": 1,
-            "rateChangeCommand": ["jack_control"]})");
-    }
-
+    // Only a boolean turns a notification off; anything mistyped reads as the default.
     void defaultsForWhatIsAbsentOrMistyped()
     {
-        QFETCH(QByteArray, json);
-        const QString path = freshPath();
-        if (!json.isEmpty())
-            writeFile(path, json);
-        SettingsStore store(path);
-        AppSettings settings(store);
-        QCOMPARE(settings.customHost(), QString());
-        QCOMPARE(settings.useCustomHost(), false);
-        QCOMPARE(settings.notifyOnRateChange(), true);
-        QCOMPARE(settings.notifyOnDisconnect(), true);
-        QCOMPARE(settings.showRateInMenuBar(), false);
-        QCOMPARE(settings.settleMilliseconds(), qint64(0));
-        QCOMPARE(settings.followOnlyWhenLocked(), false);
-        QCOMPARE(settings.matchPipeWireRate(), false);
-        QCOMPARE(settings.rateChangeCommand(), QString());
-        QCOMPARE(readAll(path), json); // reading never writes
+        for (const QByteArray &json : {QByteArray(), QByteArray(R"({"customHost": 42, "useCustomHost": "true",
+            "notifyOnRateChange": "false", "notifyOnDisconnect": null, "showRateInMenuBar": [true],
+            "settleMilliseconds": 1000.5, "followOnlyWhenLocked": "true", "matchPipeWireRate": 1,
+            "rateChangeCommand": ["jack_control"]})")}) {
+            const QString path = freshPath();
+            if (!json.isEmpty())
+                writeFile(path, json);
+            SettingsStore store(path);
+            QCOMPARE(valuesOf(AppSettings(store)), defaults);
+            QCOMPARE(readAll(path), json); // reading never writes
+        }
     }
 
-    void assignmentWritesThrough_data()
-    {
-        QTest::addColumn<QString>("property");
-        QTest::addColumn<QVariant>("value");
-        QTest::newRow("customHost") << "customHost" << QVariant(QStringLiteral(" m1620.local "));
-        QTest::newRow("useCustomHost") << "useCustomHost" << QVariant(true);
-        QTest::newRow("notifyOnRateChange") << "notifyOnRateChange" << QVariant(false);
-        QTest::newRow("notifyOnDisconnect") << "notifyOnDisconnect" << QVariant(false);
-        QTest::newRow("showRateInMenuBar") << "showRateInMenuBar" << QVariant(true);
-        QTest::newRow("settleMilliseconds") << "settleMilliseconds" << QVariant(qint64(1500));
-        QTest::newRow("followOnlyWhenLocked") << "followOnlyWhenLocked" << QVariant(true);
-        QTest::newRow("matchPipeWireRate") << "matchPipeWireRate" << QVariant(true);
-        QTest::newRow("rateChangeCommand")
-            << "rateChangeCommand" << QVariant(QStringLiteral("jack_control restart"));
-    }
-
-    // Every assignment is written, typed; only a real change is announced.
+    // Every assignment is written, typed, and read back; only a real change is announced.
     void assignmentWritesThrough()
     {
-        QFETCH(QString, property);
-        QFETCH(QVariant, value);
-        const QByteArray name = property.toLatin1();
-        const QString path = freshPath();
-        {
-            SettingsStore store(path);
-            AppSettings settings(store);
-            const QMetaObject *meta = settings.metaObject();
-            QSignalSpy changed(&settings, meta->property(meta->indexOfProperty(name)).notifySignal());
-            QSignalSpy hostChanged(&settings, &AppSettings::effectiveHostChanged);
-            const QVariant initial = settings.property(name);
-            QVERIFY(settings.setProperty(name, initial));
-            QCOMPARE(objectIn(path), QJsonObject({{property, QJsonValue::fromVariant(initial)}}));
-            QCOMPARE(changed.count(), 0);
-
-            QVERIFY(settings.setProperty(name, value));
-            QVERIFY(settings.setProperty(name, value));
-            QCOMPARE(changed.count(), 1);
-            QCOMPARE(hostChanged.count(), 0); // one of the two host settings alone changes nothing
-            QCOMPARE(objectIn(path), QJsonObject({{property, QJsonValue::fromVariant(value)}}));
+        for (qsizetype i = 0; i < names.size(); ++i) {
+            const QString path = freshPath();
+            {
+                SettingsStore store(path);
+                AppSettings settings(store);
+                const QMetaObject *meta = settings.metaObject();
+                QSignalSpy changed(&settings, meta->property(meta->indexOfProperty(names[i])).notifySignal());
+                QSignalSpy hostChanged(&settings, &AppSettings::effectiveHostChanged);
+                QVERIFY(settings.setProperty(names[i], defaults[i]));
+                QCOMPARE(objectIn(path), QJsonObject({{names[i], QJsonValue::fromVariant(defaults[i])}}));
+                QVERIFY(settings.setProperty(names[i], others[i]));
+                QVERIFY(settings.setProperty(names[i], others[i]));
+                QCOMPARE(changed.count(), 1);
+                QCOMPARE(hostChanged.count(), 0); // one of the two host settings alone changes nothing
+            }
+            SettingsStore reopened(path);
+            QCOMPARE(AppSettings(reopened).property(names[i]), others[i]);
         }
-        SettingsStore reopened(path);
-        QCOMPARE(AppSettings(reopened).property(name), value);
     }
 
     // The custom host counts when switched on and not empty, untrimmed; observers hear of
@@ -116,22 +92,12 @@ private Q_SLOTS:
         };
         step(&AppSettings::setCustomHost, QStringLiteral("a"), "172.20.0.1", 0); // kept aside while off
         step(&AppSettings::setUseCustomHost, true, "a", 1);
-        step(&AppSettings::setCustomHost, QStringLiteral("a"), "a", 1);
-        step(&AppSettings::setCustomHost, QStringLiteral(" m1620.local "), " m1620.local ", 2);
-        step(&AppSettings::setCustomHost, QStringLiteral("   "), "   ", 3); // blanks are not empty
-        step(&AppSettings::setCustomHost, QString(), "172.20.0.1", 4);
-        step(&AppSettings::setUseCustomHost, false, "172.20.0.1", 4);
-        step(&AppSettings::setUseCustomHost, true, "172.20.0.1", 4);
-        step(&AppSettings::setCustomHost, QStringLiteral("172.20.0.1"), "172.20.0.1", 4); // same host
-        step(&AppSettings::setCustomHost, QStringLiteral("x"), "x", 5);
-    }
-
-    void sharedInstanceUsesTheUsersConfigFile()
-    {
-        const QString path = m_root.filePath(QStringLiteral("shared-config/Quorvel/settings.json"));
-        QCOMPARE(SettingsStore::shared().filePath(), path);
-        AppSettings::shared().setShowRateInMenuBar(true);
-        QCOMPARE(objectIn(path), QJsonObject({{QStringLiteral("showRateInMenuBar"), true}}));
+        step(&AppSettings::setCustomHost, QStringLiteral("   "), "   ", 2); // blanks are not empty
+        step(&AppSettings::setCustomHost, QString(), "172.20.0.1", 3);
+        step(&AppSettings::setUseCustomHost, false, "172.20.0.1", 3);
+        step(&AppSettings::setUseCustomHost, true, "172.20.0.1", 3);
+        step(&AppSettings::setCustomHost, QStringLiteral("172.20.0.1"), "172.20.0.1", 3); // same host
+        step(&AppSettings::setCustomHost, QStringLiteral("x"), "x", 4);
     }
 };
 

@@ -33,18 +33,14 @@ private Q_SLOTS:
                  "  <sparkle:version>130</sparkle:version>\n"
                  "  <sparkle:shortVersionString> 1.3 </sparkle:shortVersionString>\n"
                  "  <sparkle:releaseNotesLink>notes/1.3.html</sparkle:releaseNotesLink>\n"
-                 "  <sparkle:minimumSystemVersion>5.10</sparkle:minimumSystemVersion>\n"
-                 "  <enclosure url=\"https://127.0.0.1:8443/q-1.3.tar.gz\" length=\"1\" "
-                 "sparkle:version=\"9\"/>\n"
-                 "</item>\n"
+                 "  <enclosure url=\"https://127.0.0.1:8443/q-1.3.tar.gz\" sparkle:version=\"9\"/></item>\n"
                  // The older style: versions on the enclosure.
                  "<item><enclosure url=\"q-1.4.tar.gz\" sparkle:version=\"140\"\n"
                  "  sparkle:shortVersionString=\"1.4\" sparkle:os=\"linux\"/></item>"
                  // Links end up in the user's browser: no files, no custom URL handlers.
                  + item("2.0",
-                        "<link>file:///etc/passwd</link>"
-                        "<sparkle:releaseNotesLink>javascript:alert(1)</sparkle:releaseNotesLink>"
-                        "<enclosure url=\"smb://server/share/quorvel\"/>")),
+                        "<link>file:///etc/passwd</link><enclosure url=\"smb://server/share/quorvel\"/>"
+                        "<sparkle:releaseNotesLink>javascript:alert(1)</sparkle:releaseNotesLink>")),
             feedUrl);
         QVERIFY2(appcast.isValid(), qPrintable(appcast.errorString()));
         QCOMPARE(appcast.items().size(), 3);
@@ -52,45 +48,39 @@ private Q_SLOTS:
         QCOMPARE(first.title, QStringLiteral("Quorvel 1.3"));
         QCOMPARE(first.version, QStringLiteral("130")); // the element wins over the enclosure
         QCOMPARE(first.displayVersion(), QStringLiteral("1.3"));
-        QCOMPARE(first.minimumSystemVersion, QStringLiteral("5.10"));
         QCOMPARE(first.releaseNotesLink,
                  QUrl(QStringLiteral("https://127.0.0.1:8443/quorvel/notes/1.3.html")));
         QCOMPARE(first.downloadPage(), QUrl(QStringLiteral("https://127.0.0.1:8443/quorvel/1.3.html")));
         const Appcast::Item &second = appcast.items()[1];
-        QCOMPARE(second.version, QStringLiteral("140"));
-        QCOMPARE(second.displayVersion(), QStringLiteral("1.4"));
-        QCOMPARE(second.os, QStringLiteral("linux"));
+        QCOMPARE(second.version + second.displayVersion() + second.os, QStringLiteral("1401.4linux"));
         QCOMPARE(second.downloadPage(), QUrl(QStringLiteral("https://127.0.0.1:8443/quorvel/q-1.4.tar.gz")));
-        QVERIFY(appcast.items()[2].releaseNotesLink.isEmpty());
-        QVERIFY(appcast.items()[2].downloadPage().isEmpty());
+        QVERIFY(appcast.items()[2].releaseNotesLink.isEmpty() && appcast.items()[2].downloadPage().isEmpty());
     }
 
+    // Not a beta, not for another system, not for a newer kernel; numbers compare as numbers.
     void newestApplicableItem()
     {
         const Appcast appcast = Appcast::parse(
-            feed(item("1.9") + item("1.10") + item("1.2") + item("1.10-rc1")
+            feed(item("1.9") + item("1.10") + item("1.10-rc1")
                  + item("9.0", "<sparkle:channel>beta</sparkle:channel>")
                  + item("8.0", "<enclosure url=\"https://127.0.0.1/q.dmg\" sparkle:os=\"macos\"/>")
                  + item("7.0", "<sparkle:minimumSystemVersion>6.2</sparkle:minimumSystemVersion>")
                  + item("1.15", "<sparkle:minimumSystemVersion>6.1</sparkle:minimumSystemVersion>")
                  + "<item><title>no version</title></item>"),
             feedUrl);
-        QCOMPARE(appcast.items().size(), 9);
+        QCOMPARE(appcast.items().size(), 8);
         QCOMPARE(appcast.newestApplicable(QStringLiteral("6.1.0"))->displayVersion(), QStringLiteral("1.15"));
         QCOMPARE(appcast.newestApplicable(QStringLiteral("6.2"))->displayVersion(), QStringLiteral("7.0"));
         QCOMPARE(appcast.newestApplicable(QStringLiteral("5.10"))->displayVersion(), QStringLiteral("1.10"));
-        QCOMPARE(appcast.newestApplicable(QString())->displayVersion(), QStringLiteral("7.0"));
     }
 
     void unreadableFeeds_data()
     {
         QTest::addColumn<QByteArray>("data");
         QTest::addColumn<QString>("error");
+        const QString notXml = QStringLiteral("The update feed is not valid XML (line ");
         QTest::newRow("blank") << QByteArray(" \n ") << "The update feed is empty.";
-        QTest::newRow("cut short") << feed(item("1.0")).left(200)
-                                   << "The update feed is not valid XML (line ";
-        QTest::newRow("unclosed tag")
-            << feed("<item><sparkle:version>1.3</item>") << "The update feed is not valid XML (line ";
+        QTest::newRow("unclosed tag") << feed("<item><sparkle:version>1.3</item>") << notXml;
         QTest::newRow("atom") << QByteArray("<feed xmlns=\"http://www.w3.org/2005/Atom\"></feed>")
                               << "The update feed is not an RSS feed.";
         QTest::newRow("too large") << QByteArray(Appcast::maxBytes + 1, ' ')
@@ -101,7 +91,7 @@ private Q_SLOTS:
             bomb += "<!ENTITY a" + QByteArray::number(i) + " \""
                 + QByteArray("&a" + QByteArray::number(i - 1) + ";").repeated(10) + "\">\n";
         bomb += "]>\n<rss version=\"2.0\"><channel><item><title>&a12;</title></item></channel></rss>\n";
-        QTest::newRow("entity expansion") << bomb << "The update feed is not valid XML (line ";
+        QTest::newRow("entity expansion") << bomb << notXml;
     }
 
     void unreadableFeeds()
@@ -109,10 +99,9 @@ private Q_SLOTS:
         QFETCH(QByteArray, data);
         QFETCH(QString, error);
         const Appcast appcast = Appcast::parse(data, feedUrl);
-        QVERIFY(!appcast.isValid());
-        QVERIFY2(appcast.errorString().startsWith(error), qPrintable(appcast.errorString()));
-        QVERIFY(!appcast.errorString().contains(u'\n'));
-        QVERIFY(appcast.items().isEmpty());
+        QVERIFY(!appcast.isValid() && appcast.items().isEmpty());
+        QVERIFY2(appcast.errorString().startsWith(error) && !appcast.errorString().contains(u'\n'),
+                 qPrintable(appcast.errorString()));
     }
 };
 
