@@ -93,24 +93,23 @@ private Q_SLOTS:
         QTest::addColumn<QList<qint64>>("madiReadings"); // one per poll
         QTest::addColumn<QList<qint64>>("setRates");
         QTest::addColumn<int>("waitLines");
+        const auto row
+            = [](const char *name, qint64 settleMs, bool onlyLocked, bool locked, bool deviceRateShown,
+                 const QList<qint64> &madi, const QList<qint64> &set, int waitLines) {
+                  QTest::newRow(name)
+                      << settleMs << onlyLocked << locked << deviceRateShown << madi << set << waitLines;
+              };
         const QList<qint64> flapping {96000, 48000, 96000, 48000, 96000, 96000, 96000};
-        const QList<qint64> none;
-        QTest::newRow("flapping, followed at once") << 0LL << false << true << true << flapping
-                                                    << QList<qint64> {96000, 48000, 96000, 48000, 96000} << 0;
+        row("flapping, followed at once", 0, false, true, true, flapping, {96000, 48000, 96000, 48000, 96000},
+            0);
         // Each return to 96 kHz starts the wait over; it ends on the third reading of 1 s.
-        QTest::newRow("flapping, settle time")
-            << 1000LL << false << true << true << flapping << QList<qint64> {96000} << 3;
-        QTest::newRow("unlocked, followed by default")
-            << 0LL << false << false << true << QList<qint64> {96000} << QList<qint64> {96000} << 0;
-        QTest::newRow("locked, only locked followed")
-            << 0LL << true << true << true << QList<qint64> {96000} << QList<qint64> {96000} << 0;
+        row("flapping, settle time", 1000, false, true, true, flapping, {96000}, 3);
+        row("unlocked, followed by default", 0, false, false, true, {96000}, {96000}, 0);
+        row("locked, only locked followed", 0, true, true, true, {96000}, {96000}, 0);
         // Six seconds of each: neither a request nor a warning.
-        QTest::newRow("unlocked, only locked followed")
-            << 0LL << true << false << true << QList<qint64>(13, 96000) << none << 0;
-        QTest::newRow("unsupported rate")
-            << 0LL << false << true << true << QList<qint64>(13, 32000) << none << 0;
-        QTest::newRow("no device rate")
-            << 0LL << false << true << false << QList<qint64>(13, 96000) << none << 0;
+        row("unlocked, only locked followed", 0, true, false, true, QList<qint64>(13, 96000), {}, 0);
+        row("unsupported rate", 0, false, true, true, QList<qint64>(13, 32000), {}, 0);
+        row("no device rate", 0, false, true, false, QList<qint64>(13, 96000), {}, 0);
     }
 
     void followingRules()
