@@ -131,12 +131,12 @@ def process_cpu_seconds(pid):
 
 
 def proc_status(pid):
-    """VmRSS and VmHWM in KiB and the thread count, from /proc/PID/status."""
+    """VmRSS, VmHWM and RssAnon in KiB and the thread count, from /proc/PID/status."""
     values = {}
     with open(f"/proc/{pid}/status") as f:
         for line in f:
             key, _, rest = line.partition(":")
-            if key in ("VmRSS", "VmHWM", "Threads"):
+            if key in ("VmRSS", "VmHWM", "RssAnon", "Threads"):
                 values[key] = int(rest.split()[0])
     return values
 

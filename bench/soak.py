@@ -41,6 +41,9 @@ STATUS_CODES = [301, 404, 500, 503]
 WARM_UP_S = 60.0
 SAMPLE_EVERY_S = 10.0
 RSS_GROWTH_LIMIT_KIB = 5 * 1024
+# Anonymous memory is the heap and the stacks, without the mapped files that page in and out: a
+# leak shows here first.
+ANON_GROWTH_LIMIT_KIB = 1024
 FINAL_FOLLOW_LIMIT_S = 15.0  # a request hung when the faults were cleared takes 2 s + 3 s
 NAMESPACE_MARK = "QUORVEL_SOAK_NAMESPACES"
 
@@ -245,6 +248,7 @@ class Soak:
         status = proc_status(pid)
         state = sim_state(self.port)
         entry = {"t": time.monotonic() - self.t0, "rss": status["VmRSS"], "hwm": status["VmHWM"],
+                 "anon": status["RssAnon"],
                  "threads": status["Threads"], "fds": fd_count(pid), "cpu": process_cpu_seconds(pid),
                  "polls": state["status_queries"], "requests": state["requests"],
                  "sim_fds": fd_count(self.sim.pid), "sim_rss": proc_status(self.sim.pid)["VmRSS"]}
@@ -425,6 +429,11 @@ def report(soak, root, env, sim_log, final, engine_status, sim_status, journal, 
               f"growth {growth:+d} KiB, slope {slope_per_hour([(s['t'], s['rss']) for s in after]):+.0f} KiB/h, "
               f"VmHWM {last['hwm']} KiB  [limit growth <= {RSS_GROWTH_LIMIT_KIB} KiB: "
               f"{verdict(growth <= RSS_GROWTH_LIMIT_KIB, f'RSS grew {growth} KiB after warm-up')}]")
+        anon = last["anon"] - base["anon"]
+        print(f"anonymous memory (heap) after warm-up: start {base['anon']} KiB, end {last['anon']} KiB, "
+              f"growth {anon:+d} KiB, slope {slope_per_hour([(s['t'], s['anon']) for s in after]):+.0f} KiB/h  "
+              f"[limit growth <= {ANON_GROWTH_LIMIT_KIB} KiB: "
+              f"{verdict(anon <= ANON_GROWTH_LIMIT_KIB, f'anonymous memory grew {anon} KiB after warm-up')}]")
         print(f"open fds: min {min(fds)}, max {max(fds)}, start {base['fds']}, end {last['fds']}, "
               f"slope {slope_per_hour([(s['t'], s['fds']) for s in after]):+.1f} /h  "
               f"[not growing: {verdict(not growing(fds), 'fd count grew')}]")

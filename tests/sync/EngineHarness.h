@@ -1,12 +1,11 @@
 #pragma once
 
 #include "DeviceSimulator.h"
-#include "FakeNotificationServer.h"
 #include "VirtualClock.h"
 
 #include "core/AppState.h"
 #include "device/M1620Client.h"
-#include "platform/DBusNotifier.h"
+#include "platform/Notifier.h"
 #include "platform/SystemLog.h"
 #include "services/AppSettings.h"
 #include "services/Logger.h"
@@ -17,7 +16,6 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFile>
-#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -37,25 +35,35 @@ public:
     bool present = false;
 };
 
-// A loopback port with nobody listening: connections are refused at once.
-inline quint16 closedPort()
-{
-    QTcpServer server;
-    server.listen(QHostAddress::LocalHost);
-    return server.serverPort();
-}
-
 inline QString loopback(quint16 port)
 {
     return QStringLiteral("127.0.0.1:%1").arg(port);
+}
+
+// Keeps "title: body" of every notification.
+struct RecordingNotifier final : Notifier
+{
+    QCoro::Task<> post(const QString &title, const QString &body) override
+    {
+        posted << title + QStringLiteral(": ") + body;
+        co_return;
+    }
+    QStringList posted;
+};
+
+// A loopback address with nobody listening: connections are refused at once.
+inline QString closedHost()
+{
+    QTcpServer server;
+    server.listen(QHostAddress::LocalHost);
+    return loopback(server.serverPort());
 }
 
 // One engine against an in-process simulator on loopback, on a clock that the test moves.
 struct EngineHarness
 {
     VirtualClock clock;
-    FakeNotificationServer notifications;
-    DBusNotifier notifier;
+    RecordingNotifier notifier;
     QTemporaryDir dir;
     Logger logger {dir.path() + QStringLiteral("/logs"), nullptr};
     SettingsStore store {dir.path() + QStringLiteral("/settings.json")};
@@ -73,7 +81,7 @@ struct EngineHarness
         if (!device.listen())
             qFatal("simulator could not listen");
         // Never the default address: every engine here polls loopback.
-        settings.setCustomHost(loopback(device.port()));
+        settings.setCustomHost(host());
         settings.setUseCustomHost(true);
         client.updateHost(settings.effectiveHost());
         QObject::connect(&state, &AppState::connectionStateChanged,
@@ -99,16 +107,14 @@ struct EngineHarness
                                10000);
     }
 
-    // Starts the engine and waits for its first reading.
     void start()
     {
         engine->start();
         QVERIFY(QTest::qWaitFor([this] { return polls->count() >= 1; }, 10000));
     }
 
-    // Lets the loop's waits pass and waits until the next reading has been handled. Events are
-    // handled as they come (not every 10 ms, as QTest::qWaitFor would), so thousands of polls
-    // take seconds.
+    // Lets the loop's waits pass until the next reading has been handled. Events are handled as
+    // they come, not every 10 ms as in QTest::qWaitFor.
     void nextPoll()
     {
         const qsizetype before = polls->count();
@@ -131,45 +137,24 @@ struct EngineHarness
             nextPoll();
     }
 
-    // The log as "[LEVEL] message" lines, timestamps cut off.
-    QStringList log()
+    // The log lines that contain needle (all by default), without their "[yyyy-MM-dd hh:mm:ss] ".
+    QStringList log(const QString &needle = {})
     {
         logger.flush();
         QFile file(logger.logFile());
-        if (!file.open(QIODevice::ReadOnly))
-            return {};
-        QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-        static const QRegularExpression stamp(QStringLiteral(R"(^\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\] )"));
-        for (QString &line : lines)
-            line.remove(stamp);
+        QStringList lines;
+        if (file.open(QIODevice::ReadOnly))
+            for (const QString &line : QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts))
+                if (line.contains(needle))
+                    lines << line.mid(22);
         return lines;
     }
-
-    QStringList logMatching(const QString &needle) { return log().filter(needle); }
 
     // The waits the polling loop asked for, without the legacy watch's.
     QList<std::chrono::milliseconds> pollWaits() const
     {
-        QList<std::chrono::milliseconds> waits;
-        for (auto wait : clock.requestedSleeps())
-            if (wait != SyncEngine::legacyCheckInterval)
-                waits << wait;
+        QList<std::chrono::milliseconds> waits = clock.requestedSleeps();
+        waits.removeAll(SyncEngine::legacyCheckInterval);
         return waits;
-    }
-
-    // Makes the request after every status query (the set-rate) fail with the given status,
-    // and keeps the device from ever taking the rate.
-    void failSetRatesWith(int status)
-    {
-        device.setFollowDelay(60 * 60 * 1000);
-        QObject::connect(
-            &device, &DeviceSimulator::requestReceived, &device, [this, status](const QJsonObject &body) {
-                const QJsonObject clock = body.value(QStringLiteral("clock")).toObject();
-                if (clock.value(QStringLiteral("sampling_rate"))
-                        .isNull()) // queued: this answer is not the one to fail
-                    QMetaObject::invokeMethod(
-                        &device, [this, status] { device.setFault(SimFault::Mode::Status, 1, status); },
-                        Qt::QueuedConnection);
-            });
     }
 };
