@@ -4,6 +4,8 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <sys/socket.h>
+
 namespace {
 
 // Per-connection read state, kept on the socket so that the server needs no map.
@@ -151,8 +153,15 @@ void ScriptedHttpServer::respond(QTcpSocket *socket)
             return;
         if (answer.trickleMs <= 0) {
             guarded->write(answer.bytes);
-            if (answer.closeAfter)
+            guarded->flush();
+            if (answer.reset) {
+                const linger abortive {1, 0}; // close() sends a RST, not a FIN
+                ::setsockopt(int(guarded->socketDescriptor()), SOL_SOCKET, SO_LINGER, &abortive,
+                             sizeof abortive);
+                guarded->abort();
+            } else if (answer.closeAfter) {
                 guarded->disconnectFromHost();
+            }
             return;
         }
         guarded->write(answer.bytes.left(answer.trickleAfter));
