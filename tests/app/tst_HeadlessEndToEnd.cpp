@@ -309,6 +309,13 @@ private Q_SLOTS:
         const qsizetype at96 = printed.indexOf("\"deviceRate\":96000"),
                         at44 = printed.indexOf("\"deviceRate\":44100");
         QVERIFY(at96 >= 0 && at96 < at44);
+        const QList<QByteArray> lines = printed.trimmed().split('\n'); // the last state, then the end
+        QCOMPARE(QJsonDocument::fromJson(lines.value(lines.size() - 2))
+                     .object()
+                     .value(u"history")
+                     .toArray()
+                     .size(),
+                 2);
     }
 
     // The computer follows too: PipeWire's graph rate pinned to the device's and let go on quit,

@@ -140,6 +140,7 @@ private Q_SLOTS:
         QCOMPARE(sim->stateObject()["device_rate"].toInteger(), 48000);
         QCOMPARE(sim->madiRate(), 48000);
         QCOMPARE(sim->fault(), SimFault {});
+        QCOMPARE(sim->requestCount(), bytes.startsWith("POST /sim/") ? 0 : 1); // answered once
     }
 
     void faultsOverHttpCountDown()
