@@ -4,6 +4,8 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <sys/socket.h>
+
 namespace {
 
 // Per-connection read state, kept on the socket so that the server needs no map.
@@ -35,20 +37,26 @@ std::optional<ReceivedRequest> takeRequest(QByteArray &buffer)
     return request;
 }
 
-void trickle(QPointer<QTcpSocket> socket, QByteArray rest, int intervalMs, bool closeAfter)
+// Writes the bytes, one every intervalMs when it is > 0, then ends the connection as asked.
+void send(QPointer<QTcpSocket> socket, QByteArray bytes, int intervalMs, const ScriptedAnswer &answer)
 {
     if (!socket)
         return;
-    if (rest.isEmpty()) {
-        if (closeAfter)
-            socket->disconnectFromHost();
+    if (intervalMs > 0 && !bytes.isEmpty()) {
+        socket->write(bytes.first(1));
+        QTimer::singleShot(intervalMs, Qt::PreciseTimer, socket,
+                           [=] { send(socket, bytes.mid(1), intervalMs, answer); });
         return;
     }
-    socket->write(rest.left(1));
-    QTimer::singleShot(intervalMs, Qt::PreciseTimer, socket,
-                       [socket, rest = rest.mid(1), intervalMs, closeAfter] {
-                           trickle(socket, rest, intervalMs, closeAfter);
-                       });
+    socket->write(bytes);
+    socket->flush();
+    if (answer.reset) {
+        const linger abortive {1, 0}; // close() sends a RST, not a FIN
+        ::setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
+        socket->abort();
+    } else if (answer.closeAfter) {
+        socket->disconnectFromHost();
+    }
 }
 
 } // namespace
@@ -147,15 +155,9 @@ void ScriptedHttpServer::respond(QTcpSocket *socket)
         return;
     const QPointer<QTcpSocket> guarded(socket);
     QTimer::singleShot(answer.delayMs, Qt::PreciseTimer, socket, [guarded, answer] {
-        if (!guarded)
-            return;
-        if (answer.trickleMs <= 0) {
-            guarded->write(answer.bytes);
-            if (answer.closeAfter)
-                guarded->disconnectFromHost();
-            return;
-        }
-        guarded->write(answer.bytes.left(answer.trickleAfter));
-        trickle(guarded, answer.bytes.mid(answer.trickleAfter), answer.trickleMs, answer.closeAfter);
+        const qsizetype atOnce = answer.trickleMs > 0 ? answer.trickleAfter : answer.bytes.size();
+        if (guarded)
+            guarded->write(answer.bytes.first(atOnce));
+        send(guarded, answer.bytes.mid(atOnce), answer.trickleMs, answer);
     });
 }

@@ -17,6 +17,7 @@ struct ScriptedAnswer
     qsizetype trickleAfter = 0;
     bool hang = false; // read the request, never answer, keep the connection open
     bool closeAfter = true; // close the connection once the bytes are sent
+    bool reset = false; // instead of closing, drop the connection with a TCP reset
 
     // A complete HTTP/1.1 answer with Content-Length and "Connection: close".
     static ScriptedAnswer http(int status, const QByteArray &body,

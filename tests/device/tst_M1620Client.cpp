@@ -4,8 +4,6 @@
 #include "device/M1620Client.h"
 
 #include <QElapsedTimer>
-#include <QFile>
-#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTest>
 
@@ -109,36 +107,14 @@ private Q_SLOTS:
             QCOMPARE(m_server->requests()[i].raw, requestBytes(m_server->hostText(), bodies[i]));
     }
 
-    void hostForms_data()
+    void ipv6HostKeepsItsBracketsInTheHostField()
     {
-        QTest::addColumn<QString>("host"); // PORT: the server's port
-        QTest::newRow("IPv6 address") << "[::1]:PORT";
-        QTest::newRow("host name") << "localhost:PORT";
-    }
-
-    void hostForms()
-    {
-        // The brackets of an IPv6 address stay out of the connect call but in the Host field; a
-        // name is looked up, but only where the hosts file answers: DNS could leave the machine.
-        QFETCH(QString, host);
-        const bool ipv6 = host.startsWith(u'[');
         ScriptedHttpServer server;
-        if (!server.listen(ipv6 ? QHostAddress::LocalHostIPv6 : QHostAddress::LocalHost))
+        if (!server.listen(QHostAddress::LocalHostIPv6))
             QSKIP("no IPv6 loopback on this machine");
-        QFile hosts(QStringLiteral("/etc/hosts"));
-        const QRegularExpression localhost(QStringLiteral("^127\\.0\\.0\\.1\\s.*\\blocalhost\\b"),
-                                           QRegularExpression::MultilineOption);
-        if (!ipv6
-            && (!hosts.open(QIODevice::ReadOnly)
-                || !localhost.match(QString::fromUtf8(hosts.readAll())).hasMatch()))
-            QSKIP("localhost is not in the hosts file");
-        host.replace(QStringLiteral("PORT"), QString::number(server.port()));
         server.answerWith(ScriptedAnswer::http(200, fullStatus));
-        const M1620Result<DeviceStatus> result = fetch(host);
-        QVERIFY2(result.ok(), qPrintable(failureOf(result)));
-        QCOMPARE(result.value().deviceRate, 44100);
-        QCOMPARE(server.requests().size(), 1);
-        QCOMPARE(server.requests().first().header("Host"), host.toUtf8());
+        QVERIFY2(fetch(server.hostText()).ok(), qPrintable(failureOf(fetch(server.hostText()))));
+        QCOMPARE(server.requests().first().header("Host"), server.hostText().toUtf8());
     }
 
     // ---- Reading the status
@@ -158,20 +134,16 @@ private Q_SLOTS:
         };
         const qint64 max = std::numeric_limits<qint64>::max();
         row("all three", fullStatus, 44100, 48000, false);
-        row("device rate only", rateBody(48000), 48000);
         row("other members ignored",
             R"({"x":1,"clock":{"y":null,"sampling_rate":88200,"sources":{"madi_coaxial":)"
             R"({"rate":176400,"sync":true,"z":"q"}}}})",
             88200, 176400, true);
         row("rate as string", R"({"clock":{"sampling_rate":"48000"}})", {});
-        row("clock an array", R"({"clock":[1,2]})", {});
         row("fractional rate", R"({"clock":{"sampling_rate":48000.5}})", {});
         row("whole double", R"({"clock":{"sampling_rate":48000.0}})", 48000);
         row("largest qint64", rateBody(max), max);
-        row("smallest qint64", rateBody(std::numeric_limits<qint64>::min()),
-            std::numeric_limits<qint64>::min());
         row("2^63", R"({"clock":{"sampling_rate":9223372036854775808}})", {});
-        row("-1e300", R"({"clock":{"sampling_rate":-1e300}})", {});
+        row("2^64 + 96000", madi(R"("rate":18446744073709647616)"), {});
         row("2^53 + 1 exact", madi(R"("rate":9007199254740993)"), {}, 9007199254740993);
         row("rate null, sync as number", madi(R"("rate":null,"sync":1)"), {});
         row("body of exactly 1 MiB",
@@ -206,19 +178,13 @@ private Q_SLOTS:
             QTest::newRow(name) << answer << true << message;
         };
         bad("300", ScriptedAnswer::http(300, fullStatus));
-        bad("500", ScriptedAnswer::http(500, fullStatus));
-        // A redirect, whether to this device or to a host that would refuse, is not followed.
-        bad("302 to itself", ScriptedAnswer::http(302, "{}", "application/json", {"Location: /api/v2/self"}));
+        // A redirect is not followed: to a host that refuses, it would read as unreachable.
         bad("307 elsewhere",
             ScriptedAnswer::http(307, "{}", "application/json",
                                  {"Location: http://127.0.0.1:1/api/v2/self"}));
         unreachable("204 empty", ScriptedAnswer::http(204, "", ""), notJson("illegal value", 0));
         unreachable("200 text", ScriptedAnswer::http(200, "OK", "text/plain"), notJson("illegal value", 1));
-        unreachable("200 two values", ScriptedAnswer::http(200, "1,2"), notJson("illegal value", 1));
         bad("200 array", ScriptedAnswer::http(200, "[" + fullStatus + "]"));
-        bad("200 number", ScriptedAnswer::http(200, "42"));
-        bad("200 string", ScriptedAnswer::http(200, "\"48000\""));
-        bad("200 null", ScriptedAnswer::http(200, "null"));
 
         ScriptedAnswer ssh;
         ssh.bytes = "SSH-2.0-OpenSSH_9.2p1\r\n";
@@ -232,6 +198,15 @@ private Q_SLOTS:
         ScriptedAnswer cutError = ScriptedAnswer::http(500, fullStatus);
         cutError.bytes.chop(10);
         unreachable("500 closed mid-body", cutError, cutShort);
+        ScriptedAnswer reset = ScriptedAnswer::http(200, fullStatus);
+        reset.bytes.chop(10);
+        reset.reset = true;
+        unreachable("reset mid-body", reset, QStringLiteral("The connection was reset"));
+        // Documents deep or large enough to hurt a parser.
+        unreachable("exponent 1e400", ScriptedAnswer::http(200, R"({"clock":{"sampling_rate":1e400}})"),
+                    notJson("illegal number", 31));
+        unreachable("100000 levels of [", ScriptedAnswer::http(200, QByteArray(100000, '[')),
+                    notJson("too deeply nested document", 1025));
 
         unreachable("declared over 1 MiB",
                     ScriptedAnswer::http(200, QByteArray(M1620Client::maxBodyBytes + 1, ' ')), tooLarge);
@@ -275,24 +250,8 @@ private Q_SLOTS:
     {
         QTest::addColumn<ScriptedAnswer>("answer");
         QTest::addColumn<int>("connections"); // for the three requests
-        // The status line is cut after "HTTP/", and every later byte arrives on its own.
-        ScriptedAnswer pieces = ScriptedAnswer::http(200, fullStatus);
-        pieces.trickleAfter = 5;
-        pieces.trickleMs = 2;
-        QTest::newRow("in pieces") << pieces << 3;
         QTest::newRow("kept alive") << ScriptedAnswer::keepAlive(200, fullStatus) << 1;
-        QTest::newRow("201") << ScriptedAnswer::http(201, fullStatus) << 3;
         QTest::newRow("299, kept alive") << ScriptedAnswer::keepAlive(299, fullStatus) << 1;
-        ScriptedAnswer interim = ScriptedAnswer::http(200, fullStatus);
-        interim.bytes.prepend("HTTP/1.1 100 Continue\r\n\r\n");
-        QTest::newRow("after an interim answer") << interim << 3;
-        ScriptedAnswer chunked = ScriptedAnswer::keepAlive(200, {});
-        chunked.bytes = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
-        for (const QByteArray &piece :
-             {fullStatus.first(17), fullStatus.sliced(17, 20), fullStatus.sliced(37)})
-            chunked.bytes += QByteArray::number(piece.size(), 16) + ";part=1\r\n" + piece + "\r\n";
-        chunked.bytes += "0\r\nX-Trailer: 1\r\n\r\n";
-        QTest::newRow("chunked, kept alive") << chunked << 1;
         ScriptedAnswer untilClose;
         untilClose.bytes = "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n\r\n" + fullStatus;
         QTest::newRow("body until the close") << untilClose << 3;
@@ -358,7 +317,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("message");
         QTest::newRow("500") << ScriptedAnswer::keepAlive(500, fullStatus)
                              << QStringLiteral("Unexpected response from device");
-        QTest::newRow("not JSON") << ScriptedAnswer::keepAlive(200, "OK") << notJson("illegal value", 1);
         QTest::newRow("silent") << hanging << timedOut;
         // Headers at once, then a byte of the body every 400 ms: an idle limit alone never fires.
         // Timed out after the head of an error answer, the exchange failed first: unreachable.
@@ -434,38 +392,19 @@ private Q_SLOTS:
         client.updateHost(m_server->hostText());
         QCOMPARE(rateOf(client), 44100);
         QCOMPARE(m_server->requests().size(), 2);
-
-        ScriptedHttpServer otherAddress;
-        if (!otherAddress.listen(QHostAddress(QStringLiteral("127.0.0.2")), m_server->port()))
-            QSKIP("127.0.0.2 is not a loopback address here");
-        otherAddress.answerWith(ScriptedAnswer::keepAlive(200, rateBody(88200)));
-        client.updateHost(otherAddress.hostText());
-        QCOMPARE(rateOf(client), 88200);
-    }
-
-    void malformedHostSendsNothing_data()
-    {
-        QTest::addColumn<QString>("pattern"); // HOST is "127.0.0.1:port" of the server, PORT its port
-        QTest::newRow("path") << "HOST/x";
-        QTest::newRow("fragment") << "HOST#x";
-        QTest::newRow("user info") << "u@HOST";
-        QTest::newRow("newline") << "HOST\n";
-        QTest::newRow("short IPv4") << "127.1:PORT";
-        QTest::newRow("second port") << "HOST:80";
     }
 
     void malformedHostSendsNothing()
     {
-        QFETCH(QString, pattern);
-        const QString host = QString(pattern)
-                                 .replace(QStringLiteral("HOST"), m_server->hostText())
-                                 .replace(QStringLiteral("PORT"), QString::number(m_server->port()));
         m_server->answerWith(ScriptedAnswer::http(200, fullStatus));
-        const M1620Result<DeviceStatus> result = fetch(host);
-        QVERIFY(!result.ok());
-        QCOMPARE(result.error().kind(), M1620Error::Kind::Unreachable);
-        QVERIFY2(failureOf(result).startsWith(QStringLiteral("Invalid device address “")),
-                 qPrintable(failureOf(result)));
+        for (const QString &host : QStringList {m_server->hostText() + "/x", m_server->hostText() + "\n",
+                                                m_server->hostText() + ":80"}) {
+            const M1620Result<DeviceStatus> result = fetch(host);
+            QVERIFY(!result.ok());
+            QCOMPARE(result.error().kind(), M1620Error::Kind::Unreachable);
+            QVERIFY2(failureOf(result).startsWith(QStringLiteral("Invalid device address “")),
+                     qPrintable(failureOf(result)));
+        }
         QTest::qWait(100); // room for a stray connection to arrive
         QCOMPARE(m_server->connectionCount(), 0);
     }

@@ -1,270 +1,228 @@
 #include "DeviceSimulator.h"
-#include "RawClient.h"
-#include "SimHttp.h"
 
 #include <QElapsedTimer>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QTcpSocket>
 #include <QTest>
 
-#include <ctime>
 #include <memory>
 
 namespace {
+
+const QByteArray statusQuery
+    = R"({"clock":{"sampling_rate":null,"sources":{"madi_coaxial":{"rate":null,"sync":null}}}})";
+
+QByteArray setRate(qint64 rate)
+{
+    return R"({"clock":{"sampling_rate":)" + QByteArray::number(rate) + "}}";
+}
+
+QByteArray request(const QByteArray &method, const QByteArray &target, const QByteArray &body = statusQuery)
+{
+    return method + ' ' + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\n"
+        + "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
+}
 
 QJsonObject parse(const QByteArray &json)
 {
     return QJsonDocument::fromJson(json).object();
 }
 
-qint64 rateIn(const QJsonObject &answer)
+// One connection to the simulator, read as the bytes arrive: the fault modes show only on the wire.
+struct Wire
 {
-    return answer["clock"].toObject()["sampling_rate"].toInteger(-1);
-}
+    std::unique_ptr<QTcpSocket> socket = std::make_unique<QTcpSocket>();
+    QByteArray bytes;
+    bool closed = false;
+
+    Wire(quint16 port, const QByteArray &out)
+    {
+        socket->connectToHost(QHostAddress::LocalHost, port);
+        socket->write(out);
+    }
+    Wire &poll()
+    {
+        bytes += socket->readAll();
+        closed = socket->state() == QAbstractSocket::UnconnectedState;
+        return *this;
+    }
+    qsizetype headEnd() const { return bytes.indexOf("\r\n\r\n"); }
+    QByteArray body() const { return headEnd() < 0 ? QByteArray() : bytes.mid(headEnd() + 4); }
+    int status() const { return bytes.startsWith("HTTP/1.1 ") ? bytes.mid(9, 3).toInt() : 0; }
+    qsizetype declaredLength() const
+    {
+        const qsizetype at = bytes.indexOf("Content-Length: ") + 16;
+        return at < 16 ? -1 : bytes.mid(at, bytes.indexOf('\r', at) - at).toLongLong();
+    }
+    bool complete() const
+    {
+        return closed || (status() > 0 && headEnd() > 0 && body().size() >= declaredLength());
+    }
+    Wire &wait(int ms = 10000)
+    {
+        static_cast<void>(QTest::qWaitFor([this] { return poll().complete(); }, ms));
+        return *this;
+    }
+};
 
 } // namespace
 
-// The device API and the control API under /sim/, over real HTTP on loopback.
+// What a faulty simulator would break silently: the product's tests would pass wrongly.
 class TestDeviceSimulator : public QObject
 {
     Q_OBJECT
 
     std::unique_ptr<DeviceSimulator> sim;
-    std::unique_ptr<SimHttp> http;
 
-    SimReply device(const QByteArray &body) { return http->post(QStringLiteral("/api/v2/self"), body); }
-    SimReply control(const QString &target, const QByteArray &form = {})
+    Wire exchange(const QByteArray &bytes) { return std::move(Wire(sim->port(), bytes).wait()); }
+    QJsonObject ask(const QByteArray &body = statusQuery)
     {
-        return http->post(target, form, "application/x-www-form-urlencoded");
+        return parse(exchange(request("POST", "/api/v2/self", body)).body());
     }
+    int control(const QByteArray &target) { return exchange(request("POST", target, {})).status(); }
 
 private Q_SLOTS:
     void init()
     {
         sim = std::make_unique<DeviceSimulator>();
         QVERIFY(sim->listen());
-        http = std::make_unique<SimHttp>(sim->port());
     }
 
-    void cleanup()
+    void answersFollowStateAndRate()
     {
-        http.reset();
-        sim.reset();
-    }
-
-    void queryFillsInWhatIsAsked_data()
-    {
-        QTest::addColumn<QByteArray>("query");
-        QTest::addColumn<QByteArray>("answer");
-        QTest::addColumn<int>("statusQueries");
-        QTest::newRow("status")
-            << SimHttp::statusQuery()
-            << QByteArray(
-                   R"({"clock":{"sampling_rate":48000,"sources":{"madi_coaxial":{"rate":48000,"sync":true}}}})")
-            << 1;
-        QTest::newRow("device rate") << QByteArray(R"({"clock":{"sampling_rate":null}})")
-                                     << QByteArray(R"({"clock":{"sampling_rate":48000}})") << 1;
-        QTest::newRow("madi rate, other members echoed")
-            << QByteArray(R"({"x":1,"clock":{"y":"z","sources":{"madi_coaxial":{"rate":null}}}})")
-            << QByteArray(R"({"x":1,"clock":{"y":"z","sources":{"madi_coaxial":{"rate":48000}}}})") << 1;
-        QTest::newRow("nothing known asked: echoed")
-            << QByteArray(R"({"network":{"ip":null}})") << QByteArray(R"({"network":{"ip":null}})") << 0;
-    }
-
-    void queryFillsInWhatIsAsked()
-    {
-        QFETCH(QByteArray, query);
-        QFETCH(QByteArray, answer);
-        QSignalSpy received(sim.get(), &DeviceSimulator::requestReceived);
-        const SimReply reply = device(query);
-        QCOMPARE(reply.status, 200);
-        QCOMPARE(reply.contentType, QByteArray("application/json"));
-        QCOMPARE(reply.object(), parse(answer));
-        QTEST(sim->statusQueryCount(), "statusQueries");
-        QCOMPARE(sim->requestCount(), 1);
-        QCOMPARE(received.count(), 1);
-        QCOMPARE(received.first().first().toJsonObject(), parse(query));
-    }
-
-    // State set over /sim/state, as a query or as a form body (curl -d), shows in the answers.
-    void answersFollowTheState()
-    {
-        QCOMPARE(control(QStringLiteral("/sim/state?madi=96000&sync=false&device=44100")).status, 200);
-        QCOMPARE(sim->madiRate(), 96000);
         QCOMPARE(
-            device(SimHttp::statusQuery()).object(),
+            ask(),
             parse(
-                R"({"clock":{"sampling_rate":44100,"sources":{"madi_coaxial":{"rate":96000,"sync":false}}}})"));
-        QCOMPARE(control(QStringLiteral("/sim/state"), "report-device=false&report-sync=off").status, 200);
-        QCOMPARE(device(SimHttp::statusQuery()).object(),
-                 parse(R"({"clock":{"sources":{"madi_coaxial":{"rate":96000}}}})"));
-        QCOMPARE(control(QStringLiteral("/sim/state?report-device=true&report-madi=0")).status, 200);
-        QCOMPARE(device(SimHttp::statusQuery()).object(),
-                 parse(R"({"clock":{"sampling_rate":44100,"sources":{"madi_coaxial":{}}}})"));
-    }
-
-    void setRateChangesTheRate()
-    {
+                R"({"clock":{"sampling_rate":48000,"sources":{"madi_coaxial":{"rate":48000,"sync":true}}}})"));
+        QCOMPARE(ask(R"({"x":1,"clock":{"sources":{"madi_coaxial":{"rate":null}}}})"),
+                 parse(R"({"x":1,"clock":{"sources":{"madi_coaxial":{"rate":48000}}}})"));
+        QCOMPARE(control("/sim/state?madi=96000&sync=false&report-device=false"), 200);
+        QCOMPARE(ask(), parse(R"({"clock":{"sources":{"madi_coaxial":{"rate":96000,"sync":false}}}})"));
+        QCOMPARE(ask(setRate(192000)), parse(setRate(192000)));
+        QCOMPARE(sim->deviceRate(), 192000);
+        QCOMPARE(control("/sim/state?follow-delay=200"), 200);
         QSignalSpy changed(sim.get(), &DeviceSimulator::deviceRateChanged);
-        const QList<qint64> rates {44100, 48000, 88200, 96000, 176400, 192000};
-        for (qint64 rate : rates) {
-            const SimReply reply = device(SimHttp::setRate(rate));
-            QCOMPARE(reply.status, 200);
-            QCOMPARE(reply.object(), parse(SimHttp::setRate(rate)));
-            QCOMPARE(rateIn(device(SimHttp::statusQuery()).object()), rate);
-        }
-        QCOMPARE(changed.count(), 6);
-        QCOMPARE(sim->setRateRequests(), rates);
-        QCOMPARE(sim->statusQueryCount(), 6);
-    }
-
-    void badRequestsChangeNothing_data()
-    {
-        QTest::addColumn<QByteArray>("method");
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<QByteArray>("body");
-        QTest::addColumn<int>("status");
-        QTest::addColumn<int>("setRates"); // recorded, rejected ones too
-        const auto row = [](const char *name, const char *method, const char *path, const QByteArray &body,
-                            int status, int setRates = 0) {
-            QTest::newRow(name) << QByteArray(method) << QString::fromUtf8(path) << body << status
-                                << setRates;
-        };
-        const char *self = "/api/v2/self";
-        row("unsupported rate", "POST", self, SimHttp::setRate(44000), 400, 1);
-        row("negative rate", "POST", self, SimHttp::setRate(-96000), 400, 1);
-        row("rate as text", "POST", self, R"({"clock":{"sampling_rate":"96000"}})", 400);
-        row("fractional rate", "POST", self, R"({"clock":{"sampling_rate":96000.5}})", 400);
-        row("madi is read-only", "POST", self, R"({"clock":{"sources":{"madi_coaxial":{"rate":96000}}}})",
-            400);
-        row("broken JSON", "POST", self, "{\"clock\":", 400);
-        row("empty body", "POST", self, "", 400);
-        row("array", "POST", self, "[1,2]", 400);
-        row("other path", "POST", "/api/v2/other", SimHttp::statusQuery(), 404);
-        row("GET", "GET", self, "", 405);
-        row("bad bool", "POST", "/sim/state?madi=96000&sync=maybe", "", 400);
-        row("unknown key", "POST", "/sim/state?madi=96000&colour=red", "", 400);
-        row("unknown mode", "POST", "/sim/fault?mode=explode", "", 400);
-        row("status needs code", "POST", "/sim/fault?mode=status", "", 400);
-        row("code out of range", "POST", "/sim/fault?mode=status&code=99", "", 400);
-        row("count zero", "POST", "/sim/fault?mode=hang&count=0", "", 400);
-        row("value for another mode", "POST", "/sim/fault?mode=hang&ms=5", "", 400);
-        row("unknown control path", "GET", "/sim/nothing", "", 404);
-        row("GET a fault", "GET", "/sim/fault", "", 405);
-        row("DELETE the state", "DELETE", "/sim/state", "", 405);
-    }
-
-    void badRequestsChangeNothing()
-    {
-        QFETCH(QByteArray, method);
-        QFETCH(QString, path);
-        QFETCH(QByteArray, body);
-        const SimReply reply = method == "POST" ? http->post(path, body) : http->send(method, path);
-        QTEST(reply.status, "status");
-        QVERIFY(!reply.object()["error"].toString().isEmpty());
-        QCOMPARE(sim->stateObject()["device_rate"].toInteger(), 48000);
-        QCOMPARE(sim->madiRate(), 48000);
-        QCOMPARE(sim->fault(), SimFault {});
-        QTEST(int(sim->setRateRequests().size()), "setRates");
-    }
-
-    void followDelayPostponesTheNewRate()
-    {
-        QCOMPARE(control(QStringLiteral("/sim/state?follow-delay=400")).status, 200);
-        QSignalSpy changed(sim.get(), &DeviceSimulator::deviceRateChanged);
-        QElapsedTimer clock;
-        clock.start();
-        QCOMPARE(device(SimHttp::setRate(96000)).object(), parse(SimHttp::setRate(96000)));
-        QCOMPARE(http->send("GET", QStringLiteral("/sim/state")).object()["pending_rate"].toInteger(), 96000);
-        QCOMPARE(rateIn(device(SimHttp::statusQuery()).object()), 48000);
-        QVERIFY(changed.wait(10000));
-        QVERIFY(clock.elapsed() >= 399);
-        QCOMPARE(sim->deviceRate(), 96000);
-        QVERIFY(sim->stateObject()["pending_rate"].isNull());
-
-        // Setting the rate directly cancels a change still waiting.
-        QCOMPARE(device(SimHttp::setRate(192000)).status, 200);
-        sim->setDeviceRate(44100);
-        QTest::qWait(600);
+        QCOMPARE(ask(setRate(44100)), parse(setRate(44100)));
+        QCOMPARE(sim->deviceRate(), 192000);
+        QVERIFY(changed.wait(5000));
         QCOMPARE(sim->deviceRate(), 44100);
-    }
 
-    void faultsResetAndCountersOverHttp()
-    {
-        QSignalSpy faultChanged(sim.get(), &DeviceSimulator::faultChanged);
-        SimReply reply = control(QStringLiteral("/sim/fault?mode=status&code=503&count=2"));
-        QCOMPARE(reply.object()["fault"].toObject(), parse(R"({"mode":"status","code":503,"count":2})"));
-        QCOMPARE(device(SimHttp::setRate(96000)).status, 503); // carried out all the same
-        QCOMPARE(sim->deviceRate(), 96000);
-        // Control requests are never faulted nor counted.
-        const SimReply state = http->send("GET", QStringLiteral("/sim/state"));
-        QCOMPARE(state.status, 200);
-        QCOMPARE(state.object()["requests"].toInt(), 1);
-        QCOMPARE(state.object()["set_rates"].toArray(), QJsonArray {96000});
-        QCOMPARE(state.object()["fault"].toObject()["count"].toInt(), 1);
-        QCOMPARE(control(QStringLiteral("/sim/fault?mode=none")).status, 200);
-        QCOMPARE(device(SimHttp::statusQuery()).status, 200);
-        QCOMPARE(faultChanged.count(), 3);
-
-        QCOMPARE(control(QStringLiteral("/sim/state?madi=96000&report-madi=false&follow-delay=50")).status,
-                 200);
-        QCOMPARE(control(QStringLiteral("/sim/fault?mode=hang")).status, 200);
-        reply = control(QStringLiteral("/sim/reset"));
-        QCOMPARE(reply.status, 200);
-        QCOMPARE(reply.object(), parse(R"({"device_rate":48000,"madi_rate":48000,"madi_sync":true,
+        QCOMPARE(control("/sim/fault?mode=hang"), 200);
+        const Wire reset = exchange(request("POST", "/sim/reset", {}));
+        QCOMPARE(parse(reset.body()), parse(R"({"device_rate":48000,"madi_rate":48000,"madi_sync":true,
             "report":{"device_rate":true,"madi_rate":true,"madi_sync":true},"follow_delay_ms":0,
             "pending_rate":null,"fault":{"mode":"none"},"requests":0,"status_queries":0,"set_rates":[]})"));
     }
 
-    void bytesThatAreNotHttpAreAnswered()
+    void badRequestsChangeNothing_data()
     {
-        RawClient client(sim->port());
-        QVERIFY(client.send("hello device\r\n\r\n"));
-        QTRY_VERIFY_WITH_TIMEOUT(client.poll().ended(), 10000);
-        QVERIFY(client.received().startsWith("HTTP/1.1 400 Bad Request\r\n"));
-        QCOMPARE(sim->requestCount(), 1);
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("status");
+        const auto row = [](const char *name, const QByteArray &bytes, int status) {
+            QTest::newRow(name) << bytes << status;
+        };
+        row("unsupported rate", request("POST", "/api/v2/self", setRate(44000)), 400);
+        row("unknown key", request("POST", "/sim/state?madi=96000&colour=red", {}), 400);
+        row("reboot of 0 ms", request("POST", "/sim/fault?mode=reboot&ms=0", {}), 400);
+        row("value for another mode", request("POST", "/sim/fault?mode=hang&ms=5", {}), 400);
+        row("not HTTP", "hello device\r\n\r\n", 400);
     }
 
-    // One line per event, CLOCK_MONOTONIC first, so benchmarks can time how fast the device
-    // was followed; state lines only on a real change.
-    void logLinesCarryMonotonicTimestamps()
+    void badRequestsChangeNothing()
+    {
+        QFETCH(QByteArray, bytes);
+        const Wire reply = exchange(bytes);
+        QTEST(reply.status(), "status");
+        QVERIFY(!parse(reply.body())["error"].toString().isEmpty());
+        QCOMPARE(sim->stateObject()["device_rate"].toInteger(), 48000);
+        QCOMPARE(sim->madiRate(), 48000);
+        QCOMPARE(sim->fault(), SimFault {});
+        QCOMPARE(sim->requestCount(), bytes.startsWith("POST /sim/") ? 0 : 1); // answered once
+    }
+
+    void faultsOverHttpCountDown()
     {
         QSignalSpy lines(sim.get(), &DeviceSimulator::logLine);
-        const auto monotonicNow = [] {
-            timespec now {};
-            clock_gettime(CLOCK_MONOTONIC, &now);
-            return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
-        };
-        const double before = monotonicNow();
-        device(SimHttp::statusQuery());
-        device(SimHttp::setRate(96000));
-        device(SimHttp::setRate(12345));
-        control(QStringLiteral("/sim/state?madi=48000&sync=true")); // no change
-        control(QStringLiteral("/sim/fault?mode=trickle&count=3"));
-        sim->setMadiRate(88200);
-        RawClient raw(sim->port());
-        QVERIFY(raw.send("hello\r\n\r\n"));
-        QTRY_COMPARE(lines.count(), 9);
-        const double after = monotonicNow();
-
+        QCOMPARE(control("/sim/fault?mode=status&code=503&count=2"), 200);
+        QCOMPARE(exchange(request("POST", "/api/v2/self", setRate(96000))).status(), 503); // carried out
+        QCOMPARE(exchange(request("GET", "/api/v2/self", {})).status(), 503); // error answers too
+        QCOMPARE(ask()["clock"].toObject()["sampling_rate"].toInteger(), 96000);
         QStringList events;
-        const QRegularExpression shape(QStringLiteral(R"(^(\d+\.\d{6}) (.+)$)"));
-        double previous = before - 1e-6;
-        for (const QList<QVariant> &arguments : lines) {
-            const auto match = shape.match(arguments.first().toString());
-            QVERIFY2(match.hasMatch(), qPrintable(arguments.first().toString()));
-            const double stamp = match.captured(1).toDouble();
-            QVERIFY(stamp >= previous && stamp <= after + 1e-6);
-            previous = stamp;
-            events << match.captured(2);
+        for (const QList<QVariant> &arguments : lines)
+            events << arguments.first().toString().section(u' ', 1);
+        QCOMPARE(events,
+                 (QStringList {"control POST /sim/fault?mode=status&code=503&count=2",
+                               "state fault=status code=503 count=2", "request set-rate 96000",
+                               "state device=96000", "fault status code=503",
+                               "state fault=status code=503 count=1", "request bad-method GET /api/v2/self",
+                               "fault status code=503", "state fault=none", "request status"}));
+        QVERIFY(QRegularExpression(QStringLiteral(R"(^\d+\.\d{6} )"))
+                    .match(lines.first().first().toString())
+                    .hasMatch());
+    }
+
+    void faultsMisbehaveOnTheWire()
+    {
+        using Mode = SimFault::Mode;
+        const QByteArray query = request("POST", "/api/v2/self");
+        const auto faulted = [&](Mode mode, qint64 value = 0, int requests = 1) {
+            sim->setFault(mode, 1, value);
+            return std::move(Wire(sim->port(), query.repeated(requests)).wait());
+        };
+        const Wire error = faulted(Mode::Status, 500);
+        QVERIFY(error.status() == 500 && parse(error.body())["clock"].isObject());
+        Wire noContent = faulted(Mode::Status, 204, 2); // no body: the next answer follows the head
+        QTRY_VERIFY(noContent.poll().body().startsWith("HTTP/1.1 200 OK\r\n"));
+        QVERIFY(faulted(Mode::Empty).body().isEmpty());
+        const QByteArray notJson = faulted(Mode::NotJson).body();
+        QVERIFY(!notJson.isEmpty() && QJsonDocument::fromJson(notJson).isNull());
+        QVERIFY(QJsonDocument::fromJson(faulted(Mode::Array).body()).isArray());
+        Wire huge = faulted(Mode::Huge, 2'000'000);
+        QCOMPARE(huge.wait(60000).declaredLength(), 2'000'000);
+        QCOMPARE(parse(huge.body().first(2'000'000))["clock"].toObject()["sampling_rate"].toInteger(), 48000);
+        const Wire half = faulted(Mode::CloseMidBody);
+        QVERIFY(half.closed && half.body().size() > 0 && half.body().size() < half.declaredLength());
+        const Wire garbage = faulted(Mode::Garbage);
+        QVERIFY(garbage.closed && !garbage.bytes.isEmpty() && !garbage.bytes.startsWith("HTTP"));
+        const Wire reset = faulted(Mode::Reset);
+        QVERIFY(reset.closed && reset.bytes.isEmpty());
+
+        // The slow ones side by side: a delay, a silence, a cut-off head and a trickle.
+        QElapsedTimer clock;
+        clock.start();
+        std::vector<std::unique_ptr<Wire>> slow;
+        for (const Mode mode : {Mode::Delay, Mode::Hang, Mode::HangHeaders, Mode::Trickle}) {
+            sim->setFault(mode, 1, 300);
+            slow.push_back(std::make_unique<Wire>(sim->port(), query));
+            QTRY_VERIFY(!sim->fault().active());
         }
-        QCOMPARE(
-            events,
-            (QStringList {"request status", "request set-rate 96000", "state device=96000",
-                          "request set-rate 12345 rejected", "control POST /sim/state?madi=48000&sync=true",
-                          "control POST /sim/fault?mode=trickle&count=3", "state fault=trickle count=3",
-                          "state madi=88200", "request bad-http 400"}));
+        QVERIFY(slow[0]->wait().complete() && clock.elapsed() >= 299);
+        QVERIFY(parse(slow[0]->body())["clock"].isObject());
+        QTRY_VERIFY_WITH_TIMEOUT(slow[3]->poll().bytes.size() >= 2, 5000); // one byte at once, one a second
+        QVERIFY(clock.elapsed() >= 990 && QByteArray("HTTP/1.1 200 OK").startsWith(slow[3]->bytes));
+        QVERIFY(slow[1]->poll().bytes.isEmpty() && !slow[1]->closed);
+        QVERIFY(slow[2]->poll().bytes.startsWith("HTTP/1.1 200 OK\r\n") && slow[2]->headEnd() < 0
+                && !slow[2]->closed);
+    }
+
+    void rebootLosesTheSetRate()
+    {
+        QSignalSpy lines(sim.get(), &DeviceSimulator::logLine);
+        sim->setFault(SimFault::Mode::Reboot, 1, 300);
+        QCOMPARE(ask()["clock"].toObject()["sampling_rate"].toInteger(),
+                 48000); // only a set-rate sets it off
+        const Wire dropped = exchange(request("POST", "/api/v2/self", setRate(96000)));
+        QVERIFY(dropped.closed && dropped.bytes.isEmpty());
+        QVERIFY(sim->isRebooting());
+        QVERIFY(exchange(request("POST", "/api/v2/self")).bytes.isEmpty());
+        QTRY_VERIFY(!sim->isRebooting());
+        QVERIFY(lines.last().first().toString().endsWith(QStringLiteral(" state up")));
+        QCOMPARE(ask()["clock"].toObject()["sampling_rate"].toInteger(), 48000);
+        QCOMPARE(sim->setRateRequests(), QList<qint64> {96000});
+        QVERIFY(!sim->fault().active());
     }
 };
 
