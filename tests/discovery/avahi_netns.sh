@@ -8,8 +8,8 @@ set -u
 
 if [ -z "${QUORVEL_AVAHI_NETNS:-}" ]; then
   reason=""
-  for tool in unshare ip dbus-daemon avahi-daemon avahi-publish; do
-    command -v "$tool" >/dev/null || reason="missing $tool (Debian packages avahi-daemon avahi-utils dbus iproute2)"
+  for tool in unshare ip dbus-daemon avahi-daemon; do
+    command -v "$tool" >/dev/null || reason="missing $tool (Debian packages avahi-daemon dbus iproute2)"
   done
   if [ "$(id -u)" -ne 0 ]; then
     reason="needs root for a network namespace"

@@ -146,35 +146,6 @@ private Q_SLOTS:
         leaving.reset();
         QTest::qWait(400);
     }
-
-    // A step that fails (a file that cannot be removed) suppresses the success line.
-    void failingStepSaysNothing()
-    {
-        const QString folder = path("home/.config/autostart");
-        QVERIFY(plant(folder + "/m1620.desktop", "Exec=python3 m1620_rate_sync.py\n"));
-        const LegacyTraces found = detector().findTraces();
-        QStringList wrapper;
-        if (::geteuid() == 0) {
-            // Root may remove anything from a read-only folder, but not from a read-only mount,
-            // made in a mount namespace of this test's own.
-            if (QProcess::execute("unshare", {"--mount", "true"}) != 0)
-                QSKIP("root without a mount namespace cannot make a removal fail");
-            wrapper = {"unshare",
-                       "--mount",
-                       "sh",
-                       "-c",
-                       "mount --bind \"$0\" \"$0\" && mount -o remount,ro,bind \"$0\" && exec \"$@\"",
-                       folder};
-        } else {
-            QVERIFY(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
-        }
-        const QStringList shell = run(found.removalCommand(), wrapper);
-        QFile::setPermissions(folder,
-                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-        QVERIFY2(shell[1].contains(u"m1620.desktop"_s), qPrintable(shell[1]));
-        QVERIFY(!shell[0].contains(LegacyTraces::successLine));
-        QVERIFY(QFile::exists(folder + "/m1620.desktop"));
-    }
 };
 
 QTEST_GUILESS_MAIN(TestLegacyScriptDetector)
