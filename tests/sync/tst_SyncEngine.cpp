@@ -321,7 +321,7 @@ private Q_SLOTS:
         QCOMPARE(runs.readAll(), QByteArray("x 96000>44100 a\nx >48000 c\n"));
         QCOMPARE(h.log(u"exited"_s), (QStringList(2, u"[INFO] Rate-change command exited with status 0"_s)));
 
-        for (const QString &line : QStringList {recorder() + u" x 3"_s, recorder(5),
+        for (const QString &line : QStringList {recorder() + u" x 3"_s, recorder(1),
                                                 u"/nonexistent/quorvel-hook --now"_s, u"sh -c \"echo"_s}) {
             h.settings.setRateChangeCommand(line);
             command.rateSet(48000, 96000, h.host());
