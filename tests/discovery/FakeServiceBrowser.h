@@ -4,8 +4,8 @@
 
 #include <QStringList>
 
-// A browser that tests drive by hand. Like a real one, it reports only from the event loop:
-// each call queues its report.
+// A browser that tests drive by hand. Like a real one, it reports only from the event loop, and
+// nothing once stopped.
 class FakeServiceBrowser : public ServiceBrowser
 {
     Q_OBJECT
@@ -17,26 +17,19 @@ public:
     void stop() override { ++stopCount; }
     void resolve(const QString &serviceName) override { resolving.append(serviceName); }
 
-    void becomeReady()
-    {
-        post([this] { Q_EMIT ready(); });
-    }
+    void becomeReady() { post(&ServiceBrowser::ready); }
     void fail(const QString &reason = QStringLiteral("test failure"))
     {
-        post([this, reason] { Q_EMIT failed(reason); });
+        post(&ServiceBrowser::failed, reason);
     }
-    void report(const QStringList &names)
-    {
-        post([this, names] { Q_EMIT servicesChanged(names); });
-    }
-
+    void report(const QStringList &names) { post(&ServiceBrowser::servicesChanged, names); }
     void answer(const QString &name, const Endpoint &endpoint)
     {
-        post([this, name, endpoint] { Q_EMIT resolved(name, endpoint); });
+        post(&ServiceBrowser::resolved, name, endpoint);
     }
     void refuse(const QString &name, const QString &reason)
     {
-        post([this, name, reason] { Q_EMIT resolveFailed(name, reason); });
+        post(&ServiceBrowser::resolveFailed, name, reason);
     }
 
     QStringList resolving; // the names asked for, in order
@@ -44,14 +37,10 @@ public:
     int stopCount = 0;
 
 private:
-    template<typename Work> void post(Work work)
+    template<typename... Args, typename... Values>
+    void post(void (ServiceBrowser::*signal)(Args...), const Values &...values)
     {
         QMetaObject::invokeMethod(
-            this,
-            [this, work] {
-                if (stopCount == 0)
-                    work();
-            },
-            Qt::QueuedConnection);
+            this, [=, this] { stopCount == 0 ? (this->*signal)(values...) : void(); }, Qt::QueuedConnection);
     }
 };

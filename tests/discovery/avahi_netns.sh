@@ -1,21 +1,17 @@
 #!/usr/bin/env bash
-# Runs a test against a real avahi-daemon in a network and mount namespace of its own: loopback
-# plus a veth pair whose both ends stay inside, a private system bus and a tmpfs over
-# /run/avahi-daemon, so nothing reaches the machine's interfaces, buses or files. COMMAND then
+# avahi_netns.sh COMMAND...: COMMAND against a real avahi-daemon in a network and mount namespace
+# of its own (loopback, a veth pair with both ends inside, a private system bus, a tmpfs over
+# /run/avahi-daemon), so nothing reaches the machine's interfaces, buses or files. COMMAND then
 # sees QUORVEL_AVAHI_NETNS=ready, or =skipped with the reason in QUORVEL_AVAHI_SKIP.
-#   avahi_netns.sh COMMAND...
 set -u
 
 if [ -z "${QUORVEL_AVAHI_NETNS:-}" ]; then
   reason=""
-  for tool in unshare ip dbus-daemon avahi-daemon avahi-publish; do
-    command -v "$tool" >/dev/null || reason="missing $tool (Debian packages avahi-daemon avahi-utils dbus iproute2)"
+  for tool in unshare ip dbus-daemon avahi-daemon; do
+    command -v "$tool" >/dev/null || reason="missing $tool (Debian packages avahi-daemon dbus iproute2)"
   done
-  if [ "$(id -u)" -ne 0 ]; then
-    reason="needs root for a network namespace"
-  elif [ -z "$reason" ] && ! unshare --net --mount true 2>/dev/null; then
-    reason="unshare --net --mount is not allowed here"
-  fi
+  [ "$(id -u)" -eq 0 ] || reason="needs root for a network namespace"
+  [ -n "$reason" ] || unshare --net --mount true 2>/dev/null || reason="unshare --net --mount is not allowed here"
   if [ -n "$reason" ]; then
     export QUORVEL_AVAHI_NETNS=skipped QUORVEL_AVAHI_SKIP="$reason"
     exec "$@"
@@ -33,8 +29,7 @@ cleanup() {
   rm -rf "$tmp"
 }
 trap cleanup EXIT
-trap 'exit 143' TERM
-trap 'exit 130' INT
+trap 'exit 143' TERM; trap 'exit 130' INT
 fail() { echo "avahi_netns.sh: $*" >&2; cat "$tmp/avahi.log" >&2 2>/dev/null; exit 1; }
 wait_for() { for _ in $(seq 100); do eval "$1" && return 0; sleep 0.1; done; fail "$2"; }
 
