@@ -52,10 +52,10 @@ class TestLegacyScriptDetector : public QObject
                                     search);
     }
 
-    // Runs the command as a user would, with sudo and systemctl as
+    // Runs the command as a user would, inside wrapper if given, with sudo and systemctl as
     // stand-ins that only record what they were asked: nothing may ask for a password. Answers
-    // standard output.
-    QString run(const QString &command) const
+    // standard output, and standard error after it when asked.
+    QString run(const QString &command, const QStringList &wrapper = {}, bool withErrors = false) const
     {
         const auto exe = QFileDevice::ExeOwner | QFileDevice::ReadOwner;
         plant(path("bin/sudo"), "#!/bin/sh\nexec \"$@\"\n", exe);
@@ -67,9 +67,11 @@ class TestLegacyScriptDetector : public QObject
         environment.insert("HOME", path("home"));
         environment.insert("XDG_CONFIG_HOME", path("home/.config"));
         shell.setProcessEnvironment(environment);
-        shell.start("sh", {"-c", command});
+        const QStringList line = wrapper + QStringList {"sh", "-c", command};
+        shell.start(line.first(), line.mid(1));
         shell.waitForFinished(10000);
-        return QString::fromUtf8(shell.readAllStandardOutput());
+        return QString::fromUtf8(shell.readAllStandardOutput()
+                                 + (withErrors ? "|" + shell.readAllStandardError() : QByteArray()));
     }
 
 private Q_SLOTS:
@@ -113,6 +115,33 @@ private Q_SLOTS:
         const QCoro::Task<bool> pending = leaving->detect();
         leaving.reset();
         QTest::qWait(400);
+    }
+
+    // The command ends a running script for real, in a process namespace of the test's own so
+    // that nothing else can match (the script's name is assembled so that no shell here names
+    // it), and a step that fails (a read-only mount, also the test's own) keeps the success line away.
+    void runningScriptEndedAndFailureNotHidden()
+    {
+        if (QProcess::execute("unshare", {"--pid", "--fork", "--mount-proc", "--mount", "true"}) != 0)
+            QSKIP("no process and mount namespaces here (they need root)");
+        const LegacyTraces running = detector(std::make_shared<FixedSearch>(true)).findTraces();
+        QVERIFY(running.processRunning && !running.usesSudo());
+        QCOMPARE(run(running.removalCommand(),
+                     {"unshare", "--pid", "--fork", "--mount-proc", "sh", "-c",
+                      "n=m1620_rate_sync; bash -c \"exec -a 'python3 /opt/$n.py' sleep 30\" & "
+                      "sleep 0.3; \"$@\"; wait $!; echo \"ended $?\"",
+                      "sh"}),
+                 u"Old M-1620 Rate Sync removed\nended 143\n"_s);
+
+        const QString folder = path("home/.config/autostart");
+        QVERIFY(plant(folder + "/m1620.desktop", "Exec=python3 m1620_rate_sync.py\n"));
+        const QString said
+            = run(detector().findTraces().removalCommand(),
+                  {"unshare", "--mount", "sh", "-c",
+                   "mount --bind \"$0\" \"$0\" && mount -o remount,ro,bind \"$0\" && exec \"$@\"", folder},
+                  true);
+        QVERIFY2(said.startsWith('|') && said.contains(u"m1620.desktop"_s), qPrintable(said));
+        QVERIFY(QFile::exists(folder + "/m1620.desktop"));
     }
 };
 
