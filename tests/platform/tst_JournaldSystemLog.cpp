@@ -17,46 +17,33 @@ using Priority = SystemLog::Priority;
 namespace {
 
 // A datagram socket at a path, standing in for journald or the syslog daemon.
-class FakeLogSocket
+struct FakeLogSocket
 {
-public:
-    explicit FakeLogSocket(const char *path)
-        : m_path(path)
+    const char *path;
+    int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+
+    explicit FakeLogSocket(const char *at)
+        : path(at)
     {
-        ::unlink(path);
-        sockaddr_un address {};
-        address.sun_family = AF_UNIX;
+        sockaddr_un address {AF_UNIX, {}};
         std::strncpy(address.sun_path, path, sizeof(address.sun_path) - 1);
-        if (::bind(m_fd, reinterpret_cast<const sockaddr *>(&address), sizeof(address)) != 0)
-            closeKeepingPath();
+        ::bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof(address));
     }
     ~FakeLogSocket()
     {
-        closeKeepingPath();
-        ::unlink(m_path);
+        stopKeepingPath();
+        ::unlink(path);
     }
-    FakeLogSocket(const FakeLogSocket &) = delete;
-    FakeLogSocket &operator=(const FakeLogSocket &) = delete;
-
-    void closeKeepingPath()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = -1;
-    }
+    void stopKeepingPath() { ::close(std::exchange(fd, -1)); }
 
     // One datagram; empty when none came in time.
     QByteArray receive(int waitMs = 5000) const
     {
-        pollfd ready {m_fd, POLLIN, 0};
+        pollfd ready {fd, POLLIN, 0};
         QByteArray buffer(1 << 16, Qt::Uninitialized);
-        const ssize_t size = ::poll(&ready, 1, waitMs) == 1 ? ::recv(m_fd, buffer.data(), 1 << 16, 0) : -1;
+        const ssize_t size = ::poll(&ready, 1, waitMs) == 1 ? ::recv(fd, buffer.data(), 1 << 16, 0) : -1;
         return size < 0 ? QByteArray() : buffer.left(size);
     }
-
-private:
-    const char *m_path;
-    int m_fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
 };
 
 // What syslog() sends after its header.
@@ -106,7 +93,7 @@ private Q_SLOTS:
         }
         QCOMPARE(syslogDaemon.receive(100), QByteArray());
         // Stopped, its socket left behind: the send fails and the line goes to syslog.
-        journal.closeKeepingPath();
+        journal.stopKeepingPath();
         systemLog.write(Priority::Error, QStringLiteral("journal stopped"));
         QVERIFY(syslogDaemon.receive().endsWith(tagged("journal stopped")));
     }
