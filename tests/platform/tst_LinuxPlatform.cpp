@@ -1,16 +1,14 @@
 #include "platform/LinuxMachineInfo.h"
 #include "platform/PgrepProcessSearch.h"
 #include "platform/XdgAutostartEntry.h"
-#include "platform/XdgDirs.h"
 
-#include <QDir>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
-// The small Linux back ends: processes, the machine, base folders, the autostart entry as the
-// session reads it (switching it and its failures are the settings window's tests).
+// The small Linux back ends: processes, the machine, the autostart entry as the session reads
+// it (switching it and its failures are the settings window's tests).
 class TestLinuxPlatform : public QObject
 {
     Q_OBJECT
@@ -50,18 +48,6 @@ private Q_SLOTS:
         QCOMPARE(LinuxMachineInfo(blank, tree).model(), QStringLiteral("Raspberry Pi 4 Model B"));
         QCOMPARE(LinuxMachineInfo(dir.filePath(QStringLiteral("missing")), blank).model(),
                  QStringLiteral("unknown"));
-    }
-
-    // An unset, empty or relative variable is ignored, as the XDG rules require.
-    void xdgBaseFolders()
-    {
-        for (const char *value : {"relative/dir", "", "/somewhere/else"}) {
-            qputenv("XDG_CONFIG_HOME", value);
-            qputenv("XDG_STATE_HOME", value);
-            const QString home = *value == '/' ? QStringLiteral("/somewhere/else") : QDir::homePath();
-            QCOMPARE(XdgDirs::configHome(), home + (*value == '/' ? "" : "/.config"));
-            QCOMPARE(XdgDirs::stateHome(), home + (*value == '/' ? "" : "/.local/state"));
-        }
     }
 
     // Exec is quoted and escaped as desktop entries require: argument quoting first, then
@@ -105,23 +91,6 @@ private Q_SLOTS:
         const QByteArray output = validate.readAll();
         QVERIFY2(validate.exitCode() == 0 && !output.contains("error:") && !output.contains("warning:"),
                  output);
-    }
-
-    // Off only when its main group says Hidden; a working entry of any origin counts.
-    void hiddenOnlyInTheMainGroup()
-    {
-        QTemporaryDir dir;
-        XdgAutostartEntry entry(dir.path(), QStringLiteral("/usr/bin/quorvel"));
-        const QByteArray head = "[Desktop Entry]\nType=Application\nExec=/opt/q/quorvel\n";
-        for (const auto &[tail, enabled] : {std::pair {"", true},
-                                            {"Hidden = true\n", false},
-                                            {"Hidden=1\n", false},
-                                            {"Hidden=false\n[Desktop Action x]\nHidden=true\n", true}}) {
-            QFile file(entry.path());
-            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(head + tail) > 0);
-            file.close();
-            QVERIFY2(entry.isEnabled() == enabled, tail);
-        }
     }
 };
 

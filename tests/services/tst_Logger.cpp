@@ -6,31 +6,12 @@
 #include <QTemporaryDir>
 #include <QTimeZone>
 
-#include <mutex>
-#include <semaphore>
 #include <thread>
 #include <vector>
 
 #include <ctime>
 
 namespace {
-
-using Entries = std::vector<std::pair<SystemLog::Priority, QString>>;
-
-// While a test holds `gate`, the worker is stuck inside the system log's write(): callers
-// must not wait for it, and the lines behind it pile up into one batch.
-struct FakeSystemLog : SystemLog
-{
-    static inline Entries entries; // read only after the logger is gone
-    static inline std::mutex gate;
-    static inline std::binary_semaphore entered {0};
-    void write(Priority priority, const QString &message) override
-    {
-        entries.push_back({priority, message});
-        entered.release();
-        const std::lock_guard wait(gate);
-    }
-};
 
 QList<QByteArray> linesOf(const QString &path)
 {
@@ -70,34 +51,6 @@ private Q_SLOTS:
         const QDateTime utc(QDate(2024, 12, 31), QTime(20, 0), QTimeZone::utc());
         QCOMPARE(Logger::formatLine(Logger::Level::Error, QStringLiteral("x"), utc),
                  QStringLiteral("[2025-01-01 01:45:00] [ERROR] x\n"));
-    }
-
-    // The caller only formats and the worker writes later, even while the system log holds it
-    // up; the destructor writes what is still queued.
-    void callersNeverWaitForTheWorker()
-    {
-        const QString dir = freshDir();
-        const QStringList messages {QStringLiteral(" Launched "),
-                                    QStringLiteral("48000 Hz → 96000 Hz — 100% %s"),
-                                    QStringLiteral("first\nsecond\r\nthird")};
-        {
-            Logger logger(dir, std::make_unique<FakeSystemLog>());
-            FakeSystemLog::gate.lock();
-            logger.info(messages[0]);
-            FakeSystemLog::entered.acquire();
-            logger.warn(messages[1]);
-            logger.error(messages[2]);
-            QVERIFY(!QFile::exists(logger.logFile()));
-            FakeSystemLog::gate.unlock();
-        }
-        static const QRegularExpression stamp(QStringLiteral(R"(^\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\] )"),
-                                              QRegularExpression::MultilineOption);
-        QCOMPARE(
-            QString::fromUtf8(readAll(dir + QStringLiteral("/sync.log"))).remove(stamp),
-            QStringLiteral("[INFO] %1\n[WARN] %2\n[ERROR] %3\n").arg(messages[0], messages[1], messages[2]));
-        using P = SystemLog::Priority; // WARN and ERROR are both errors in the journal
-        QCOMPARE(FakeSystemLog::entries,
-                 (Entries {{P::Info, messages[0]}, {P::Error, messages[1]}, {P::Error, messages[2]}}));
     }
 
     void rotation_data()

@@ -141,21 +141,6 @@ private Q_SLOTS:
         QCOMPARE(logLines(rig.logger), QStringList {"[INFO] Update check failed: " + outcome.errorMessage});
     }
 
-    // No feed (as for distribution packages) or one that is no web address: the switch can
-    // be set, but nothing is checked or scheduled.
-    void withoutAUsableFeedNothingIsPossible()
-    {
-        Rig rig;
-        UpdateController &updates = rig.start(QUrl(QStringLiteral("file:///tmp/appcast.xml")));
-        updates.checkForUpdates();
-        updates.setAutomaticallyChecksForUpdates(true);
-        QVERIFY(!updates.canCheckForUpdates() && !updates.isChecking()
-                && updates.automaticallyChecksForUpdates());
-        QVERIFY(rig.clock.requestedSleeps().isEmpty());
-        QCOMPARE(logLines(rig.logger),
-                 QStringList {"[WARN] Update feed URL is not usable: file:///tmp/appcast.xml"});
-    }
-
     // Start-up is never held up by a check; the switch is kept in the settings, and turning it
     // off and on restarts the wait without doubling the checks. Scheduled checks put nothing
     // on screen but a notification, once, for a version the user has not seen; what the user
