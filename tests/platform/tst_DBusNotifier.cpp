@@ -1,7 +1,6 @@
 // A notification that cannot be shown is dropped: the caller goes on within the call's time
-// limit, whatever the notification server (or the lack of one) does, and nothing is retried.
-// What a shown one carries is the sync engine's test, on this same server, but for the body
-// being markup to the server: the text must come through as written.
+// limit, whatever the server (or the lack of one) does, and nothing is retried. What a shown
+// one carries is the sync engine's test, but for the body being markup to the server.
 #include "AwaitTask.h"
 #include "FakeNotificationServer.h"
 #include "platform/DBusNotifier.h"
