@@ -25,10 +25,8 @@ public:
 
 public Q_SLOTS:
     // The real portal answers with the value inside one variant more.
-    QDBusVariant Read(const QString &nameSpace, const QString &key)
+    QDBusVariant Read(const QString &, const QString &)
     {
-        Q_UNUSED(nameSpace);
-        Q_UNUSED(key);
         return QDBusVariant(QVariant::fromValue(QDBusVariant(preference)));
     }
 

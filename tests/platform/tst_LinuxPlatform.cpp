@@ -1,38 +1,18 @@
 #include "platform/LinuxMachineInfo.h"
-#include "platform/PgrepProcessSearch.h"
-#include "platform/XdgDirs.h"
+#include "platform/XdgAutostartEntry.h"
 
-#include <QDir>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <tuple>
-
-// The small Linux back ends that read the system: processes, the machine, base folders.
+// The machine's name, and the autostart entry as the session reads it (switching it and its
+// failures are the settings window's tests).
 class TestLinuxPlatform : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    // The full command line, in any letter case; a pgrep that cannot start finds nothing.
-    void pgrepProcessSearch()
-    {
-        const QString pattern = QStringLiteral(R"(python.*m1620_rate_sync\.py)");
-        const PgrepProcessSearch pgrep;
-        QVERIFY(!pgrep.isRunning(pattern));
-        QProcess script;
-        script.start(QStringLiteral("bash"),
-                     {QStringLiteral("-c"),
-                      QStringLiteral("exec -a 'PyThOn3 /opt/Odd Place/M1620_Rate_Sync.PY' sleep 60")});
-        QVERIFY(script.waitForStarted());
-        QVERIFY(QTest::qWaitFor([&] { return pgrep.isRunning(pattern); }, 5000));
-        QVERIFY(!PgrepProcessSearch(QStringLiteral("/nonexistent/pgrep")).isRunning(pattern));
-        script.kill(); // by its own id
-        script.waitForFinished();
-        QVERIFY(QTest::qWaitFor([&] { return !pgrep.isRunning(pattern); }, 5000));
-    }
-
     // The DMI name, else the device-tree model up to its NUL, else "unknown".
     void machineModel()
     {
@@ -51,22 +31,47 @@ private Q_SLOTS:
                  QStringLiteral("unknown"));
     }
 
-    // An unset, empty or relative variable is ignored, as the XDG rules require.
-    void xdgBaseFolders()
+    // Exec is quoted and escaped as desktop entries require: argument quoting first, then
+    // the string escapes of the value, and "%" doubled so it starts no field code.
+    void writesAValidEntry_data()
     {
-        const std::tuple<const char *, QString (*)(), const char *> folders[] {
-            {"XDG_CONFIG_HOME", &XdgDirs::configHome, "/.config"},
-            {"XDG_STATE_HOME", &XdgDirs::stateHome, "/.local/state"}};
-        for (const auto &[variable, folder, fallback] : folders) {
-            qputenv(variable, "/somewhere/else");
-            QCOMPARE(folder(), QStringLiteral("/somewhere/else"));
-            for (const char *ignored : {"relative/dir", ""}) {
-                qputenv(variable, ignored);
-                QCOMPARE(folder(), QDir::homePath() + QLatin1String(fallback));
-            }
-            qunsetenv(variable);
-            QCOMPARE(folder(), QDir::homePath() + QLatin1String(fallback));
-        }
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QString>("exec");
+        QTest::newRow("plain") << "/usr/bin/quorvel"
+                               << "/usr/bin/quorvel";
+        QTest::newRow("spaces") << "/home/ann/My Apps/quorvel"
+                                << R"("/home/ann/My Apps/quorvel")";
+        QTest::newRow("reserved") << R"(/opt/a$b/"q"/back\slash/quorvel)"
+                                  << R"("/opt/a\\$b/\\"q\\"/back\\\\slash/quorvel")";
+        QTest::newRow("percent") << "/opt/100%/quorvel %f"
+                                 << R"("/opt/100%%/quorvel %%f")";
+    }
+
+    void writesAValidEntry()
+    {
+        QFETCH(QString, program);
+        QFETCH(QString, exec);
+        QTemporaryDir dir;
+        XdgAutostartEntry entry(dir.filePath(QStringLiteral("autostart")), program);
+        QVERIFY(!entry.enable() && entry.isEnabled());
+        QFile file(entry.path());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray content = file.readAll();
+        // Started after the panel, so that the tray is there for the icon.
+        for (const QString &line : QStringList {
+                 "Exec=" + exec, "TryExec=" + QString(program).replace(u'\\', "\\\\"),
+                 "X-GNOME-Autostart-Delay=2", "X-KDE-autostart-after=panel", "X-LXQt-Need-Tray=true"})
+            QVERIFY2(content.contains(QByteArray('\n' + line.toUtf8() + '\n')), qPrintable(line));
+        const QString validator = QStandardPaths::findExecutable(QStringLiteral("desktop-file-validate"));
+        if (validator.isEmpty())
+            QSKIP("desktop-file-validate is not installed (Debian package desktop-file-utils)");
+        QProcess validate;
+        validate.setProcessChannelMode(QProcess::MergedChannels);
+        validate.start(validator, {entry.path()});
+        QVERIFY(validate.waitForFinished(30000));
+        const QByteArray output = validate.readAll();
+        QVERIFY2(validate.exitCode() == 0 && !output.contains("error:") && !output.contains("warning:"),
+                 output);
     }
 };
 

@@ -15,13 +15,11 @@ inline QByteArray readAll(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// Creates the folder as needed.
 inline void writeFile(const QString &path, const QByteArray &content)
 {
     QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
     QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(file.write(content), content.size());
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size());
 }
 
 // Empty when the file is torn or holds anything but an object.
@@ -30,13 +28,12 @@ inline QJsonObject objectIn(const QString &path)
     return QJsonDocument::fromJson(readAll(path)).object();
 }
 
-// The log's lines without their time stamps: "[INFO] Launch at login enabled".
+// The log's lines without their time stamps: "[INFO] Update available: Quorvel 1.3.0".
 inline QStringList logLines(Logger &logger)
 {
     logger.flush();
     static const QRegularExpression stamp(QStringLiteral(R"(^\[[^\]]+\] )"));
-    QStringList lines = QString::fromUtf8(readAll(logger.logFile())).split(u'\n', Qt::SkipEmptyParts);
-    for (QString &line : lines)
-        line.remove(stamp);
-    return lines;
+    return QString::fromUtf8(readAll(logger.logFile()))
+        .split(u'\n', Qt::SkipEmptyParts)
+        .replaceInStrings(stamp, {});
 }

@@ -1,34 +1,19 @@
+#include "FakeNotificationServer.h"
 #include "TestFiles.h"
 #include "VirtualClock.h"
 #include "device/ScriptedHttpServer.h"
-#include "platform/Notifier.h"
+#include "platform/DBusNotifier.h"
 #include "services/SettingsStore.h"
 #include "services/UpdateController.h"
 
-#include <QProcess>
-#include <QScopeGuard>
 #include <QSignalSpy>
-#include <QSslKey>
-#include <QSslServer>
 #include <QTemporaryDir>
 
 using namespace std::chrono_literals;
 using Kind = UpdateController::Outcome::Kind;
 using Outcomes = QList<UpdateController::Outcome>;
-Q_DECLARE_METATYPE(ScriptedAnswer)
 
 namespace {
-
-class RecordingNotifier final : public Notifier
-{
-public:
-    QCoro::Task<> post(const QString &title, const QString &) override
-    {
-        titles.append(title);
-        co_return;
-    }
-    QStringList titles;
-};
 
 // An appcast whose items have these versions, each with relative links to its notes and page.
 QByteArray feed(const QList<QByteArray> &versions)
@@ -47,14 +32,15 @@ ScriptedAnswer feedAnswer(const QList<QByteArray> &versions)
     return ScriptedAnswer::http(200, feed(versions), "application/rss+xml");
 }
 
-// A controller on a feed served on loopback, a clock that moves on command, a notifier that
-// records, and a log and settings file of its own.
+// A controller on a feed served on loopback, a clock that moves on command, notifications to
+// a server of its own, and a log and settings file of its own.
 struct Rig
 {
     QTemporaryDir dir;
     Logger logger {dir.path() + QStringLiteral("/log"), nullptr};
     VirtualClock clock;
-    RecordingNotifier notifier;
+    FakeNotificationServer notifications;
+    DBusNotifier notifier;
     ScriptedHttpServer server;
     std::unique_ptr<SettingsStore> store;
     std::unique_ptr<UpdateController> updates; // goes before the clock that wakes its loop
@@ -68,7 +54,6 @@ struct Rig
     UpdateController &start(const QUrl &feed,
                             std::chrono::milliseconds timeout = UpdateController::defaultTimeout)
     {
-        updates.reset();
         store = std::make_unique<SettingsStore>(settingsPath());
         updates = std::make_unique<UpdateController>(
             UpdateController::Config {feed, QStringLiteral("1.2.0"), QStringLiteral("6.1.0"), timeout},
@@ -79,14 +64,6 @@ struct Rig
                          [this](auto o) { scheduled.append(o); });
         return *updates;
     }
-
-    UpdateController::Outcome check()
-    {
-        const qsizetype before = user.size();
-        updates->checkForUpdates();
-        return QTest::qWaitFor([&] { return user.size() > before; }, 20000) ? user.last()
-                                                                            : UpdateController::Outcome();
-    }
 };
 
 } // namespace
@@ -96,147 +73,57 @@ class TestUpdateController : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void newerVersionIsShownWithItsLinks()
+    // The same version written shorter, older ones, a pre-release of ours, nothing at all.
+    void upToDate()
     {
-        Rig rig;
-        rig.server.answerWith(feedAnswer({"1.1.0", "1.3.0", "1.2.5"}));
-        UpdateController &updates = rig.start(rig.feedUrl());
-        QList<bool> canCheck;
-        connect(&updates, &UpdateController::canCheckForUpdatesChanged, this,
-                [&] { canCheck.append(updates.canCheckForUpdates()); });
-        const UpdateController::Outcome outcome = rig.check();
-        QCOMPARE(outcome.version, QStringLiteral("1.3.0"));
-        const QString base = QStringLiteral("http://") + rig.server.hostText();
-        QCOMPARE(outcome.releaseNotes, QUrl(base + QStringLiteral("/notes/1.3.0.html")));
-        QCOMPARE(outcome.downloadPage, QUrl(base + QStringLiteral("/download/1.3.0")));
-        QCOMPARE(canCheck, (QList<bool> {false, true})); // one check at a time
-        QCOMPARE(rig.server.requests().first().target, QByteArray("/appcast.xml"));
-        QVERIFY(rig.server.requests().first().header("User-Agent").startsWith("Quorvel/1.2.0"));
-        QVERIFY(rig.notifier.titles.isEmpty()); // the user sees the outcome in the window
-        QCOMPARE(logLines(rig.logger), QStringList {"[INFO] Update available: Quorvel 1.3.0"});
-
-        // The same version written shorter, older ones, a pre-release of ours, nothing at all.
-        const UpdateController::Config config {rig.feedUrl(), QStringLiteral("1.2.0"), {}};
+        const UpdateController::Config config {
+            QUrl(QStringLiteral("http://127.0.0.1/")), QStringLiteral("1.2.0"), {}};
         for (const QList<QByteArray> &versions : {QList<QByteArray> {"1.2", "1.1"}, {"1.2.0-rc2"}, {}})
             QCOMPARE(UpdateController::evaluate(feed(versions), config).kind, Kind::UpToDate);
         QCOMPARE(UpdateController::kernelVersion(QStringLiteral("6.1.0-18-amd64")), QStringLiteral("6.1.0"));
     }
 
-    void failuresAreReadable_data()
-    {
-        QTest::addColumn<ScriptedAnswer>("answer"); // default: nobody listens on the port
-        QTest::addColumn<QString>("message");
-        QTest::newRow("malformed") << ScriptedAnswer::http(200, "<rss version=\"2.0\"><channel><item>",
-                                                           "text/xml")
-                                   << "The update feed is not valid XML (line ";
-        QTest::newRow("404") << ScriptedAnswer::http(404, "missing", "text/plain")
-                             << "The update server answered with HTTP status 404 (Scripted).";
-        // On a connection that stays open, the check ends at the limit, not at the time-out.
-        ScriptedAnswer endless;
-        endless.bytes = "HTTP/1.1 200 OK\r\n\r\n" + QByteArray(3 * 1024 * 1024, ' ');
-        endless.closeAfter = false;
-        QTest::newRow("endless") << endless << "The update feed is larger than 1 MiB.";
-        ScriptedAnswer hang;
-        hang.hang = true;
-        QTest::newRow("silent") << hang << "The update server did not answer in time.";
-        QTest::newRow("unreachable") << ScriptedAnswer() << "Could not reach the update server: ";
-    }
-
+    // A whole sentence, or its start followed by the reason; ready for another try.
     void failuresAreReadable()
     {
-        QFETCH(ScriptedAnswer, answer);
-        QFETCH(QString, message);
-        Rig rig;
-        rig.server.answerWith(answer);
-        QUrl feed = rig.feedUrl();
-        if (answer.bytes.isEmpty() && !answer.hang)
-            feed.setPort(1); // nothing listens there
-        UpdateController &updates = rig.start(feed, answer.hang ? 300ms : UpdateController::defaultTimeout);
-        const UpdateController::Outcome outcome = rig.check();
-        QCOMPARE(outcome.kind, Kind::Failed);
-        // A whole sentence, or its start followed by the reason.
-        QVERIFY2(message.endsWith(u'.') ? outcome.errorMessage == message
-                                        : outcome.errorMessage.startsWith(message)
-                         && outcome.errorMessage.size() > message.size() + 4
-                         && !outcome.errorMessage.contains(u'\n'),
-                 qPrintable(outcome.errorMessage));
-        QVERIFY(updates.canCheckForUpdates()); // ready for another try
-        QCOMPARE(logLines(rig.logger), QStringList {"[INFO] Update check failed: " + outcome.errorMessage});
-    }
-
-    // Redirects from https lead to https only: over plain http anyone on the way could answer.
-    // The https end has a throwaway certificate that only this process trusts.
-    void redirectsNeverLeaveHttps()
-    {
-        QTemporaryDir keys;
-        const QString key = keys.filePath(QStringLiteral("key.pem")),
-                      cert = keys.filePath(QStringLiteral("cert.pem"));
-        QProcess openssl;
-        openssl.start(QStringLiteral("openssl"),
-                      {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1", "-subj",
-                       "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1", "-keyout", key, "-out",
-                       cert});
-        if (!openssl.waitForFinished(60000) || openssl.exitCode() != 0 || !QSslSocket::supportsSsl())
-            QSKIP("needs the openssl command and a TLS back end");
-        qputenv("SSL_CERT_FILE", QFile::encodeName(cert));
-        const auto untrust = qScopeGuard([] { qunsetenv("SSL_CERT_FILE"); });
-        QSslConfiguration serving = QSslConfiguration::defaultConfiguration();
-        serving.setLocalCertificate(QSslCertificate::fromPath(cert).first());
-        QFile keyFile(key);
-        QVERIFY(keyFile.open(QIODevice::ReadOnly));
-        serving.setPrivateKey(QSslKey(&keyFile, QSsl::Rsa));
-        QSslServer tls;
-        tls.setSslConfiguration(serving);
-        QVERIFY(tls.listen(QHostAddress::LocalHost));
-        QByteArray location; // where any path but "/feed" redirects to
-        connect(&tls, &QSslServer::pendingConnectionAvailable, this, [&] {
-            QTcpSocket *socket = tls.nextPendingConnection();
-            connect(socket, &QTcpSocket::readyRead, socket, [&location, socket] {
-                if (!socket->peek(65536).contains("\r\n\r\n"))
-                    return;
-                socket->write(socket->readAll().startsWith("GET /feed ") ? feedAnswer({"1.3.0"}).bytes
-                                                                         : "HTTP/1.1 302 Found\r\nLocation: "
-                                      + location + "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
-                socket->disconnectFromHost();
-            });
-        });
-        Rig rig;
-        rig.server.answerWith(feedAnswer({"1.4.0"}));
-        rig.start(QUrl(QStringLiteral("https://127.0.0.1:%1/appcast.xml").arg(tls.serverPort())));
-        location = "https://127.0.0.1:" + QByteArray::number(tls.serverPort()) + "/feed";
-        QCOMPARE(rig.check().version, QStringLiteral("1.3.0"));
-        location = rig.feedUrl().toEncoded();
-        QCOMPARE(rig.check().kind, Kind::Failed);
-        QVERIFY(rig.server.requests().isEmpty());
-    }
-
-    // No feed (as for distribution packages) or one that is no web address: the switch can
-    // be set, but nothing is checked or scheduled.
-    void withoutAUsableFeedNothingIsPossible()
-    {
-        for (const QUrl &feed : {QUrl(), QUrl(QStringLiteral("file:///tmp/appcast.xml"))}) {
+        ScriptedAnswer endless, hang; // an answer that stays open goes at the limit, not the time-out
+        endless.bytes = "HTTP/1.1 200 OK\r\n\r\n" + QByteArray(3 * 1024 * 1024, ' ');
+        endless.closeAfter = false;
+        hang.hang = true;
+        for (const auto &[answer, message] :
+             {std::pair {ScriptedAnswer::http(404, "missing", "text/plain"),
+                         "The update server answered with HTTP status 404 (Scripted)."},
+              {endless, "The update feed is larger than 1 MiB."},
+              {hang, "The update server did not answer in time."},
+              {ScriptedAnswer(), "Could not reach the update server: "}}) { // nobody listens on port 1
             Rig rig;
-            UpdateController &updates = rig.start(feed);
-            QSignalSpy canCheck(&updates, &UpdateController::canCheckForUpdatesChanged);
+            rig.server.answerWith(answer);
+            QUrl feed = rig.feedUrl();
+            if (answer.bytes.isEmpty() && !answer.hang)
+                feed.setPort(1);
+            UpdateController &updates
+                = rig.start(feed, answer.hang ? 300ms : UpdateController::defaultTimeout);
             updates.checkForUpdates();
-            updates.setAutomaticallyChecksForUpdates(true);
-            QVERIFY(!updates.canCheckForUpdates() && !updates.isChecking() && canCheck.isEmpty());
-            QVERIFY(updates.automaticallyChecksForUpdates());
-            QVERIFY(rig.clock.requestedSleeps().isEmpty());
-            QCOMPARE(logLines(rig.logger),
-                     feed.isEmpty()
-                         ? QStringList()
-                         : QStringList {"[WARN] Update feed URL is not usable: file:///tmp/appcast.xml"});
+            QTRY_COMPARE_WITH_TIMEOUT(rig.user.size(), 1, 20000);
+            const QString error = rig.user.first().errorMessage;
+            QCOMPARE(rig.user.first().kind, Kind::Failed);
+            QVERIFY2(QString::fromUtf8(message).endsWith(u'.') ? error == QString::fromUtf8(message)
+                                                               : error.startsWith(QString::fromUtf8(message))
+                             && error.size() > qsizetype(strlen(message)) + 4 && !error.contains(u'\n'),
+                     qPrintable(error));
+            QVERIFY(updates.canCheckForUpdates());
+            QCOMPARE(logLines(rig.logger), QStringList {"[INFO] Update check failed: " + error});
         }
     }
 
     // Start-up is never held up by a check; the switch is kept in the settings, and turning it
     // off and on restarts the wait without doubling the checks. Scheduled checks put nothing
-    // on screen but a notification, once, for a version the user has not seen.
+    // on screen but a notification, once, for a version the user has not seen; what the user
+    // asked for is shown in the window alone.
     void scheduledChecksStartAMinuteAfterLaunchThenDaily()
     {
         Rig rig;
-        ScriptedAnswer slow = feedAnswer({"1.3.0"});
+        ScriptedAnswer slow = feedAnswer({"1.1.0", "1.3.0", "1.2.5"});
         slow.delayMs = 300;
         rig.server.answerNext(slow);
         rig.server.answerNext(ScriptedAnswer::http(404, "gone", "text/plain"));
@@ -259,7 +146,12 @@ private Q_SLOTS:
         QVERIFY(updates.isChecking() && !updates.canCheckForUpdates());
         updates.checkForUpdates(); // joins the scheduled check, and the user sees its outcome
         QTRY_COMPARE_WITH_TIMEOUT(rig.user.size(), 1, 20000);
-        QCOMPARE(rig.user.first().kind, Kind::NewerVersion);
+        const UpdateController::Outcome newer = rig.user.first();
+        const QString base = QStringLiteral("http://") + rig.server.hostText();
+        QCOMPARE(newer.version, QStringLiteral("1.3.0"));
+        QCOMPARE(newer.releaseNotes, QUrl(base + QStringLiteral("/notes/1.3.0.html")));
+        QCOMPARE(newer.downloadPage, QUrl(base + QStringLiteral("/download/1.3.0")));
+        QVERIFY(rig.server.requests().first().header("User-Agent").startsWith("Quorvel/1.2.0"));
         QVERIFY(rig.scheduled.isEmpty());
         for (int day = 1; day <= 4; ++day) { // failed, the same version, then a newer one twice
             if (day == 3)
@@ -271,7 +163,8 @@ private Q_SLOTS:
         QCOMPARE(rig.clock.sleepersUpTo(24h), 1);
         QCOMPARE(rig.server.requests().size(), 5);
         QCOMPARE(rig.user.size(), 1);
-        QCOMPARE(rig.notifier.titles, QStringList {"Quorvel 1.4.0 is available"});
+        QTest::qWait(200); // a second notification would be in by now
+        QTRY_COMPARE(rig.notifications.summaries(), QStringList {"Quorvel 1.4.0 is available"});
         QCOMPARE(
             logLines(rig.logger),
             (QStringList {
