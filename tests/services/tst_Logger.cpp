@@ -5,10 +5,14 @@
 #include <QTemporaryDir>
 #include <QTimeZone>
 
+#include <mutex>
+#include <semaphore>
 #include <thread>
 #include <vector>
 
+#include <csignal>
 #include <ctime>
+#include <sys/resource.h>
 
 namespace {
 
@@ -18,6 +22,31 @@ QList<QByteArray> linesOf(const QString &path)
     lines.removeAll(QByteArray());
     return lines;
 }
+
+QByteArray messageOf(const QByteArray &line)
+{
+    return line.mid(line.indexOf("] ", line.indexOf(']') + 2) + 2);
+}
+
+// A system log that holds the worker at its first line until the gate opens.
+struct GatedSystemLog final : SystemLog
+{
+    std::mutex &gate;
+    std::binary_semaphore &entered;
+    QList<std::pair<Priority, QString>> &entries;
+    GatedSystemLog(std::mutex &gate, std::binary_semaphore &entered,
+                   QList<std::pair<Priority, QString>> &entries)
+        : gate(gate)
+        , entered(entered)
+        , entries(entries)
+    { }
+    void write(Priority priority, const QString &message) override
+    {
+        entered.release();
+        const std::lock_guard held(gate);
+        entries.append({priority, message});
+    }
+};
 
 } // namespace
 
@@ -125,6 +154,80 @@ private Q_SLOTS:
                 = line.mid(line.indexOf("] t", 23) + 3).split(' '); // after "[INFO] t"
             QCOMPARE(parts[1].toInt(), next[size_t(parts[0].toInt() % threads)]++);
         }
+    }
+
+    // Callers only format: a stuck worker holds nobody up, the stamp is the call's time, and
+    // WARN and ERROR reach the system log as errors.
+    void callersNeverWaitAndStampTheCallTime()
+    {
+        const QString dir = freshDir();
+        std::mutex gate;
+        std::binary_semaphore entered(0);
+        QList<std::pair<SystemLog::Priority, QString>> entries;
+        const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
+        QDateTime after;
+        {
+            Logger logger(dir, std::make_unique<GatedSystemLog>(gate, entered, entries));
+            gate.lock();
+            logger.info(QStringLiteral("first"));
+            entered.acquire();
+            logger.warn(QStringLiteral("100% %s"));
+            logger.error(QStringLiteral("a\nb"));
+            after = QDateTime::currentDateTime();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1100)); // a write-time stamp would differ
+            QVERIFY(!QFile::exists(logger.logFile()));
+            gate.unlock();
+        } // the destructor writes what is still queued
+        const QList<QByteArray> lines = linesOf(dir + QStringLiteral("/sync.log"));
+        QCOMPARE(lines.size(), 4);
+        for (const QByteArray &line : lines.first(3)) {
+            const QDateTime at = QDateTime::fromString(QString::fromLatin1(line.mid(1, 19)),
+                                                       QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+            QVERIFY2(at >= before && at <= after, line.constData());
+        }
+        QCOMPARE(lines[1].mid(22), QByteArray("[WARN] 100% %s"));
+        using P = SystemLog::Priority;
+        QCOMPARE(
+            entries,
+            (QList<std::pair<P, QString>> {{P::Info, "first"}, {P::Error, "100% %s"}, {P::Error, "a\nb"}}));
+    }
+
+    // Nothing reaches the caller, nothing is put in the log's place, logging goes on, and a
+    // disk that fills mid-line (a file size limit stands in) leaves only whole lines.
+    void fileFailuresAreSwallowed()
+    {
+        const QString blocker = m_root.filePath(QStringLiteral("blocker")); // a folder below a file
+        writeFile(blocker, "not a folder");
+        Logger uncreatable(blocker + QStringLiteral("/Quorvel"), nullptr);
+        uncreatable.error(QStringLiteral("lost"));
+        uncreatable.flush();
+        QCOMPARE(readAll(blocker), QByteArray("not a folder"));
+
+        Logger full(freshDir(), nullptr);
+        QVERIFY(QFile::link(QStringLiteral("/dev/full"), full.logFile()));
+        full.info(QStringLiteral("no space"));
+        full.flush();
+        QVERIFY(QFile::remove(full.logFile()));
+        full.info(QStringLiteral("before"));
+        full.flush();
+        const qint64 size = QFileInfo(full.logFile()).size();
+        const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit saved {};
+        QVERIFY(::getrlimit(RLIMIT_FSIZE, &saved) == 0);
+        rlimit tight = saved;
+        tight.rlim_cur = rlim_t(size * 2 + 10); // room for one more line like the first
+        QVERIFY(::setrlimit(RLIMIT_FSIZE, &tight) == 0);
+        full.info(QStringLiteral("fits__"));
+        full.warn(QStringLiteral("a line that only partly fits"));
+        full.flush();
+        QVERIFY(::setrlimit(RLIMIT_FSIZE, &saved) == 0);
+        std::signal(SIGXFSZ, previousHandler);
+        full.info(QStringLiteral("after"));
+        full.flush();
+        QList<QByteArray> messages;
+        for (const QByteArray &line : linesOf(full.logFile()))
+            messages << messageOf(line);
+        QCOMPARE(messages, (QList<QByteArray> {"before", "fits__", "after"}));
     }
 };
 
