@@ -6,7 +6,11 @@
 #include "services/SettingsStore.h"
 #include "services/UpdateController.h"
 
+#include <QProcess>
+#include <QScopeGuard>
 #include <QSignalSpy>
+#include <QSslKey>
+#include <QSslServer>
 #include <QTemporaryDir>
 
 using namespace std::chrono_literals;
@@ -114,6 +118,58 @@ private Q_SLOTS:
             QVERIFY(updates.canCheckForUpdates());
             QCOMPARE(logLines(rig.logger), QStringList {"[INFO] Update check failed: " + error});
         }
+    }
+
+    // Redirects from https are followed to https only: over plain http anyone on the way could
+    // answer. The https end has a throwaway certificate that only this process trusts.
+    void redirectsNeverLeaveHttps()
+    {
+        QTemporaryDir keys;
+        const QString key = keys.filePath(QStringLiteral("key.pem")),
+                      cert = keys.filePath(QStringLiteral("cert.pem"));
+        if (QProcess::execute(QStringLiteral("openssl"),
+                              {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1", "-subj",
+                               "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1", "-keyout", key,
+                               "-out", cert})
+            != 0)
+            QSKIP("needs the openssl command");
+        qputenv("SSL_CERT_FILE", QFile::encodeName(cert));
+        const auto untrust = qScopeGuard([] { qunsetenv("SSL_CERT_FILE"); });
+        QSslConfiguration serving = QSslConfiguration::defaultConfiguration();
+        serving.setLocalCertificate(QSslCertificate::fromPath(cert).first());
+        QFile keyFile(key);
+        QVERIFY(keyFile.open(QIODevice::ReadOnly));
+        serving.setPrivateKey(QSslKey(&keyFile, QSsl::Rsa));
+        QSslServer tls;
+        tls.setSslConfiguration(serving);
+        QVERIFY(tls.listen(QHostAddress::LocalHost));
+        QByteArray location; // where any path but "/feed" redirects
+        connect(&tls, &QSslServer::pendingConnectionAvailable, this, [&] {
+            QTcpSocket *socket = tls.nextPendingConnection();
+            connect(socket, &QTcpSocket::readyRead, socket, [&location, socket] {
+                if (!socket->peek(65536).contains("\r\n\r\n"))
+                    return;
+                socket->write(socket->readAll().startsWith("GET /feed ") ? feedAnswer({"1.3.0"}).bytes
+                                                                         : "HTTP/1.1 302 Found\r\nLocation: "
+                                      + location + "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+                socket->disconnectFromHost();
+            });
+        });
+        Rig rig;
+        rig.server.answerWith(feedAnswer({"1.4.0"}));
+        UpdateController &updates
+            = rig.start(QUrl(QStringLiteral("https://127.0.0.1:%1/appcast.xml").arg(tls.serverPort())));
+        for (const QByteArray &to :
+             QByteArrayList {"https://127.0.0.1:" + QByteArray::number(tls.serverPort()) + "/feed",
+                             "http://" + rig.server.hostText().toUtf8() + "/appcast.xml"}) {
+            location = to;
+            const qsizetype seen = rig.user.size();
+            updates.checkForUpdates();
+            QTRY_COMPARE_WITH_TIMEOUT(rig.user.size(), seen + 1, 20000);
+        }
+        QCOMPARE(rig.user[0].version, QStringLiteral("1.3.0"));
+        QCOMPARE(rig.user[1].kind, Kind::Failed);
+        QVERIFY(rig.server.requests().isEmpty());
     }
 
     // Start-up is never held up by a check; the switch is kept in the settings, and turning it
