@@ -1,4 +1,5 @@
 #include "platform/LinuxMachineInfo.h"
+#include "platform/NameServiceSwitch.h"
 #include "platform/XdgAutostartEntry.h"
 
 #include <QProcess>
@@ -29,6 +30,23 @@ private Q_SLOTS:
         QCOMPARE(LinuxMachineInfo(blank, tree).model(), QStringLiteral("Raspberry Pi 4 Model B"));
         QCOMPARE(LinuxMachineInfo(dir.filePath(QStringLiteral("missing")), blank).model(),
                  QStringLiteral("unknown"));
+    }
+
+    // Only the hosts line counts, and only an mdns module on it; no file, no .local names.
+    void nameServiceSwitch()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("nsswitch.conf"));
+        QVERIFY(!NameServiceSwitch::resolvesLocalNames(path));
+        for (const auto &[text, resolves] :
+             {std::pair {QByteArray("passwd: files\nhosts:  files mdns4_minimal [NOTFOUND=return] dns\n"),
+                         true},
+              {"hosts: files dns\n# hosts: files mdns4_minimal dns\nnetworks: mdns\n", false}}) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(text) == text.size());
+            file.close();
+            QCOMPARE(NameServiceSwitch::resolvesLocalNames(path), resolves);
+        }
     }
 
     // Exec is quoted and escaped as desktop entries require: argument quoting first, then
