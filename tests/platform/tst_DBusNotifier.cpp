@@ -1,6 +1,6 @@
 // Notifications. One that cannot be shown is dropped: the caller goes on within the call's time
-// limit, whatever the server (or the lack of one) does, and nothing is retried. What a shown
-// one carries is the sync engine's test, but for the body being markup to the server.
+// limit, whatever the server (or the lack of one) does, and nothing is retried. The texts
+// themselves are the engine's tests; here, who sends them and the body as markup.
 #include "AwaitTask.h"
 #include "FakeNotificationServer.h"
 #include "platform/DBusNotifier.h"
@@ -37,6 +37,10 @@ private Q_SLOTS:
             if (server) { // asked once, never again: not at the refusal, nor when the call's time runs out
                 QTest::qWait(answer == Answer::Never ? DBusNotifier::callTimeoutMs : 300);
                 QCOMPARE(server->notifications().size(), 1);
+                const auto shown = server->notifications().first();
+                QCOMPARE((QStringList {shown.appName, shown.icon, QString::number(shown.replacesId),
+                                       shown.summary}),
+                         (QStringList {"Quorvel", "app.quorvel.Quorvel", "0", "Sample rate changed"}));
                 QCOMPARE(server->notifications().first().body,
                          "&lt;a&amp;b&gt; &amp;amp;"); // markup to the server
             }
