@@ -51,6 +51,30 @@ private Q_SLOTS:
         }
     }
 
+    // Each setting is written at once, read back with its type by the next start, and announced
+    // on a real change only.
+    void everySettingKeptAndAnnouncedOnce()
+    {
+        const QString path = freshPath();
+        const QVariantList changed {
+            QStringLiteral("m1620.local"),         true, false, false, true, qint64(1500), true, true,
+            QStringLiteral("jack_control ds alsa")};
+        {
+            SettingsStore store(path);
+            AppSettings settings(store);
+            for (qsizetype i = 0; i < names.size(); ++i) {
+                const QMetaProperty property
+                    = settings.metaObject()->property(settings.metaObject()->indexOfProperty(names[i]));
+                QSignalSpy spy(&settings, property.notifySignal());
+                QVERIFY(settings.setProperty(names[i], changed[i])
+                        && settings.setProperty(names[i], changed[i]));
+                QVERIFY2(spy.count() == 1, names[i].constData());
+            }
+        }
+        SettingsStore store(path);
+        QCOMPARE(valuesOf(AppSettings(store)), changed);
+    }
+
     // The custom host counts when switched on and not empty, untrimmed; observers hear of
     // the effective host only when it really changes.
     void effectiveHost()
