@@ -205,6 +205,45 @@ private Q_SLOTS:
         QCOMPARE(h.state.madiRate(), std::optional<qint64>(88200)); // the last reading stays on show
         QCOMPARE(h.notifier.posted.last(), u"M-1620 disconnected: Unexpected response from device"_s);
         QCOMPARE(h.pollWaits().last(), 3000ms);
+
+        // Back, then lost again with the notification off; then another host while connected.
+        h.settings.setNotifyOnDisconnect(false);
+        h.device.clearFault();
+        h.nextPolls();
+        h.device.setFault(SimFault::Mode::Status, -1, 503);
+        h.nextPolls();
+        QCOMPARE(h.log(u"Lost"_s).size(), 2);
+        QCOMPARE(h.notifier.posted.size(), 3);
+        DeviceSimulator other;
+        QVERIFY(other.listen());
+        h.settings.setCustomHost(u"127.0.0.1:%1"_s.arg(other.port()));
+        h.nextPolls(2);
+        QCOMPARE(h.state.connectionState(), ConnectionState::connected(u"127.0.0.1:%1"_s.arg(other.port())));
+    }
+
+    // A set-rate the device refuses is warned of and tried again at the next reading, without
+    // the settle wait, while the mismatch builds up.
+    void refusedSetRateRetriedEachPoll()
+    {
+        EngineHarness h;
+        h.device.setFollowDelay(60 * 60 * 1000);
+        QObject::connect(
+            &h.device, &DeviceSimulator::requestReceived, &h.device, [&h](const QJsonObject &body) {
+                if (body.value(u"clock"_s).toObject().value(u"sampling_rate"_s).isNull()) // a reading: fail
+                                                                                          // what follows
+                    QMetaObject::invokeMethod(
+                        &h.device, [&h] { h.device.setFault(SimFault::Mode::Status, 1, 500); },
+                        Qt::QueuedConnection);
+            });
+        h.device.setMadiRate(96000);
+        h.start();
+        h.nextPolls(6); // readings at 0 … 3.0 s
+        const QStringList failures = h.log(u"Set rate failed"_s);
+        QCOMPARE(failures.size(), 7);
+        QCOMPARE(failures.first(), u"[WARN] Set rate failed: Unexpected response from device"_s);
+        QVERIFY(h.state.history().isEmpty() && h.state.rateMismatch());
+        QCOMPARE(h.state.connectionState(), ConnectionState::connected(h.host()));
+        QCOMPARE(h.pollWaits().count(2000ms), 0);
     }
 
     void followingRules_data()
