@@ -50,6 +50,39 @@ private Q_SLOTS:
                                "stage-m1620.local", "Farmers Market.local", "M1620.local", "M1620.local"}));
     }
 
+    // One browser per start, even a failed one until stopped; observers hear of real changes
+    // only; a stop is at once, keeps the list and may come from inside a report.
+    void browsingStartsStopsAndFails()
+    {
+        DeviceDiscovery discovery(fake());
+        QSignalSpy browsing(&discovery, &DeviceDiscovery::isBrowsingChanged);
+        QSignalSpy hosts(&discovery, &DeviceDiscovery::discoveredHostsChanged);
+        discovery.startBrowsing();
+        discovery.startBrowsing();
+        QPointer<FakeServiceBrowser> first = m_browser;
+        QCOMPARE(first->startCount, 1);
+        first->fail(u"Daemon not running"_s);
+        settle();
+        discovery.startBrowsing(); // the failed browser stays until stopped
+        QVERIFY(m_browser == first && !discovery.isBrowsing() && browsing.isEmpty());
+        discovery.stopBrowsing();
+        discovery.startBrowsing();
+        m_browser->becomeReady();
+        for (const QStringList &names :
+             {QStringList {"M-1620 A", "Printer"}, {"Printer", "M-1620 A"}, {"M-1620 A"}})
+            m_browser->report(names);
+        settle();
+        QCOMPARE(hosts.count(), 1);
+        connect(&discovery, &DeviceDiscovery::discoveredHostsChanged, &discovery,
+                [&] { discovery.stopBrowsing(); });
+        m_browser->report({"M-1620 B"});
+        m_browser->report({"M-1620 C"}); // still queued when the stop comes
+        settle();
+        QCOMPARE(discovery.discoveredHosts(), QStringList {"M-1620 B.local"});
+        QVERIFY(!discovery.isBrowsing() && !discovery.hasBrowser() && m_browser.isNull());
+        QCOMPARE(browsing.count(), 2);
+    }
+
     // The offered name goes back to the browser without ".local"; one answer per resolve, no
     // answer within 5 s included. Reports still queued do not reach a discovery that is gone.
     void resolvingAndTheEnd()
