@@ -1,19 +1,39 @@
 #include "platform/LinuxMachineInfo.h"
 #include "platform/NameServiceSwitch.h"
+#include "platform/PgrepProcessSearch.h"
 #include "platform/XdgAutostartEntry.h"
 
+#include <QDir>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
-// The machine's name, and the autostart entry as the session reads it (switching it and its
-// failures are the settings window's tests).
+// Processes, the machine's name, local names, and the autostart entry as the session reads it
+// (switching it and its failures are the settings window's tests).
 class TestLinuxPlatform : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
+    // The full command line, in any letter case; a pgrep that cannot start finds nothing.
+    void pgrepProcessSearch()
+    {
+        const QString pattern = QStringLiteral(R"(python.*m1620_rate_sync\.py)");
+        const PgrepProcessSearch pgrep;
+        QVERIFY(!pgrep.isRunning(pattern));
+        QProcess script;
+        script.start(QStringLiteral("bash"),
+                     {QStringLiteral("-c"),
+                      QStringLiteral("exec -a 'PyThOn3 /opt/Odd Place/M1620_Rate_Sync.PY' sleep 60")});
+        QVERIFY(script.waitForStarted());
+        QVERIFY(QTest::qWaitFor([&] { return pgrep.isRunning(pattern); }, 5000));
+        QVERIFY(!PgrepProcessSearch(QDir::homePath() + QStringLiteral("/no-such-pgrep")).isRunning(pattern));
+        script.kill(); // by its own id
+        script.waitForFinished();
+        QVERIFY(QTest::qWaitFor([&] { return !pgrep.isRunning(pattern); }, 5000));
+    }
+
     // The DMI name, else the device-tree model up to its NUL, else "unknown".
     void machineModel()
     {
