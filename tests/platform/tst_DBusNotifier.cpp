@@ -4,7 +4,6 @@
 #include "AwaitTask.h"
 #include "FakeNotificationServer.h"
 #include "platform/DBusNotifier.h"
-#include "platform/FreedesktopDesktop.h"
 
 #include <QElapsedTimer>
 #include <QTest>
@@ -45,28 +44,6 @@ private Q_SLOTS:
                          "&lt;a&amp;b&gt; &amp;amp;"); // markup to the server
             }
         }
-    }
-
-    // The offer made when no tray comes: a click on it or its one button runs the choice, once;
-    // with no server it says so.
-    void offerRunsTheChoiceOnceWhenTaken()
-    {
-        FreedesktopDesktop desktop;
-        int chosen = 0;
-        QVERIFY(!QCoro::waitFor(desktop.offer("T", "B", "Open", [&] { ++chosen; })));
-        FakeNotificationServer server;
-        QVERIFY(server.isRegistered());
-        QVERIFY(QCoro::waitFor(
-            desktop.offer("Quorvel is running", "No tray.", "Open Quorvel", [&] { ++chosen; })));
-        QCOMPARE(server.notifications().size(), 1);
-        QCOMPARE(server.notifications().first().actions, (QStringList {"default", "Open Quorvel"}));
-        QCOMPARE(server.notifications().first().expireTimeout, 0);
-        server.invokeAction(2, QStringLiteral("default")); // another program's notification
-        server.invokeAction(1, QStringLiteral("default"));
-        server.invokeAction(1, QStringLiteral("default"));
-        QTRY_COMPARE(chosen, 1);
-        QTest::qWait(100);
-        QCOMPARE(chosen, 1);
     }
 };
 
