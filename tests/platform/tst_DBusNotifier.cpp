@@ -1,4 +1,4 @@
-// Notifications. One that cannot be shown is dropped: the caller goes on within the call's time
+// A notification that cannot be shown is dropped: the caller goes on within the call's time
 // limit, whatever the server (or the lack of one) does, and nothing is retried. The texts
 // themselves are the engine's tests; here, who sends them and the body as markup.
 #include "AwaitTask.h"
