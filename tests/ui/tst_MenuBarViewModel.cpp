@@ -1,59 +1,98 @@
+// The presentation rules of the tray icon (MenuBarLabel) and the panel (MenuBarViewModel),
+// without a pixel.
 #include "UiHarness.h"
 
+#include "ui/panel/MenuBarLabel.h"
 #include "ui/panel/MenuBarViewModel.h"
 
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 using Model = MenuBarViewModel;
 using Tint = Model::Tint;
 using C = Model::Command;
 using S = Model::Section;
-
-Q_DECLARE_METATYPE(Model::Tint)
+using Header = Model::StatusHeader;
+using Text = std::optional<QString>;
 
 class TestMenuBarViewModel : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void statusHeader_data()
+    void labelRules()
     {
-        QTest::addColumn<ConnectionState>("connection");
-        QTest::addColumn<QString>("host");
-        QTest::addColumn<Tint>("circle");
-        QTest::addColumn<QString>("title");
-        QTest::addColumn<QString>("subtitle");
-        const auto error = ConnectionState::error(QStringLiteral("Request timed out"));
-        QTest::newRow("connected") << ConnectionState::connected(QStringLiteral("172.20.0.1")) << "172.20.0.1"
-                                   << Tint::Green << "Connected"
-                                   << "172.20.0.1";
-        QTest::newRow("connecting") << ConnectionState::connecting() << "172.20.0.1" << Tint::Yellow
-                                    << "Looking for M-1620…"
-                                    << "";
-        // The error's own message is for the log; the hint depends on where the device was.
-        QTest::newRow("lost on USB") << error << "172.20.0.1" << Tint::Secondary << "M-1620 not found"
-                                     << "Check that the USB REMOTE cable is plugged in";
-        QTest::newRow("lost on network") << error << "192.0.2.5" << Tint::Secondary << "M-1620 not found"
-                                         << "Check that 192.0.2.5 is reachable on the network";
-        QTest::newRow("stopped") << ConnectionState::disconnected() << "172.20.0.1" << Tint::Secondary
-                                 << "Stopped"
-                                 << "";
+        const auto connected = ConnectionState::connected(u"h"_s);
+        const auto lost = ConnectionState::error(u"The request timed out"_s);
+        const QString warning = u"exclamationmark.triangle.fill"_s;
+        QCOMPARE(MenuBarLabel::iconNameFor(false, false, connected), u"metronome.fill"_s);
+        QCOMPARE(MenuBarLabel::iconNameFor(false, false, ConnectionState::connecting()), u"metronome"_s);
+        QCOMPARE(MenuBarLabel::iconNameFor(true, false, connected), warning);
+        QCOMPARE(MenuBarLabel::iconNameFor(false, true, ConnectionState::disconnected()), warning);
+        // The rate shows in every connection state; only the setting and an absent rate hide it.
+        QCOMPARE(MenuBarLabel::rateTextFor(false, 48000), Text());
+        QCOMPARE(MenuBarLabel::rateTextFor(true, std::nullopt), Text());
+        QCOMPARE(MenuBarLabel::rateTextFor(true, 0), Text(u"0k"_s));
+        QCOMPARE(MenuBarLabel::rateTextFor(true, 176400), Text(u"176.4k"_s));
+        QVERIFY(MenuBarLabel::rateStaleFor(u"48k"_s, ConnectionState::connecting()));
+        QVERIFY(!MenuBarLabel::rateStaleFor(std::nullopt, lost));
+        QCOMPARE(MenuBarLabel::toolTipFor(connected, u"44.1k"_s), u"Quorvel — 44.1k"_s);
+        QCOMPARE(MenuBarLabel::toolTipFor(connected, std::nullopt), u"Quorvel"_s);
+        QCOMPARE(MenuBarLabel::toolTipFor(ConnectionState::connecting(), u"48k"_s), u"Looking for M-1620…"_s);
+        QCOMPARE(MenuBarLabel::toolTipFor(lost, std::nullopt), u"M-1620 not found: The request timed out"_s);
+        QCOMPARE(MenuBarLabel::toolTipFor(ConnectionState::disconnected(), std::nullopt),
+                 u"Quorvel — Stopped"_s);
     }
 
-    void statusHeader()
+    void labelFollowsTheStateAndAnnouncesOnlyRealChanges()
     {
-        QFETCH(ConnectionState, connection);
-        QFETCH(QString, host);
-        QFETCH(Tint, circle);
-        QFETCH(QString, title);
-        QFETCH(QString, subtitle);
-        QCOMPARE(Model::statusHeaderFor(connection, host), (Model::StatusHeader {circle, title, subtitle}));
+        UiHarness h;
+        MenuBarLabel label(h.state, h.settings);
+        QSignalSpy icons(&label, &MenuBarLabel::iconNameChanged);
+        QSignalSpy rates(&label, &MenuBarLabel::rateTextChanged);
+        QSignalSpy stale(&label, &MenuBarLabel::rateStaleChanged);
+        QSignalSpy tips(&label, &MenuBarLabel::toolTipChanged);
+        h.state.setConnectionState(ConnectionState::connected(u"a"_s));
+        h.state.setConnectionState(ConnectionState::connected(u"b"_s)); // same symbol and tip
+        h.state.setDeviceRate(44100);
+        h.settings.setShowRateInMenuBar(true);
+        QCOMPARE(label.toolTip(), u"Quorvel — 44.1k"_s);
+        h.state.setPaused(true); // a paused program looks like a running one
+        h.state.setLegacyScriptDetected(true);
+        h.state.setRateMismatch(true); // already the warning
+        QCOMPARE(label.iconName(), u"exclamationmark.triangle.fill"_s);
+        QCOMPARE(QList<qsizetype>({icons.count(), rates.count(), tips.count(), stale.count()}),
+                 QList<qsizetype>({2, 1, 2, 0}));
+        h.state.setConnectionState(ConnectionState::error(u"x"_s));
+        QVERIFY(label.rateStale());
+        QCOMPARE(QList<qsizetype>({icons.count(), rates.count(), tips.count(), stale.count()}),
+                 QList<qsizetype>({2, 1, 3, 1}));
+        h.state.setRateMismatch(false);
+        h.state.setLegacyScriptDetected(false);
+        QCOMPARE(label.iconName(), u"metronome"_s);
+        QCOMPARE(MenuBarLabel(h.state, h.settings).rateText(),
+                 Text(u"44.1k"_s)); // a new one too
     }
 
-    void texts()
+    void panelRules()
     {
+        const auto lost = ConnectionState::error(u"Request timed out"_s); // its message is for the log
+        QCOMPARE(Model::statusHeaderFor(ConnectionState::connected(u"192.0.2.5"_s), QString()),
+                 (Header {Tint::Green, "Connected", "192.0.2.5"}));
+        QCOMPARE(Model::statusHeaderFor(ConnectionState::connecting(), QString()),
+                 (Header {Tint::Yellow, "Looking for M-1620…", ""}));
+        QCOMPARE(Model::statusHeaderFor(ConnectionState::disconnected(), QString()),
+                 (Header {Tint::Secondary, "Stopped", ""}));
+        // A device lost at the USB address asks for the cable, one elsewhere for the network.
+        QCOMPARE(
+            Model::statusHeaderFor(lost, u"172.20.0.1"_s),
+            (Header {Tint::Secondary, "M-1620 not found", "Check that the USB REMOTE cable is plugged in"}));
+        QCOMPARE(Model::statusHeaderFor(lost, u"192.0.2.5"_s).subtitle,
+                 u"Check that 192.0.2.5 is reachable on the network"_s);
+
         QCOMPARE(Model::ratesFor(48000, std::nullopt, std::nullopt, true),
                  (Model::Rates {"48.0 kHz", "—", Tint::Secondary, "—", false}));
         QCOMPARE(Model::ratesFor(176400, 192000, false, true),
@@ -79,33 +118,32 @@ private Q_SLOTS:
         const QString text
             = QStringLiteral("It changes the sample rate on its own and can fight Quorvel. Paste "
                              "this command into a terminal to remove it");
-        QCOMPARE(Model::legacyWarningTextFor(false), text + QStringLiteral("."));
-        QCOMPARE(Model::legacyWarningTextFor(true),
-                 text + QStringLiteral(" — it will ask for your password."));
-        QCOMPARE(Model::copyButtonTitleFor(true), QStringLiteral("Copied — paste into a terminal"));
-    }
+        QCOMPARE(Model::legacyWarningTextFor(false), text + u"."_s);
+        QCOMPARE(Model::legacyWarningTextFor(true), text + u" — it will ask for your password."_s);
+        QCOMPARE(Model::copyButtonTitleFor(true), u"Copied — paste into a terminal"_s);
 
-    void historyRows()
-    {
+        // The five newest changes; the time of day in the user's short format, without seconds
+        // even where the locale has them (no LANG).
         RateHistory history;
-        for (int i = 0; i < 7; ++i) // newest first
+        for (int i = 0; i < 7; ++i)
             history.append(RateChange(QUuid::createUuid(), QDateTime(QDate(2025, 3, 1), QTime(14 - i, 5, 33)),
-                                      i == 0 ? std::nullopt : std::optional<qint64>(44100), 48000 + i));
-        const QList<Model::HistoryRow> rows = Model::historyRowsFor(history, QLocale(QLocale::German));
+                                      i == 0 ? std::nullopt : std::optional<qint64>(44100), 48000));
+        const QList<Model::HistoryRow> rows = Model::historyRowsFor(history, QLocale::c());
         QCOMPARE(rows.size(), 5);
         QCOMPARE(rows[0], (Model::HistoryRow {history[0].id(), "14:05", "— → 48.0 kHz"}));
         QCOMPARE(rows[4], (Model::HistoryRow {history[4].id(), "10:05", "44.1 kHz → 48.0 kHz"}));
-        // No date, no seconds, even without a locale of its own (no LANG).
-        QCOMPARE(Model::timeText(history[0].timestamp(), QLocale::c()), QStringLiteral("14:05"));
         const QString english
             = Model::timeText(history[0].timestamp(), QLocale(QLocale::English, QLocale::UnitedStates));
-        QVERIFY2(english.startsWith(QStringLiteral("2:05")) && english.endsWith(QStringLiteral("PM")),
-                 qPrintable(english));
+        QVERIFY2(english.startsWith(u"2:05"_s) && english.endsWith(u"PM"_s), qPrintable(english));
     }
 
-    void followsTheStateAndAnnouncesOnlyRealChanges()
+    void panelFollowsTheStateAndAnnouncesOnlyRealChanges()
     {
-        UiHarness h;
+        // A feed on a closed loopback port: a check is possible until it runs, then not until it ends.
+        QTcpServer closed;
+        QVERIFY(closed.listen(QHostAddress::LocalHost));
+        UiHarness h(QUrl(u"http://127.0.0.1:%1/appcast.xml"_s.arg(closed.serverPort())));
+        closed.close();
         int settingsOpened = 0;
         int quits = 0;
         Model model(h.state, *h.engine, *h.launchAtLogin, *h.updates, h.desktop,
@@ -114,52 +152,33 @@ private Q_SLOTS:
         QSignalSpy rates(&model, &Model::ratesChanged);
         QSignalSpy switches(&model, &Model::switchesChanged);
         QSignalSpy legacy(&model, &Model::legacyWarningChanged);
+        QSignalSpy commands(&model, &Model::commandsChanged);
         QCOMPARE(model.shownSections(), (QList<S> {S::StatusHeader, S::Rates, S::Switches, S::Commands}));
 
-        h.state.setConnectionState(ConnectionState::error(QStringLiteral("a")));
-        h.state.setConnectionState(ConnectionState::error(QStringLiteral("b"))); // same header
-        QCOMPARE(status.count(), 1);
+        h.state.setConnectionState(ConnectionState::error(u"a"_s));
+        h.state.setConnectionState(ConnectionState::error(u"b"_s)); // same header
         h.state.setDeviceRate(48000);
         h.state.setMadiSync(true);
         h.state.setRateMismatch(true); // shows only in the status icon
-        QCOMPARE(rates.count(), 2);
         QCOMPARE(model.rates(), (Model::Rates {"48.0 kHz", "—", Tint::Secondary, "Locked", true}));
-
         h.engine->togglePause();
-        QCOMPARE(switches.count(), 1);
-        QCOMPARE(model.syncSwitch().text, QStringLiteral("Sync paused"));
+        QCOMPARE(model.syncSwitch().text, u"Sync paused"_s);
         model.turnSyncSwitch(false); // a stale "off" still toggles once
         QVERIFY(!h.state.isPaused());
-        QCOMPARE(switches.count(), 2);
-
         for (int i = 0; i < 7; ++i)
             h.state.recordRateChange(48000, 96000 + i);
-        QCOMPARE(model.historyRows().size(), 5);
         QCOMPARE(model.historyRows().first().id, h.state.history().first().id());
         h.state.setLegacyScriptDetected(true);
-        QCOMPARE(legacy.count(), 1);
         QCOMPARE(model.shownSections(),
                  (QList<S> {S::StatusHeader, S::LegacyWarning, S::Rates, S::RecentChanges, S::Switches,
                             S::Commands}));
-        QCOMPARE(status.count() + switches.count(), 3);
+        QCOMPARE(QList<qsizetype>({status.count(), rates.count(), switches.count(), legacy.count()}),
+                 QList<qsizetype>({1, 2, 2, 1}));
 
         QSignalSpy ran(&model, &Model::commandRun);
         model.run(C::Settings);
         model.run(C::Quit);
-        QCOMPARE(settingsOpened, 1);
-        QCOMPARE(quits, 1);
-        QCOMPARE(ran.count(), 2);
-    }
-
-    void updateCheckOnlyWhileTheUpdaterCan()
-    {
-        // A feed on a closed loopback port: possible until a check runs, then not until it ends.
-        QTcpServer closed;
-        QVERIFY(closed.listen(QHostAddress::LocalHost));
-        UiHarness h(QUrl(QStringLiteral("http://127.0.0.1:%1/appcast.xml").arg(closed.serverPort())));
-        closed.close();
-        Model model(h.state, *h.engine, *h.launchAtLogin, *h.updates, h.desktop, {});
-        QSignalSpy commands(&model, &Model::commandsChanged);
+        QCOMPARE(QList<qsizetype>({settingsOpened, quits, ran.count()}), QList<qsizetype>({1, 1, 2}));
         QSignalSpy finished(h.updates.get(), &UpdateController::userCheckFinished);
         model.run(C::CheckForUpdates);
         QVERIFY(!model.command(C::CheckForUpdates)->enabled);

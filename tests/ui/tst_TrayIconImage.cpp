@@ -5,6 +5,8 @@
 #include <QImage>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 // Inked pixels in the rows [top, bottom); false in onlyIn when an opaque one has another colour.
@@ -44,44 +46,41 @@ private Q_SLOTS:
             QVERIFY2(image.size() == QSize(16, 16) && pixels > 16 * 16 / 8 && pixels < 16 * 16 && onlyColor,
                      name);
         }
-        QVERIFY(SymbolImage::pixmap(QStringLiteral("no.such.symbol"), 16, Qt::black).isNull());
-        const QIcon icon = SymbolImage::icon(QStringLiteral("power"), Qt::red);
+        QVERIFY(SymbolImage::pixmap(u"no.such.symbol"_s, 16, Qt::black).isNull());
+        const QIcon icon = SymbolImage::icon(u"power"_s, Qt::red);
         // Disabled is the same shape, faded.
         QVERIFY(icon.pixmap(24, 24).toImage() != icon.pixmap(24, 24, QIcon::Disabled).toImage());
-        QCOMPARE(SymbolImage::pixmap(QStringLiteral("gearshape"), 16, Qt::black, 2.0).size(), QSize(32, 32));
+        QCOMPARE(SymbolImage::pixmap(u"gearshape"_s, 16, Qt::black, 2.0).size(), QSize(32, 32));
     }
 
     void rateIsDrawnLegiblyBelowTheSymbol()
     {
         for (const QString text : {"48k", "176.4k"}) {
             for (int size : {16, 22, 32, 48}) {
-                const QImage image
-                    = TrayIconImage::render(QStringLiteral("metronome"), text, false, Qt::black, size);
+                const QImage image = TrayIconImage::render(u"metronome"_s, text, false, Qt::black, size);
                 QCOMPARE(image.size(), QSize(size, size));
                 const int lower = ink(image, size / 2, size);
-                QVERIFY2(lower > size * size / 16,
-                         qPrintable(QStringLiteral("%1 px at %2").arg(lower).arg(size)));
+                QVERIFY2(lower > size * size / 16, qPrintable(u"%1 px at %2"_s.arg(lower).arg(size)));
                 QVERIFY(ink(image, 0, size * 2 / 5) > 0); // and the symbol above it
             }
         }
         // Without a rate it is the symbol alone; a stale rate is struck through.
         const auto render = [](std::optional<QString> text, bool stale) {
-            return TrayIconImage::render(QStringLiteral("metronome"), text, stale, Qt::white, 22)
+            return TrayIconImage::render(u"metronome"_s, text, stale, Qt::white, 22)
                 .convertToFormat(QImage::Format_ARGB32);
         };
         QCOMPARE(render(std::nullopt, false),
-                 SymbolImage::pixmap(QStringLiteral("metronome"), 22, Qt::white)
+                 SymbolImage::pixmap(u"metronome"_s, 22, Qt::white)
                      .toImage()
                      .convertToFormat(QImage::Format_ARGB32));
-        QVERIFY(render(QStringLiteral("44.1k"), false) != render(QStringLiteral("48k"), false));
-        QVERIFY(render(QStringLiteral("48k"), true) != render(QStringLiteral("48k"), false));
+        QVERIFY(render(u"44.1k"_s, false) != render(u"48k"_s, false));
+        QVERIFY(render(u"48k"_s, true) != render(u"48k"_s, false));
     }
 
     void theIconIsAMaskInOneColourAtEverySize()
     {
         const QColor color(0xf4, 0xf4, 0xf4);
-        const QIcon icon = TrayIconImage::icon(QStringLiteral("exclamationmark.triangle.fill"),
-                                               QStringLiteral("44.1k"), true, color);
+        const QIcon icon = TrayIconImage::icon(u"exclamationmark.triangle.fill"_s, u"44.1k"_s, true, color);
         QVERIFY(icon.isMask());
         for (int size : TrayIconImage::sizes()) {
             const QImage image = icon.pixmap(size, size).toImage();
