@@ -1,13 +1,9 @@
 #!/usr/bin/env python3
 """The real program in real trays: XFCE's panel under Xvfb (X11) and waybar under headless sway
-(Wayland). Each bar starts 5 s after Quorvel, as at a login where the autostart folder wins the
-race: the icon must be registered, its properties and menu read right over D-Bus, activating it
-must open the panel and activating it again close it, and the no-tray window must never open.
+(Wayland), each started 5 s after Quorvel as at a login where the autostart folder wins the race.
 The program polls the device simulator on loopback only. A case whose programs (for sway, which
 refuses root, a throwaway user) are missing is skipped; when all are, the exit status is 77.
-
-Usage: tray_hosts.py BIN_DIR
-"""
+Usage: tray_hosts.py BIN_DIR"""
 import importlib.util
 import json
 import os
@@ -21,7 +17,8 @@ import unittest
 
 sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "bench"))
-from _procutil import make_tree, start_simulator, stop, tied_to_us, write_loopback_settings  # noqa: E402
+from _procutil import make_tree, start_simulator, stop, write_loopback_settings  # noqa: E402
+from desktop_idle import as_user, ensure_user  # noqa: E402
 
 BIN = ""
 WAYLAND_USER = os.environ.get("QUORVEL_WAYLAND_USER", "quorvel-tray")
@@ -57,27 +54,22 @@ class Desktop:
             f.write(f"""<busconfig><type>session</type><listen>unix:path={self.root}/bus</listen>
 <auth>EXTERNAL</auth><standard_session_servicedirs/><policy context="default"><allow user="*"/><allow own="*"/>
 <allow send_destination="*" eavesdrop="true"/><allow eavesdrop="true"/></policy></busconfig>""")
-        self.start(["dbus-daemon", "--config-file", f"{self.root}/bus.conf", "--nofork"], as_user=False)
+        self.start(["dbus-daemon", "--config-file", f"{self.root}/bus.conf", "--nofork"], own=False)
         self.env["DBUS_SESSION_BUS_ADDRESS"] = f"unix:path={self.root}/bus"
         wait_for(lambda: os.path.exists(f"{self.root}/bus"), 10)
 
-    def command(self, argv, as_user=True):
-        if self.user and as_user:
-            entry = pwd.getpwnam(self.user)
-            return ["setpriv", "--pdeathsig", "TERM", f"--reuid={entry.pw_uid}", f"--regid={entry.pw_gid}",
-                    "--clear-groups", "--", *argv]
-        return tied_to_us(argv)
-
-    def start(self, argv, as_user=True, log=None):
+    def start(self, argv, own=True, log=None):
         out = open(f"{self.root}/{log}", "w") if log else subprocess.DEVNULL
-        process = subprocess.Popen(self.command(argv, as_user), env=self.env, stdout=out, stderr=subprocess.STDOUT)
+        process = subprocess.Popen(as_user(argv, self.user if own else None), env=self.env, stdout=out,
+                                   stderr=subprocess.STDOUT)
         if log:
             out.close()
         self.processes.append(process)
         return process
 
     def run(self, argv, env=None):
-        return subprocess.run(self.command(argv), env=env or self.env, capture_output=True, text=True, timeout=20)
+        return subprocess.run(as_user(argv, self.user), env=env or self.env, capture_output=True, text=True,
+                              timeout=20)
 
     def log(self):
         with open(f"{self.env['XDG_STATE_HOME']}/Quorvel/sync.log") as f:
@@ -103,7 +95,6 @@ class TrayHosts(unittest.TestCase):
     def run_in_tray(self, desktop, bar, panel_shown):
         """Quorvel, then the bar; checks the item and that activating it toggles the panel.
         Returns Quorvel, the bar and the bus."""
-        desktop.env["QT_LOGGING_RULES"] = "quorvel.ui.debug=true;qt.qpa.tray*=true"
         quorvel = desktop.start([f"{BIN}/quorvel"], log="quorvel.err")
         time.sleep(5)
         bar = desktop.start(bar, log="bar.log")
@@ -161,16 +152,10 @@ class TrayHosts(unittest.TestCase):
         for program in ("sway", "waybar", "swaymsg"):
             if not shutil.which(program):
                 self.skipTest(f"{program} is not installed (packages sway, waybar)")
-        user = None
-        if os.geteuid() == 0:
-            try:
-                pwd.getpwnam(WAYLAND_USER)
-            except KeyError:  # a system user of the tests' own, with no home and no login
-                if subprocess.run(["useradd", "--system", "--no-create-home", "--shell", "/usr/sbin/nologin",
-                                   WAYLAND_USER], stderr=subprocess.DEVNULL).returncode:
-                    self.skipTest(f"sway refuses root and no user {WAYLAND_USER} could be made to run it as")
-            user = WAYLAND_USER
-        desktop = Desktop(user)
+        try:  # sway refuses root: a system user of the tests' own, with no home and no login
+            desktop = Desktop(ensure_user(WAYLAND_USER).pw_name if os.geteuid() == 0 else None)
+        except subprocess.CalledProcessError:
+            self.skipTest(f"sway refuses root and no user {WAYLAND_USER} could be made to run it as")
         self.addCleanup(desktop.close)
         runtime = desktop.env["XDG_RUNTIME_DIR"]
         with open(f"{desktop.root}/sway.conf", "w") as f:

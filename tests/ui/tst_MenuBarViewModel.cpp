@@ -73,8 +73,7 @@ private Q_SLOTS:
         h.state.setRateMismatch(false);
         h.state.setLegacyScriptDetected(false);
         QCOMPARE(label.iconName(), u"metronome"_s);
-        QCOMPARE(MenuBarLabel(h.state, h.settings).rateText(),
-                 Text(u"44.1k"_s)); // a new one too
+        QCOMPARE(MenuBarLabel(h.state, h.settings).rateText(), Text(u"44.1k"_s)); // a new one too
     }
 
     void panelRules()
@@ -116,8 +115,8 @@ private Q_SLOTS:
 
         // A Linux user is told to use a terminal, and about a password only when sudo asks for one.
         const QString text
-            = QStringLiteral("It changes the sample rate on its own and can fight Quorvel. Paste "
-                             "this command into a terminal to remove it");
+            = u"It changes the sample rate on its own and can fight Quorvel. Paste this command "
+              "into a terminal to remove it"_s;
         QCOMPARE(Model::legacyWarningTextFor(false), text + u"."_s);
         QCOMPARE(Model::legacyWarningTextFor(true), text + u" — it will ask for your password."_s);
         QCOMPARE(Model::copyButtonTitleFor(true), u"Copied — paste into a terminal"_s);
@@ -132,9 +131,6 @@ private Q_SLOTS:
         QCOMPARE(rows.size(), 5);
         QCOMPARE(rows[0], (Model::HistoryRow {history[0].id(), "14:05", "— → 48.0 kHz"}));
         QCOMPARE(rows[4], (Model::HistoryRow {history[4].id(), "10:05", "44.1 kHz → 48.0 kHz"}));
-        const QString english
-            = Model::timeText(history[0].timestamp(), QLocale(QLocale::English, QLocale::UnitedStates));
-        QVERIFY2(english.startsWith(u"2:05"_s) && english.endsWith(u"PM"_s), qPrintable(english));
     }
 
     void panelFollowsTheStateAndAnnouncesOnlyRealChanges()
