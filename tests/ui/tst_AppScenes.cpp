@@ -209,7 +209,7 @@ private Q_SLOTS:
         QVERIFY(window && !s.panel().isVisible());
         s.scenes.showPanel();
         QTest::keyClick(settings, Qt::Key_Return);
-        QCOMPARE(s.scenes.settingsWindow(), window);
+        QVERIFY(s.scenes.settingsWindow() == window && !s.panel().isVisible());
         window->close(); // closed, it is gone with its browser; opened again, it is new
         QTRY_VERIFY(!s.scenes.settingsWindow());
         s.scenes.openSettings();

@@ -237,11 +237,14 @@ private Q_SLOTS:
         QCOMPARE(h.storedSettings().value(GeneralTabModel::rateChangeCommand).toString(),
                  u"jack_control restart"_s);
 
-        // The entry removed by hand: the switch follows when the window is shown again.
+        // The entry removed by hand while another window had the focus: coming back shows it.
         auto *login = w.find<SwitchButton>(u"launchAtLoginSwitch"_s);
+        QWidget other;
+        other.show();
+        other.activateWindow();
+        QTRY_VERIFY(other.isActiveWindow());
         QVERIFY(QFile::remove(h.autostartEntry()));
-        w.window.hide();
-        w.window.show();
+        w.window.activateWindow();
         QTRY_VERIFY(!login->isChecked());
         // A folder that cannot be made: the change fails, is logged, and the switch stays off.
         QVERIFY(QDir(h.autostartDir()).removeRecursively()
