@@ -1,9 +1,10 @@
 #pragma once
 
-// The shared objects the views are given, each on this test's own temporary files. The engine
-// is built for a loopback host and never started: the views only call togglePause(), which
-// needs no running loop.
+// The objects the views are given, on this test's own temporary files. The engine is built for
+// a loopback host and never started; the views only call togglePause(). DNS-SD browsers are
+// fakes the test drives, and connection tests may be answered by a recorder.
 #include "VirtualClock.h"
+#include "discovery/FakeServiceBrowser.h"
 
 #include "core/AppState.h"
 #include "device/M1620Client.h"
@@ -18,23 +19,19 @@
 #include "services/UpdateController.h"
 #include "sync/LegacyScriptDetector.h"
 #include "sync/SyncEngine.h"
+#include "ui/settings/ConnectionTabModel.h"
 
 #include <QFile>
-#include <QStringList>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QPointer>
 #include <QTemporaryDir>
 #include <QUrl>
 
-#include <memory>
-
-class RecordingNotifier final : public Notifier
+class SilentNotifier final : public Notifier
 {
 public:
-    QCoro::Task<> post(const QString &title, const QString &body) override
-    {
-        posted.append(title + QLatin1Char('|') + body);
-        co_return;
-    }
-    QStringList posted;
+    QCoro::Task<> post(const QString &, const QString &) override { co_return; }
 };
 
 // Records what would have reached the clipboard, the file manager or the desktop's handlers.
@@ -51,12 +48,9 @@ public:
         chosen = std::move(onChosen);
         co_return notificationsShown;
     }
-
     bool notificationsShown = true;
-    QStringList offered;
     std::function<void()> chosen;
-    QStringList copied;
-    QStringList revealed;
+    QStringList offered, copied, revealed;
     QList<QUrl> opened;
 };
 
@@ -68,11 +62,6 @@ struct UiHarness
         // Never the device's default address, even though the engine is never started.
         settings.setCustomHost(QStringLiteral("127.0.0.1:9"));
         settings.setUseCustomHost(true);
-        client = std::make_unique<M1620Client>(settings.effectiveHost());
-        engine = std::make_unique<SyncEngine>(
-            state, settings, SyncEngine::Services {client.get(), &clock, &notifier, &logger, &legacy});
-        launchAtLogin = std::make_unique<LaunchAtLogin>(
-            std::make_unique<XdgAutostartEntry>(autostartDir(), QStringLiteral("/usr/bin/quorvel")), logger);
         updates = std::make_unique<UpdateController>(
             UpdateController::Config {feedUrl, QStringLiteral("0.1.0"), {}, std::chrono::milliseconds(3000)},
             store, UpdateController::Services {&clock, &notifier, &logger});
@@ -80,15 +69,38 @@ struct UiHarness
 
     QString autostartDir() const { return dir.path() + QStringLiteral("/autostart"); }
     QString autostartEntry() const { return autostartDir() + u'/' + XdgAutostartEntry::fileName; }
-
-    // Log lines written so far, timestamps included.
     QStringList logLines()
     {
         logger.flush();
         QFile file(logger.logFile());
-        if (!file.open(QIODevice::ReadOnly))
-            return {};
-        return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        return file.open(QIODevice::ReadOnly)
+            ? QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts)
+            : QStringList();
+    }
+    QJsonObject storedSettings() const
+    {
+        QFile file(store.filePath());
+        return file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll()).object()
+                                              : QJsonObject();
+    }
+
+    // The newest fake browser is the one in use; made.count(nullptr) are the deleted ones.
+    DeviceDiscovery::BrowserFactory browsers()
+    {
+        return [this] {
+            auto browser = std::make_unique<FakeServiceBrowser>();
+            made.append(browser.get());
+            return browser;
+        };
+    }
+    FakeServiceBrowser *browser() const { return made.isEmpty() ? nullptr : made.last().data(); }
+    // Answers at once with testAnswer and records the host asked for.
+    ConnectionTabModel::ConnectionTester recordingTester()
+    {
+        return [this](const QString &host) -> QCoro::Task<M1620Result<DeviceStatus>> {
+            tested.append(host);
+            co_return testAnswer;
+        };
     }
 
     QTemporaryDir dir;
@@ -97,11 +109,16 @@ struct UiHarness
     AppSettings settings {store};
     AppState state;
     VirtualClock clock;
-    RecordingNotifier notifier;
+    SilentNotifier notifier;
     RecordingDesktop desktop;
     LegacyScriptDetector legacy {dir.path()};
-    std::unique_ptr<M1620Client> client;
-    std::unique_ptr<SyncEngine> engine;
-    std::unique_ptr<LaunchAtLogin> launchAtLogin;
+    M1620Client client {QStringLiteral("127.0.0.1:9")};
+    std::unique_ptr<SyncEngine> engine = std::make_unique<SyncEngine>(
+        state, settings, SyncEngine::Services {&client, &clock, &notifier, &logger, &legacy});
+    std::unique_ptr<LaunchAtLogin> launchAtLogin = std::make_unique<LaunchAtLogin>(
+        std::make_unique<XdgAutostartEntry>(autostartDir(), QStringLiteral("/usr/bin/quorvel")), logger);
     std::unique_ptr<UpdateController> updates;
+    QList<QPointer<FakeServiceBrowser>> made;
+    QStringList tested;
+    M1620Result<DeviceStatus> testAnswer {DeviceStatus {48000, 48000, true}};
 };

@@ -1,25 +1,34 @@
+// The scenes as the program builds them: tray icon and menu, the panel's widgets and window,
+// the settings window and the update dialog. What they show is checked against their models.
+#include "AwaitTask.h"
 #include "UiHarness.h"
 
 #include "platform/TrayHost.h"
 #include "ui/AppScenes.h"
-#include "ui/panel/MenuBarLabel.h"
 #include "ui/panel/MenuBarView.h"
 #include "ui/panel/PanelWindow.h"
 #include "ui/panel/StatusItem.h"
 #include "ui/settings/SettingsWindow.h"
 #include "ui/settings/UpdateOutcomeDialog.h"
+#include "ui/widgets/FormStyle.h"
+#include "ui/widgets/SwitchButton.h"
 
+#include <QAccessible>
 #include <QAction>
+#include <QDir>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLayout>
 #include <QMenu>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
 #include <QTest>
-#include <QTimer>
+
+using namespace Qt::StringLiterals;
 
 using namespace std::chrono_literals;
+using Style = PanelWindow::Style;
 
 namespace {
 
@@ -27,48 +36,58 @@ namespace {
 class FakeTrayHost : public TrayHost
 {
 public:
-    explicit FakeTrayHost(bool available)
-        : m_available(available)
-    { }
-    bool isAvailable() const override { return m_available; }
-    void setAvailable(bool available)
+    bool isAvailable() const override { return available; }
+    void setAvailable(bool value)
     {
-        m_available = available;
+        available = value;
         Q_EMIT availableChanged();
     }
-
-private:
-    bool m_available;
+    bool available = true;
 };
 
 struct Scenes
 {
-    explicit Scenes(UiHarness &h, bool trayAvailable = true, std::chrono::milliseconds patience = 30000ms)
-        : tray(trayAvailable)
-        , scenes(h.state, *h.engine,
-                 AppScenes::Services {&h.settings, h.launchAtLogin.get(), h.updates.get(), &h.logger,
-                                      &h.desktop},
-                 {&tray, patience})
-    { }
-    QAction *action(const QString &name) const
+    explicit Scenes(UiHarness &h, bool tray = true, std::chrono::milliseconds patience = 30000ms,
+                    Style style = Style::Popup)
+        : scenes(h.state, *h.engine,
+                 {&h.settings, h.launchAtLogin.get(), h.updates.get(), &h.logger, &h.desktop},
+                 {&this->tray, patience})
     {
-        return scenes.statusItem().menu().findChild<QAction *>(name);
+        this->tray.available = tray;
+        scenes.panel().setStyle(style);
+        scenes.start();
     }
-    QStringList menuTexts() const
+    QAction *action(const char *name) const
     {
-        QStringList texts;
-        for (QAction *action : scenes.statusItem().menu().actions())
-            if (!action->isSeparator())
-                texts << action->text();
-        return texts;
+        return scenes.statusItem().menu().findChild<QAction *>(QString::fromLatin1(name));
     }
+    template<typename T = QLabel> T *find(const char *name) const
+    {
+        return scenes.view().findChild<T *>(QString::fromLatin1(name));
+    }
+    QString text(const char *name) const
+    {
+        const QLabel *label = find(name);
+        return label && !label->isHidden() ? label->text() : u"<hidden>"_s;
+    }
+    // The panel's shown widgets, top to bottom.
+    QStringList column() const
+    {
+        QStringList names;
+        for (int i = 0; i < scenes.view().layout()->count(); ++i)
+            if (QWidget *widget = scenes.view().layout()->itemAt(i)->widget(); widget && !widget->isHidden())
+                names << widget->objectName();
+        return names;
+    }
+    void clickIcon() { Q_EMIT scenes.statusItem().trayIcon()->activated(QSystemTrayIcon::Trigger); }
+    PanelWindow &panel() { return scenes.panel(); }
     FakeTrayHost tray;
     AppScenes scenes;
 };
 
 QStringList warnings(UiHarness &h)
 {
-    return h.logLines().filter(QStringLiteral("] [WARN] "));
+    return h.logLines().filter(u"] [WARN] "_s);
 }
 
 } // namespace
@@ -78,136 +97,157 @@ class TestAppScenes : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void trayMenuOffersThePanelAndEverythingItCanDoAndActs()
+    void trayIconAndMenu()
     {
         UiHarness h;
         Scenes s(h);
-        s.scenes.start();
         QSystemTrayIcon *tray = s.scenes.statusItem().trayIcon();
         QVERIFY(tray && tray->isVisible());
-        // Always set: some trays hide an icon without a menu, some show nothing else.
-        QCOMPARE(tray->contextMenu(), &s.scenes.statusItem().menu());
-        QCOMPARE(s.menuTexts(),
-                 (QStringList {"Open Quorvel", "Auto-sync enabled", "Launch at login", "Settings…",
-                               "Quit Quorvel"})); // no update feed in this build: no check offered
-
-        QSignalSpy paused(&h.state, &AppState::isPausedChanged);
-
-        QAction *sync = s.action(QStringLiteral("syncSwitch"));
-        QVERIFY(sync->isChecked());
-        sync->trigger();
-        QCOMPARE(paused.count(), 1);
-        QVERIFY(h.state.isPaused());
+        QCOMPARE(tray->contextMenu(), &s.scenes.statusItem().menu()); // some trays hide an icon without one
+        QStringList texts;
+        for (QAction *action : tray->contextMenu()->actions())
+            texts << (action->isSeparator() ? u"-"_s : action->text());
+        QCOMPARE(texts,
+                 (QStringList {"Open Quorvel", "-", "Auto-sync enabled", "Launch at login", "-", "Settings…",
+                               "-", "Quit Quorvel"}));
         // The entry keeps its name; only the check mark tells the pause.
-        QCOMPARE(sync->text(), QStringLiteral("Auto-sync enabled"));
-        QVERIFY(!sync->isChecked());
-
-        QAction *login = s.action(QStringLiteral("loginSwitch"));
-        login->trigger();
+        s.action("syncSwitch")->trigger();
+        QVERIFY(h.state.isPaused() && !s.action("syncSwitch")->isChecked());
+        QCOMPARE(s.action("syncSwitch")->text(), u"Auto-sync enabled"_s);
+        s.action("loginSwitch")->trigger();
         QVERIFY(QFileInfo::exists(h.autostartEntry()));
-        QVERIFY(login->isChecked());
+        s.action("command1")->trigger();
+        QVERIFY(s.scenes.settingsWindow() && s.scenes.settingsWindow()->isVisible());
 
+        // The icon follows the label.
+        QCOMPARE(s.scenes.statusItem().toolTip(), u"Quorvel — Stopped"_s);
+        const qint64 idle = tray->icon().cacheKey();
+        h.state.setConnectionState(ConnectionState::connected(u"127.0.0.1:9"_s));
+        QVERIFY(tray->icon().cacheKey() != idle);
+        QCOMPARE(s.scenes.statusItem().toolTip(), u"Quorvel"_s);
         // "Open Quorvel" opens the panel and never closes it; a click on the icon does.
-        QVERIFY(!s.scenes.panel().isVisible());
-        s.action(QStringLiteral("openPanel"))->trigger();
-        QVERIFY(s.scenes.panel().isVisible());
-        s.action(QStringLiteral("openPanel"))->trigger();
-        QVERIFY(s.scenes.panel().isVisible());
-        Q_EMIT tray->activated(QSystemTrayIcon::Trigger);
-        QVERIFY(!s.scenes.panel().isVisible());
+        s.action("openPanel")->trigger();
+        s.action("openPanel")->trigger();
+        QVERIFY(s.panel().isVisible());
+        s.clickIcon();
+        QVERIFY(!s.panel().isVisible());
     }
 
-    void settingsWindowIsCreatedOnceAndBroughtForward()
+    void panelShowsTheModel()
     {
         UiHarness h;
         Scenes s(h);
-        s.scenes.start();
-        QVERIFY(!s.scenes.settingsWindow());
-        s.action(QStringLiteral("command1"))->trigger();
-        SettingsWindow *window = s.scenes.settingsWindow();
-        QVERIFY(window);
-        QVERIFY(window->isVisible());
-
-        // From the panel too: the same window, not a second one.
         s.scenes.showPanel();
-        QTest::mouseClick(s.scenes.view().findChild<QWidget *>(QStringLiteral("command1")), Qt::LeftButton);
-        QCOMPARE(s.scenes.settingsWindow(), window);
-        const QWidgetList windows = QApplication::topLevelWidgets();
-        QCOMPARE(std::count_if(windows.begin(), windows.end(),
-                               [](QWidget *w) { return qobject_cast<SettingsWindow *>(w) != nullptr; }),
-                 1);
-        // The panel steps aside for the window it opened.
-        QVERIFY(!s.scenes.panel().isVisible());
+        const MenuBarViewModel &model = s.scenes.view().model();
+        QCOMPARE(s.column().size(), 7); // status, rates, switches and commands, with dividers between
+        QCOMPARE(s.text("statusSubtitle"), u"<hidden>"_s);
 
-        // Closed, it is gone; opened again, it is new.
-        window->close();
+        h.state.setConnectionState(ConnectionState::connected(u"127.0.0.1:9"_s));
+        h.state.setMadiRate(44100);
+        h.state.setMadiSync(false);
+        for (int i = 0; i < 3; ++i)
+            h.state.recordRateChange(44100, 47000 + 1000 * i);
+        h.state.setLegacyScriptDetected(true);
+        QCOMPARE(
+            s.column(),
+            (QStringList {"statusSection", "legacySectionDivider", "legacySection", "ratesSectionDivider",
+                          "ratesSection", "historySectionDivider", "historySection", "switchesSectionDivider",
+                          "switchesSection", "commandsSectionDivider", "commandsSection"}));
+        QCOMPARE(s.text("statusTitle"), model.statusHeader().title);
+        QCOMPARE(s.text("statusSubtitle"), u"127.0.0.1:9"_s);
+        QCOMPARE(s.text("madiSync"), model.rates().madiSync);
+        const QList<QLabel *> changes
+            = s.find<QWidget>("historySection")->findChildren<QLabel *>("historyChange");
+        QCOMPARE(changes.size(), MenuBarViewModel::maxHistoryRows);
+        for (qsizetype i = 0; i < changes.size(); ++i) // the rows without a change are hidden
+            QCOMPARE(changes[i]->parentWidget()->isHidden() ? QString() : changes[i]->text(),
+                     model.historyRows().value(i).change);
+        // A lost device's last reading is drawn dimmed.
+        const QColor secondary = FormStyle::secondary(s.scenes.view().palette());
+        QVERIFY(s.find("madiInput")->palette().color(QPalette::WindowText) != secondary);
+        h.state.setConnectionState(ConnectionState::error(u"gone"_s));
+        QCOMPARE(s.find("madiInput")->palette().color(QPalette::WindowText), secondary);
+        h.state.setLegacyScriptDetected(false); // a section that goes takes its divider along
+        QCOMPARE(s.column().filter(u"legacy"_s), QStringList());
+    }
+
+    void panelControls()
+    {
+        UiHarness h;
+        const QString agent = h.dir.filePath(u"Library/LaunchAgents/com.studio.m1620sync.plist"_s);
+        QVERIFY(QDir().mkpath(QFileInfo(agent).path()) && QFile(agent).open(QIODevice::WriteOnly));
+        QVERIFY(awaitTask(h.legacy.detect()));
+        h.state.setLegacyScriptDetected(true);
+        Scenes s(h);
+        s.scenes.showPanel();
+        // The copied command removes what the engine's last check found.
+        auto *copy = s.find<QPushButton>("copyRemovalCommand");
+        QVERIFY(!copy->autoDefault()); // Return in the panel must not copy
+        QTest::mouseClick(copy, Qt::LeftButton);
+        QCOMPARE(h.desktop.copied,
+                 QStringList {u"rm -f %1 && echo \"Old M-1620 Rate Sync removed\""_s.arg(agent)});
+        QCOMPARE(copy->text(), u"Copied — paste into a terminal"_s);
+
+        auto *sync = s.find<SwitchButton>("syncSwitch");
+        QTest::mouseClick(sync, Qt::LeftButton);
+        QVERIFY(h.state.isPaused() && !sync->isChecked());
+        QCOMPARE(s.text("syncText"), u"Sync paused"_s);
+        QTest::keyClick(sync, Qt::Key_Return); // the keyboard does what the pointer does
+        QVERIFY(!h.state.isPaused());
+        h.engine->togglePause(); // from elsewhere (the tray menu): the switch follows
+        QVERIFY(!sync->isChecked());
+        auto *login = s.find<SwitchButton>("loginSwitch");
+        QAccessible::queryAccessibleInterface(login)->actionInterface()->doAction(
+            QAccessibleActionInterface::toggleAction());
+        QVERIFY(QFileInfo::exists(h.autostartEntry()) && login->isChecked());
+
+        // The whole row reacts, and the panel steps aside for the one settings window it opens.
+        auto *settings = s.find<QWidget>("command1");
+        QTest::mouseClick(settings, Qt::LeftButton, {},
+                          QPoint(settings->width() - 3, settings->height() / 2));
+        SettingsWindow *window = s.scenes.settingsWindow();
+        QVERIFY(window && !s.panel().isVisible());
+        s.scenes.showPanel();
+        QTest::keyClick(settings, Qt::Key_Return);
+        QVERIFY(s.scenes.settingsWindow() == window && !s.panel().isVisible());
+        window->close(); // closed, it is gone with its browser; opened again, it is new
         QTRY_VERIFY(!s.scenes.settingsWindow());
         s.scenes.openSettings();
         QVERIFY(s.scenes.settingsWindow());
     }
 
-    void trayIconFollowsTheLabel()
-    {
-        UiHarness h;
-        Scenes s(h);
-        s.scenes.start();
-        StatusItem &item = s.scenes.statusItem();
-        QCOMPARE(item.toolTip(), QStringLiteral("Quorvel — Stopped"));
-        const qint64 idle = item.trayIcon()->icon().cacheKey();
-
-        h.state.setConnectionState(ConnectionState::connected(QStringLiteral("127.0.0.1:9")));
-        const qint64 connected = item.trayIcon()->icon().cacheKey();
-        QVERIFY(connected != idle);
-
-        h.state.setDeviceRate(44100);
-        QCOMPARE(item.toolTip(), QStringLiteral("Quorvel")); // the rate is not shown yet
-        h.settings.setShowRateInMenuBar(true);
-        QCOMPARE(item.toolTip(), QStringLiteral("Quorvel — 44.1k"));
-        QVERIFY(item.trayIcon()->icon().cacheKey() != connected);
-        QVERIFY(item.trayIcon()->icon().isMask());
-    }
-
     void withoutATrayThePanelBecomesAWindowUntilATrayComesHoweverLate()
     {
         UiHarness h;
-        Scenes s(h, false, 300ms);
+        Scenes s(h, false, 100ms);
         QSignalSpy decided(&s.scenes, &AppScenes::trayDecided);
-        s.scenes.start();
-        QVERIFY(s.scenes.isWaitingForTray());
-        QVERIFY(!s.scenes.panel().isVisible());
         // Qt keeps its first answer about the tray, so nothing asks it before a tray is there.
-        QVERIFY(!s.scenes.statusItem().trayIcon());
+        QVERIFY(!s.scenes.statusItem().trayIcon() && !s.panel().isVisible());
         QVERIFY(decided.wait(10000));
         QCOMPARE(decided.first().first().toBool(), false);
-        QVERIFY(!s.scenes.hasTray());
-        QVERIFY(!s.scenes.statusItem().trayIcon());
-        QCOMPARE(s.scenes.panel().style(), PanelWindow::Style::Window);
-        QVERIFY(s.scenes.panel().isVisible());
-        QVERIFY(!s.scenes.panel().windowFlags().testFlag(Qt::FramelessWindowHint));
-        QVERIFY(!s.scenes.panel().isActiveWindow());
-        const QStringList warned = warnings(h);
-        QCOMPARE(warned.size(), 1);
-        QVERIFY(warned.first().endsWith(AppScenes::noTrayMessage.arg(0)));
-
-        // Closing the window hides it; the program keeps running and can show it again.
-        s.scenes.panel().close();
-        QVERIFY(!s.scenes.panel().isVisible());
+        QCOMPARE(s.panel().style(), Style::Window);
+        QVERIFY(s.panel().isVisible() && !s.panel().isActiveWindow());
+        QVERIFY(warnings(h).first().endsWith(AppScenes::noTrayMessage.arg(0)));
+        QTest::keyClick(&s.panel(), Qt::Key_Escape); // a window stays; closed, it can come back
+        QVERIFY(s.panel().isVisible());
+        s.panel().close();
         s.scenes.showPanel();
-        QVERIFY(s.scenes.panel().isVisible());
-
-        // The tray comes after all: the icon is added, the window stays.
+        QVERIFY(s.panel().isVisible());
+        // The tray comes after all: the icon is added, the window stays; a restart of the tray
+        // decides nothing again.
         s.tray.setAvailable(true);
-        QCOMPARE(decided.size(), 2);
-        QCOMPARE(decided.last().first().toBool(), true);
-        QVERIFY(s.scenes.hasTray());
-        QVERIFY(s.scenes.statusItem().trayIcon()->isVisible());
-        QVERIFY(s.scenes.panel().isVisible());
-        // A panel restart: the icon stays, and nothing is decided again.
         s.tray.setAvailable(false);
         s.tray.setAvailable(true);
-        QVERIFY(s.scenes.statusItem().trayIcon()->isVisible());
         QCOMPARE(decided.size(), 2);
+        QVERIFY(s.scenes.statusItem().trayIcon()->isVisible() && s.panel().isVisible());
         QCOMPARE(warnings(h).size(), 1);
+
+        // A tray that comes within the patience is used quietly.
+        UiHarness quiet;
+        Scenes patient(quiet, false);
+        patient.tray.setAvailable(true);
+        QVERIFY(!patient.scenes.isWaitingForTray() && patient.scenes.statusItem().trayIcon());
+        QVERIFY(!patient.panel().isVisible() && warnings(quiet).isEmpty());
     }
 
     // Where a new window would take the keyboard (Wayland), a notification offers the panel; the
@@ -217,144 +257,78 @@ private Q_SLOTS:
         for (const bool notificationShown : {true, false}) {
             UiHarness h;
             h.desktop.notificationsShown = notificationShown;
-            Scenes s(h, false, 100ms);
-            s.scenes.panel().setStyle(PanelWindow::Style::Floating);
-            QSignalSpy decided(&s.scenes, &AppScenes::trayDecided);
-            s.scenes.start();
-            QVERIFY(decided.wait(10000));
-            QCOMPARE(h.desktop.offered, QStringList {AppScenes::noTrayTitle});
-            QCOMPARE(s.scenes.panel().isVisible(), !notificationShown);
+            Scenes s(h, false, 100ms, Style::Floating);
+            QTRY_COMPARE(h.desktop.offered, QStringList {AppScenes::noTrayTitle});
+            QTRY_COMPARE(s.panel().isVisible(), !notificationShown);
             if (notificationShown) {
                 h.desktop.chosen();
-                QVERIFY(s.scenes.panel().isVisible());
-                QCOMPARE(s.scenes.panel().style(), PanelWindow::Style::Window);
+                QVERIFY(s.panel().isVisible());
             }
         }
     }
 
-    void aTrayThatComesWithinThePatienceIsUsedQuietly()
+    void dropDownPerPlatform()
     {
-        UiHarness h;
-        Scenes s(h, false);
-        QSignalSpy decided(&s.scenes, &AppScenes::trayDecided);
-        s.scenes.start();
-        s.tray.setAvailable(true);
-        QCOMPARE(decided.size(), 1);
-        QCOMPARE(decided.first().first().toBool(), true);
-        QVERIFY(!s.scenes.isWaitingForTray());
-        QVERIFY(!s.scenes.panel().isVisible()); // it does not push itself forward
-        QVERIFY(warnings(h).isEmpty());
-    }
+        QCOMPARE(PanelWindow::dropDownStyle(u"wayland-egl"_s), Style::Floating);
+        QCOMPARE(PanelWindow::dropDownStyle(u"xcb"_s), Style::Popup);
+        // Below an icon in a top panel, above one in a bottom panel, always on the screen.
+        const QRect screen(0, 0, 1920, 1080);
+        QCOMPARE(PanelWindow::placement({300, 400}, QRect(1000, 0, 24, 24), screen), QPoint(861, 28));
+        QCOMPARE(PanelWindow::placement({300, 400}, QRect(1000, 1056, 24, 24), screen), QPoint(861, 652));
+        QCOMPARE(PanelWindow::placement({300, 400}, QRect(1900, 0, 20, 20), screen).x(), 1920 - 300);
 
-    void dropDownStylePerPlatform()
-    {
-        QCOMPARE(PanelWindow::dropDownStyle(QStringLiteral("wayland")), PanelWindow::Style::Floating);
-        QCOMPARE(PanelWindow::dropDownStyle(QStringLiteral("wayland-egl")), PanelWindow::Style::Floating);
-        QCOMPARE(PanelWindow::dropDownStyle(QStringLiteral("xcb")), PanelWindow::Style::Popup);
-
-        // Not on Wayland: a popup that drops down and closes on a click elsewhere.
+        // Not on Wayland: a frameless popup that closes on Escape.
         UiHarness h;
         Scenes s(h);
-        s.scenes.start();
         s.scenes.showPanel();
-        PanelWindow &panel = s.scenes.panel();
-        QVERIFY(panel.isVisible());
-        QCOMPARE(panel.view(), &s.scenes.view());
-        QCOMPARE(panel.windowType(), Qt::Popup);
-        QVERIFY(panel.windowFlags().testFlag(Qt::FramelessWindowHint));
-        QTest::keyClick(&panel, Qt::Key_Escape);
-        QVERIFY(!panel.isVisible());
-
+        QCOMPARE(s.panel().windowType(), Qt::Popup);
+        QTest::keyClick(&s.panel(), Qt::Key_Escape);
+        QVERIFY(!s.panel().isVisible());
         // On Wayland: a titled window the compositor places, which stays when another window
-        // takes the focus and goes on a click on the icon or Escape.
-        panel.setStyle(PanelWindow::Style::Floating);
-        s.scenes.showPanel();
-        QCOMPARE(panel.windowType(), Qt::Window);
-        QVERIFY(!panel.windowFlags().testFlag(Qt::FramelessWindowHint));
-        QCOMPARE(panel.windowTitle(), QStringLiteral("Quorvel"));
+        // takes the focus and goes on a click on the icon.
+        s.panel().setStyle(Style::Floating);
+        s.clickIcon();
+        QCOMPARE(s.panel().windowType(), Qt::Window);
+        QCOMPARE(s.panel().windowTitle(), u"Quorvel"_s);
         QWidget other;
         other.show();
         other.activateWindow();
         QTRY_VERIFY(other.isActiveWindow());
-        QVERIFY(panel.isVisible());
-        Q_EMIT s.scenes.statusItem().trayIcon()->activated(QSystemTrayIcon::Trigger);
-        QVERIFY(!panel.isVisible());
-        Q_EMIT s.scenes.statusItem().trayIcon()->activated(QSystemTrayIcon::Trigger);
-        QVERIFY(panel.isVisible());
-        QTest::keyClick(&panel, Qt::Key_Escape);
-        QVERIFY(!panel.isVisible());
+        QVERIFY(s.panel().isVisible());
+        s.clickIcon();
+        QVERIFY(!s.panel().isVisible());
     }
 
-    void dropDownSitsBesideTheIconInsideTheScreen()
+    void updateOutcomes()
     {
-        const QRect screen(0, 0, 1920, 1080);
-        const QSize panel(300, 400);
-        // A top panel: below the icon, centred on it.
-        const QRect icon(1000, 0, 24, 24);
-        QPoint at = PanelWindow::placement(panel, icon, screen);
-        QCOMPARE(at, QPoint(icon.center().x() - 150, icon.bottom() + 1 + 4));
-        // A bottom panel: above it.
-        at = PanelWindow::placement(panel, QRect(1000, 1056, 24, 24), screen);
-        QCOMPARE(at.y(), 1056 - 4 - 400);
-        // At the right edge: kept on the screen.
-        at = PanelWindow::placement(panel, QRect(1900, 0, 20, 20), screen);
-        QCOMPARE(at.x(), 1920 - 300);
-    }
-
-    void updateOutcomesAreShown()
-    {
-        UiHarness h;
-        Scenes s(h);
-        s.scenes.start();
-        UpdateController::Outcome newer;
-        newer.kind = UpdateController::Outcome::Kind::NewerVersion;
-        newer.version = QStringLiteral("0.2.0");
-        newer.releaseNotes = QUrl(QStringLiteral("https://example.invalid/notes"));
-        newer.downloadPage = QUrl(QStringLiteral("https://example.invalid/download"));
-        Q_EMIT h.updates->userCheckFinished(newer);
-        UpdateOutcomeDialog *dialog = s.scenes.updateDialog();
-        QVERIFY(dialog);
-        const auto text = [dialog](const char *name) {
-            return dialog->findChild<QLabel *>(QString::fromLatin1(name))->text();
+        using Kind = UpdateController::Outcome::Kind;
+        const UpdateController::Outcome newer {
+            Kind::NewerVersion, "0.2.0", {}, QUrl("https://example.invalid/d"), {}};
+        const UpdateController::Outcome failed {Kind::Failed, {}, {}, {}, "Connection refused"};
+        const auto texts = [](const UpdateController::Outcome &outcome) {
+            const auto t = UpdateOutcomeDialog::textsFor(outcome, u"0.1.0"_s);
+            return QStringList {t.heading, t.message, t.downloadButton, t.closeButton};
         };
-        QVERIFY(dialog->isVisible());
-        QVERIFY(!dialog->isModal());
-        QCOMPARE(text("heading"), QStringLiteral("Quorvel 0.2.0 is available"));
-        QVERIFY(dialog->findChild<QPushButton *>(QStringLiteral("download"))->isVisibleTo(dialog));
-        QVERIFY(text("notes").contains(QStringLiteral("https://example.invalid/notes")));
+        QCOMPARE(texts(newer),
+                 (QStringList {"Quorvel 0.2.0 is available", "You have version 0.1.0.", "Open Download Page",
+                               "Not Now"}));
+        QCOMPARE(texts(failed), (QStringList {"Update check failed", "Connection refused", "", "OK"}));
+        QCOMPARE(texts({Kind::UpToDate, {}, {}, {}, {}}),
+                 (QStringList {"Quorvel is up to date", "Version 0.1.0 is the newest version available.", "",
+                               "OK"}));
 
-        UpdateController::Outcome failed;
-        failed.kind = UpdateController::Outcome::Kind::Failed;
-        failed.errorMessage = QStringLiteral("Connection refused");
-        Q_EMIT h.updates->userCheckFinished(failed);
-        QCOMPARE(s.scenes.updateDialog(), dialog); // one dialog, brought up to date
-        QCOMPARE(text("heading"), QStringLiteral("Update check failed"));
-        QCOMPARE(text("message"), QStringLiteral("Connection refused"));
-        QVERIFY(!dialog->findChild<QPushButton *>(QStringLiteral("download"))->isVisibleTo(dialog));
-
-        UpdateController::Outcome upToDate;
-        upToDate.kind = UpdateController::Outcome::Kind::UpToDate;
-        const UpdateOutcomeDialog::Texts texts
-            = UpdateOutcomeDialog::textsFor(upToDate, QStringLiteral("0.1.0"));
-        QCOMPARE(texts.heading, QStringLiteral("Quorvel is up to date"));
-        QVERIFY(texts.message.contains(QStringLiteral("0.1.0")));
-        QVERIFY(texts.downloadButton.isEmpty());
-
-        // The download button hands the page to the desktop.
-        Q_EMIT h.updates->userCheckFinished(newer);
-        QTest::mouseClick(dialog->findChild<QPushButton *>(QStringLiteral("download")), Qt::LeftButton);
-        QCOMPARE(h.desktop.opened, QList<QUrl> {newer.downloadPage});
-    }
-
-    void quitFromTheMenuEndsTheProgram()
-    {
+        // The scenes show one dialog, kept up to date, whose button hands the page to the desktop.
         UiHarness h;
         Scenes s(h);
-        s.scenes.start();
-        QTimer::singleShot(0, [&] { s.action(QStringLiteral("command2"))->trigger(); });
-        // Should Quit fail to end the loop, the test fails rather than hanging.
-        QTimer::singleShot(10000, [] { QCoreApplication::exit(99); });
-        QCOMPARE(QCoreApplication::exec(), 0);
+        Q_EMIT h.updates->userCheckFinished(failed);
+        UpdateOutcomeDialog *dialog = s.scenes.updateDialog();
+        QVERIFY(dialog && dialog->isVisible() && !dialog->isModal());
+        Q_EMIT h.updates->userCheckFinished(newer);
+        QCOMPARE(s.scenes.updateDialog(), dialog);
+        auto *download = dialog->findChild<QPushButton *>(u"download"_s);
+        QCOMPARE(download->text(), u"Open Download Page"_s);
+        QTest::mouseClick(download, Qt::LeftButton);
+        QCOMPARE(h.desktop.opened, QList<QUrl> {newer.downloadPage});
     }
 };
 

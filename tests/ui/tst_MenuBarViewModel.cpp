@@ -1,116 +1,109 @@
+// The presentation rules of the tray icon (MenuBarLabel) and the panel (MenuBarViewModel),
+// without a pixel.
 #include "UiHarness.h"
 
+#include "ui/panel/MenuBarLabel.h"
 #include "ui/panel/MenuBarViewModel.h"
 
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 using Model = MenuBarViewModel;
 using Tint = Model::Tint;
-using std::optional;
-
-Q_DECLARE_METATYPE(Model::Tint)
-
-namespace {
-
-RateHistory historyOf(int entries)
-{
-    RateHistory history;
-    for (int i = 0; i < entries; ++i) // newest first: entry i went to 1000 * (100 - i)
-        history.append(RateChange(QUuid::createUuid(), QDateTime(QDate(2025, 3, 1), QTime(9, 59 - i)),
-                                  qint64(1000 * (101 - i)), qint64(1000 * (100 - i))));
-    return history;
-}
-
-} // namespace
+using C = Model::Command;
+using S = Model::Section;
+using Header = Model::StatusHeader;
+using Text = std::optional<QString>;
 
 class TestMenuBarViewModel : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void statusHeaderForEachState_data()
+    void labelRules()
     {
-        QTest::addColumn<ConnectionState>("connection");
-        QTest::addColumn<Tint>("circle");
-        QTest::addColumn<QString>("title");
-        QTest::addColumn<QString>("subtitle");
-        QTest::newRow("connected") << ConnectionState::connected(QStringLiteral("172.20.0.1")) << Tint::Green
-                                   << "Connected"
-                                   << "172.20.0.1";
-        QTest::newRow("connecting") << ConnectionState::connecting() << Tint::Yellow << "Looking for M-1620…"
-                                    << "";
-        QTest::newRow("error") << ConnectionState::error(QStringLiteral("Request timed out"))
-                               << Tint::Secondary << "M-1620 not found"
-                               << "Check that the USB REMOTE cable is plugged in";
-        QTest::newRow("disconnected") << ConnectionState::disconnected() << Tint::Secondary << "Stopped"
-                                      << "";
+        const auto connected = ConnectionState::connected(u"h"_s);
+        const auto lost = ConnectionState::error(u"The request timed out"_s);
+        const QString warning = u"exclamationmark.triangle.fill"_s;
+        QCOMPARE(MenuBarLabel::iconNameFor(false, false, connected), u"metronome.fill"_s);
+        QCOMPARE(MenuBarLabel::iconNameFor(false, false, ConnectionState::connecting()), u"metronome"_s);
+        QCOMPARE(MenuBarLabel::iconNameFor(true, false, connected), warning);
+        QCOMPARE(MenuBarLabel::iconNameFor(false, true, ConnectionState::disconnected()), warning);
+        // The rate shows in every connection state; only the setting and an absent rate hide it.
+        QCOMPARE(MenuBarLabel::rateTextFor(false, 48000), Text());
+        QCOMPARE(MenuBarLabel::rateTextFor(true, std::nullopt), Text());
+        QCOMPARE(MenuBarLabel::rateTextFor(true, 0), Text(u"0k"_s));
+        QCOMPARE(MenuBarLabel::rateTextFor(true, 176400), Text(u"176.4k"_s));
+        QVERIFY(MenuBarLabel::rateStaleFor(u"48k"_s, ConnectionState::connecting()));
+        QVERIFY(!MenuBarLabel::rateStaleFor(std::nullopt, lost));
+        QCOMPARE(MenuBarLabel::toolTipFor(connected, u"44.1k"_s), u"Quorvel — 44.1k"_s);
+        QCOMPARE(MenuBarLabel::toolTipFor(connected, std::nullopt), u"Quorvel"_s);
+        QCOMPARE(MenuBarLabel::toolTipFor(ConnectionState::connecting(), u"48k"_s), u"Looking for M-1620…"_s);
+        QCOMPARE(MenuBarLabel::toolTipFor(lost, std::nullopt), u"M-1620 not found: The request timed out"_s);
+        QCOMPARE(MenuBarLabel::toolTipFor(ConnectionState::disconnected(), std::nullopt),
+                 u"Quorvel — Stopped"_s);
     }
 
-    void statusHeaderForEachState()
+    void labelFollowsTheStateAndAnnouncesOnlyRealChanges()
     {
-        QFETCH(ConnectionState, connection);
-        QFETCH(Tint, circle);
-        QFETCH(QString, title);
-        QFETCH(QString, subtitle);
-        // Exact texts: the error's own message is for the log, never for the panel.
-        QCOMPARE(Model::statusHeaderFor(connection, AppSettings::defaultHost),
-                 (Model::StatusHeader {circle, title, subtitle}));
-        // Away from the USB address the hint is about the network, not a cable.
-        if (connection.kind() == ConnectionState::Kind::Error)
-            QCOMPARE(Model::statusHeaderFor(connection, QStringLiteral("192.0.2.5")).subtitle,
-                     QStringLiteral("Check that 192.0.2.5 is reachable on the network"));
+        UiHarness h;
+        MenuBarLabel label(h.state, h.settings);
+        QSignalSpy icons(&label, &MenuBarLabel::iconNameChanged);
+        QSignalSpy rates(&label, &MenuBarLabel::rateTextChanged);
+        QSignalSpy stale(&label, &MenuBarLabel::rateStaleChanged);
+        QSignalSpy tips(&label, &MenuBarLabel::toolTipChanged);
+        h.state.setConnectionState(ConnectionState::connected(u"a"_s));
+        h.state.setConnectionState(ConnectionState::connected(u"b"_s)); // same symbol and tip
+        h.state.setDeviceRate(44100);
+        h.settings.setShowRateInMenuBar(true);
+        QCOMPARE(label.toolTip(), u"Quorvel — 44.1k"_s);
+        h.state.setPaused(true); // a paused program looks like a running one
+        h.state.setLegacyScriptDetected(true);
+        h.state.setRateMismatch(true); // already the warning
+        QCOMPARE(label.iconName(), u"exclamationmark.triangle.fill"_s);
+        QCOMPARE(QList<qsizetype>({icons.count(), rates.count(), tips.count(), stale.count()}),
+                 QList<qsizetype>({2, 1, 2, 0}));
+        h.state.setConnectionState(ConnectionState::error(u"x"_s));
+        QVERIFY(label.rateStale());
+        QCOMPARE(QList<qsizetype>({icons.count(), rates.count(), tips.count(), stale.count()}),
+                 QList<qsizetype>({2, 1, 3, 1}));
+        h.state.setRateMismatch(false);
+        h.state.setLegacyScriptDetected(false);
+        QCOMPARE(label.iconName(), u"metronome"_s);
+        QCOMPARE(MenuBarLabel(h.state, h.settings).rateText(), Text(u"44.1k"_s)); // a new one too
     }
 
-    void rates()
+    void panelRules()
     {
+        const auto lost = ConnectionState::error(u"Request timed out"_s); // its message is for the log
+        QCOMPARE(Model::statusHeaderFor(ConnectionState::connected(u"192.0.2.5"_s), QString()),
+                 (Header {Tint::Green, "Connected", "192.0.2.5"}));
+        QCOMPARE(Model::statusHeaderFor(ConnectionState::connecting(), QString()),
+                 (Header {Tint::Yellow, "Looking for M-1620…", ""}));
+        QCOMPARE(Model::statusHeaderFor(ConnectionState::disconnected(), QString()),
+                 (Header {Tint::Secondary, "Stopped", ""}));
+        // A device lost at the USB address asks for the cable, one elsewhere for the network.
+        QCOMPARE(
+            Model::statusHeaderFor(lost, u"172.20.0.1"_s),
+            (Header {Tint::Secondary, "M-1620 not found", "Check that the USB REMOTE cable is plugged in"}));
+        QCOMPARE(Model::statusHeaderFor(lost, u"192.0.2.5"_s).subtitle,
+                 u"Check that 192.0.2.5 is reachable on the network"_s);
+
         QCOMPARE(Model::ratesFor(48000, std::nullopt, std::nullopt, true),
                  (Model::Rates {"48.0 kHz", "—", Tint::Secondary, "—", false}));
-        QCOMPARE(Model::ratesFor(std::nullopt, 44100, true, true),
-                 (Model::Rates {"—", "44.1 kHz", Tint::Green, "Locked", false}));
         QCOMPARE(Model::ratesFor(176400, 192000, false, true),
                  (Model::Rates {"176.4 kHz", "192.0 kHz", Tint::Secondary, "No signal", false}));
         // The last reading of a lost device: dimmed, and no green for a lock nobody can see.
-        QCOMPARE(Model::ratesFor(48000, 48000, true, false),
-                 (Model::Rates {"48.0 kHz", "48.0 kHz", Tint::Secondary, "Locked", true}));
-    }
+        QCOMPARE(Model::ratesFor(48000, 44100, true, false),
+                 (Model::Rates {"48.0 kHz", "44.1 kHz", Tint::Secondary, "Locked", true}));
 
-    void historyRows()
-    {
-        const RateHistory history = historyOf(7);
-        const QList<Model::HistoryRow> rows = Model::historyRowsFor(history, QLocale(QLocale::German));
-        QCOMPARE(rows.size(), 5); // the five newest, newest first
-        for (int i = 0; i < 5; ++i) {
-            QCOMPARE(rows[i].id, history[i].id());
-            QCOMPARE(rows[i].change, QStringLiteral("%1.0 kHz → %2.0 kHz").arg(101 - i).arg(100 - i));
-        }
-        QCOMPARE(rows[0].time, QStringLiteral("09:59"));
-        QCOMPARE(rows[4].time, QStringLiteral("09:55"));
-        QCOMPARE(Model::historyRowsFor(historyOf(2), QLocale::c()).size(), 2);
-
-        const RateChange first(QUuid::createUuid(), QDateTime(QDate(2025, 3, 1), QTime(14, 5, 33)),
-                               std::nullopt, 96000);
-        QCOMPARE(Model::historyRowsFor({first}, QLocale::c()).first().change, QStringLiteral("— → 96.0 kHz"));
-        // Local time of day in the user's short format: no date, no seconds, even without a
-        // locale of its own (no LANG).
-        QCOMPARE(Model::timeText(first.timestamp(), QLocale(QLocale::German)), QStringLiteral("14:05"));
-        QCOMPARE(Model::timeText(first.timestamp(), QLocale::c()), QStringLiteral("14:05"));
-        const QString english
-            = Model::timeText(first.timestamp(), QLocale(QLocale::English, QLocale::UnitedStates));
-        QVERIFY2(english.startsWith(QStringLiteral("2:05")) && english.endsWith(QStringLiteral("PM")),
-                 qPrintable(english));
-    }
-
-    void switchAndCommandRows()
-    {
         QCOMPARE(Model::syncSwitchFor(false),
                  (Model::SwitchRow {"arrow.triangle.2.circlepath", "Auto-sync enabled", true}));
         QCOMPARE(Model::syncSwitchFor(true), (Model::SwitchRow {"pause.circle", "Sync paused", false}));
         QCOMPARE(Model::loginSwitchFor(true), (Model::SwitchRow {"power.circle", "Launch at login", true}));
-        QVERIFY(!Model::loginSwitchFor(false).isOn);
-
-        using C = Model::Command;
         const Model::CommandRow settings {C::Settings, "Settings…", "gearshape", true, false};
         const Model::CommandRow quit {C::Quit, "Quit Quorvel", "power", true, true};
         QCOMPARE(Model::commandsFor(true, false),
@@ -118,134 +111,78 @@ private Q_SLOTS:
                      {C::CheckForUpdates, "Check for Updates…", "arrow.down.circle", false, false},
                      settings,
                      quit}));
-        QVERIFY(Model::commandsFor(true, true)[0].enabled);
-        // Without a feed no check can ever run: the command is not offered at all.
         QCOMPARE(Model::commandsFor(false, false), (QList<Model::CommandRow> {settings, quit}));
-    }
 
-    // A Linux user is told to use a terminal, and about a password only when sudo asks for one.
-    void legacyTexts()
-    {
-        QCOMPARE(
-            Model::legacyWarningTextFor(false),
-            QStringLiteral("It changes the sample rate on its own and can fight Quorvel. Paste this command "
-                           "into a terminal to remove it."));
-        QVERIFY(Model::legacyWarningTextFor(true).endsWith(
-            QStringLiteral("into a terminal to remove it — it will ask for your password.")));
-        QCOMPARE(Model::copyButtonTitleFor(true), QStringLiteral("Copied — paste into a terminal"));
-    }
+        // A Linux user is told to use a terminal, and about a password only when sudo asks for one.
+        const QString text
+            = u"It changes the sample rate on its own and can fight Quorvel. Paste this command "
+              "into a terminal to remove it"_s;
+        QCOMPARE(Model::legacyWarningTextFor(false), text + u"."_s);
+        QCOMPARE(Model::legacyWarningTextFor(true), text + u" — it will ask for your password."_s);
+        QCOMPARE(Model::copyButtonTitleFor(true), u"Copied — paste into a terminal"_s);
 
-    void followsTheStateLive()
-    {
-        UiHarness h;
-        Model model(h.state, *h.engine, *h.launchAtLogin, *h.updates, h.desktop, {});
-        QSignalSpy status(&model, &Model::statusHeaderChanged);
-        QSignalSpy rates(&model, &Model::ratesChanged);
-        QSignalSpy history(&model, &Model::historyRowsChanged);
-        QSignalSpy switches(&model, &Model::switchesChanged);
-        QSignalSpy legacy(&model, &Model::legacyWarningChanged);
-        using S = Model::Section;
-        QCOMPARE(model.shownSections(), (QList<S> {S::StatusHeader, S::Rates, S::Switches, S::Commands}));
-
-        QCOMPARE(model.statusHeader().title, QStringLiteral("Stopped"));
-        h.state.setConnectionState(ConnectionState::connecting());
-        QCOMPARE(model.statusHeader().title, QStringLiteral("Looking for M-1620…"));
-        h.state.setConnectionState(ConnectionState::error(QStringLiteral("a")));
-        h.state.setConnectionState(ConnectionState::error(QStringLiteral("b"))); // same header
-        QCOMPARE(status.count(), 2);
-        QCOMPARE(model.statusHeader().subtitle,
-                 QStringLiteral("Check that 127.0.0.1:9 is reachable on the network"));
-        h.state.setConnectionState(ConnectionState::connected(QStringLiteral("127.0.0.1:9")));
-        QCOMPARE(model.statusHeader().subtitle, QStringLiteral("127.0.0.1:9"));
-        QCOMPARE(status.count(), 3);
-
-        h.state.setDeviceRate(48000);
-        h.state.setMadiRate(96000);
-        h.state.setMadiSync(true);
-        QCOMPARE(rates.count(), 4); // connected, then the three values
-        QCOMPARE(model.rates(), (Model::Rates {"48.0 kHz", "96.0 kHz", Tint::Green, "Locked", false}));
-
+        // The five newest changes; the time of day in the user's short format, without seconds
+        // even where the locale has them (no LANG).
+        RateHistory history;
         for (int i = 0; i < 7; ++i)
-            h.state.recordRateChange(48000, 96000 + i);
-        QCOMPARE(model.historyRows().size(), 5);
-        QCOMPARE(model.historyRows().first().id, h.state.history().first().id());
-        QVERIFY(history.count() >= 7);
-
-        h.engine->togglePause();
-        QCOMPARE(switches.count(), 1);
-        QCOMPARE(model.syncSwitch().text, QStringLiteral("Sync paused"));
-
-        h.state.setLegacyScriptDetected(true);
-        QCOMPARE(legacy.count(), 1);
-        QCOMPARE(model.shownSections(),
-                 (QList<S> {S::StatusHeader, S::LegacyWarning, S::Rates, S::RecentChanges, S::Switches,
-                            S::Commands}));
-
-        h.state.setConnectionState(ConnectionState::error(QStringLiteral("c")));
-        QCOMPARE(model.rates(), (Model::Rates {"48.0 kHz", "96.0 kHz", Tint::Secondary, "Locked", true}));
-
-        // A lasting mismatch shows only in the status icon.
-        const int before
-            = status.count() + rates.count() + history.count() + switches.count() + legacy.count();
-        h.state.setRateMismatch(true);
-        QCOMPARE(status.count() + rates.count() + history.count() + switches.count() + legacy.count(),
-                 before);
+            history.append(RateChange(QUuid::createUuid(), QDateTime(QDate(2025, 3, 1), QTime(14 - i, 5, 33)),
+                                      i == 0 ? std::nullopt : std::optional<qint64>(44100), 48000));
+        const QList<Model::HistoryRow> rows = Model::historyRowsFor(history, QLocale::c());
+        QCOMPARE(rows.size(), 5);
+        QCOMPARE(rows[0], (Model::HistoryRow {history[0].id(), "14:05", "— → 48.0 kHz"}));
+        QCOMPARE(rows[4], (Model::HistoryRow {history[4].id(), "10:05", "44.1 kHz → 48.0 kHz"}));
     }
 
-    void syncSwitchTogglesOncePerTurnWhicheverWay()
+    void panelFollowsTheStateAndAnnouncesOnlyRealChanges()
     {
-        UiHarness h;
-        Model model(h.state, *h.engine, *h.launchAtLogin, *h.updates, h.desktop, {});
-        QSignalSpy paused(&h.state, &AppState::isPausedChanged);
-        model.turnSyncSwitch(false);
-        QCOMPARE(paused.count(), 1);
-        QVERIFY(h.state.isPaused());
-        QVERIFY(!model.syncSwitch().isOn);
-        // The requested value is ignored: a stale "off" still toggles once.
-        model.turnSyncSwitch(false);
-        QCOMPARE(paused.count(), 2);
-        QVERIFY(!h.state.isPaused());
-        QVERIFY(model.syncSwitch().isOn);
-    }
-
-    void commandsRunTheirActions()
-    {
-        UiHarness h;
+        // A feed on a closed loopback port: a check is possible until it runs, then not until it ends.
+        QTcpServer closed;
+        QVERIFY(closed.listen(QHostAddress::LocalHost));
+        UiHarness h(QUrl(u"http://127.0.0.1:%1/appcast.xml"_s.arg(closed.serverPort())));
+        closed.close();
         int settingsOpened = 0;
         int quits = 0;
         Model model(h.state, *h.engine, *h.launchAtLogin, *h.updates, h.desktop,
                     {[&] { ++settingsOpened; }, [&] { ++quits; }});
-        QSignalSpy ran(&model, &Model::commandRun);
-        model.run(Model::Command::Settings);
-        QCOMPARE(settingsOpened, 1);
-        QCOMPARE(quits, 0);
-        model.run(Model::Command::Quit);
-        QCOMPARE(quits, 1);
-        QCOMPARE(ran.count(), 2);
-    }
-
-    void updateCheckOnlyWhileTheUpdaterCan()
-    {
-        // A feed on a closed loopback port: possible until a check runs, then not until it ends.
-        QTcpServer closed;
-        QVERIFY(closed.listen(QHostAddress::LocalHost));
-        const QUrl feed(QStringLiteral("http://127.0.0.1:%1/appcast.xml").arg(closed.serverPort()));
-        closed.close();
-        UiHarness h(feed);
-        Model model(h.state, *h.engine, *h.launchAtLogin, *h.updates, h.desktop, {});
-        QVERIFY(model.command(Model::Command::CheckForUpdates)->enabled);
+        QSignalSpy status(&model, &Model::statusHeaderChanged);
+        QSignalSpy rates(&model, &Model::ratesChanged);
+        QSignalSpy switches(&model, &Model::switchesChanged);
+        QSignalSpy legacy(&model, &Model::legacyWarningChanged);
         QSignalSpy commands(&model, &Model::commandsChanged);
+        QCOMPARE(model.shownSections(), (QList<S> {S::StatusHeader, S::Rates, S::Switches, S::Commands}));
+
+        h.state.setConnectionState(ConnectionState::error(u"a"_s));
+        h.state.setConnectionState(ConnectionState::error(u"b"_s)); // same header
+        h.state.setDeviceRate(48000);
+        h.state.setMadiSync(true);
+        h.state.setRateMismatch(true); // shows only in the status icon
+        QCOMPARE(model.rates(), (Model::Rates {"48.0 kHz", "—", Tint::Secondary, "Locked", true}));
+        h.engine->togglePause();
+        QCOMPARE(model.syncSwitch().text, u"Sync paused"_s);
+        model.turnSyncSwitch(false); // a stale "off" still toggles once
+        QVERIFY(!h.state.isPaused());
+        for (int i = 0; i < 7; ++i)
+            h.state.recordRateChange(48000, 96000 + i);
+        QCOMPARE(model.historyRows().first().id, h.state.history().first().id());
+        h.state.setLegacyScriptDetected(true);
+        QCOMPARE(model.shownSections(),
+                 (QList<S> {S::StatusHeader, S::LegacyWarning, S::Rates, S::RecentChanges, S::Switches,
+                            S::Commands}));
+        QCOMPARE(QList<qsizetype>({status.count(), rates.count(), switches.count(), legacy.count()}),
+                 QList<qsizetype>({1, 2, 2, 1}));
+
+        QSignalSpy ran(&model, &Model::commandRun);
+        model.run(C::Settings);
+        model.run(C::Quit);
+        QCOMPARE(QList<qsizetype>({settingsOpened, quits, ran.count()}), QList<qsizetype>({1, 1, 2}));
         QSignalSpy finished(h.updates.get(), &UpdateController::userCheckFinished);
-        model.run(Model::Command::CheckForUpdates);
-        QVERIFY(h.updates->isChecking());
-        QVERIFY(!model.command(Model::Command::CheckForUpdates)->enabled);
-        QCOMPARE(commands.count(), 1);
-        // Clicking the dimmed command now does nothing more.
-        model.run(Model::Command::CheckForUpdates);
+        model.run(C::CheckForUpdates);
+        QVERIFY(!model.command(C::CheckForUpdates)->enabled);
+        model.run(C::CheckForUpdates); // the dimmed command does nothing more
         QVERIFY(finished.wait(10000));
         QTest::qWait(50);
         QCOMPARE(finished.count(), 1);
-        QVERIFY(model.command(Model::Command::CheckForUpdates)->enabled);
+        QVERIFY(model.command(C::CheckForUpdates)->enabled);
         QCOMPARE(commands.count(), 2);
     }
 };

@@ -1,19 +1,27 @@
+// The tray icon and the symbols it, the panel and the menus are drawn from.
 #include "ui/panel/TrayIconImage.h"
 #include "ui/widgets/SymbolImage.h"
 
 #include <QImage>
-#include <QPalette>
 #include <QTest>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
-// Inked pixels in the rows [top, bottom).
-int inkInRows(const QImage &image, int top, int bottom)
+// Inked pixels in the rows [top, bottom); -1 when an opaque one is not in the given colour.
+int ink(const QImage &source, int top, int bottom, const QColor &only = {})
 {
+    const QImage image = source.convertToFormat(QImage::Format_ARGB32);
     int count = 0;
-    for (int y = top; y < bottom; ++y)
-        for (int x = 0; x < image.width(); ++x)
-            count += qAlpha(image.pixel(x, y)) > 40 ? 1 : 0;
+    for (int y = top; y < bottom; ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb pixel = image.pixel(x, y);
+            if (only.isValid() && qAlpha(pixel) == 255 && QColor(pixel).rgb() != only.rgb())
+                return -1;
+            count += qAlpha(pixel) > 40 ? 1 : 0;
+        }
+    }
     return count;
 }
 
@@ -24,78 +32,61 @@ class TestTrayIconImage : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void withoutRateItIsTheSymbolAlone()
+    // Readable at tray and menu sizes, and only in the caller's colour.
+    void everySymbolTheViewsUseIsDrawn()
     {
-        const QColor color(Qt::white);
-        for (int size : {16, 22, 24}) {
-            const QImage icon
-                = TrayIconImage::render(QStringLiteral("metronome.fill"), std::nullopt, false, color, size);
-            const QImage symbol = SymbolImage::pixmap(QStringLiteral("metronome.fill"), size, color)
-                                      .toImage()
-                                      .convertToFormat(icon.format());
-            QCOMPARE(icon, symbol);
+        const QColor color(0x20, 0x60, 0xa0);
+        for (const QString &name :
+             u"metronome metronome.fill exclamationmark.triangle.fill pause.circle "
+             u"arrow.triangle.2.circlepath "
+             "power.circle arrow.down.circle gearshape power network dot.radiowaves.left.and.right"_s.split(
+                 u' ')) {
+            const int pixels = ink(SymbolImage::pixmap(name, 16, color).toImage(), 0, 16, color);
+            QVERIFY2(pixels > 16 * 16 / 8 && pixels < 16 * 16, qPrintable(name));
         }
-    }
-
-    void rateIsDrawnLegiblyBelowTheSymbol_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::newRow("48k") << "48k";
-        QTest::newRow("44.1k") << "44.1k";
-        QTest::newRow("176.4k") << "176.4k";
-    }
-
-    void rateIsDrawnLegiblyBelowTheSymbol()
-    {
-        QFETCH(QString, text);
-        for (int size : {16, 22, 24, 32, 48}) {
-            const QImage image
-                = TrayIconImage::render(QStringLiteral("metronome"), text, false, Qt::black, size)
-                      .convertToFormat(QImage::Format_ARGB32);
-            QCOMPARE(image.size(), QSize(size, size));
-            // The lower half carries the number: a good share of it is ink.
-            const int lower = inkInRows(image, size / 2, size);
-            QVERIFY2(lower > size * size / 16,
-                     qPrintable(QStringLiteral("%1 px at %2").arg(lower).arg(size)));
-            // And the symbol is still there above it.
-            QVERIFY(inkInRows(image, 0, size * 2 / 5) > 0);
-        }
-    }
-
-    void differentRatesAndAStaleRateGiveDifferentImages()
-    {
-        const auto render = [](const QString &text, bool stale) {
-            return TrayIconImage::render(QStringLiteral("metronome"), text, stale, Qt::black, 22)
-                .convertToFormat(QImage::Format_ARGB32);
+        QVERIFY(SymbolImage::pixmap(u"no.such.symbol"_s, 16, Qt::black).isNull());
+        const QIcon icon = SymbolImage::icon(u"power"_s, Qt::red);
+        const auto image = [&icon](QIcon::Mode mode) {
+            return icon.pixmap(24, 24, mode).toImage().convertToFormat(QImage::Format_ARGB32);
         };
-        QVERIFY(render(QStringLiteral("44.1k"), false) != render(QStringLiteral("48k"), false));
-        QVERIFY(render(QStringLiteral("48k"), true)
-                != render(QStringLiteral("48k"), false)); // struck through
+        QCOMPARE(
+            image(QIcon::Normal),
+            SymbolImage::pixmap(u"power"_s, 24, Qt::red).toImage().convertToFormat(QImage::Format_ARGB32));
+        QVERIFY(image(QIcon::Disabled) != image(QIcon::Normal)); // the same shape, faded
+        QCOMPARE(SymbolImage::pixmap(u"gearshape"_s, 16, Qt::black, 2.0).size(), QSize(32, 32));
     }
 
-    void theIconIsAMaskInOneColourAtEverySize()
+    void theRateIsDrawnLegiblyBelowTheSymbolInOneColourAtEverySize()
     {
         const QColor color(0xf4, 0xf4, 0xf4);
-        const QIcon icon = TrayIconImage::icon(QStringLiteral("exclamationmark.triangle.fill"),
-                                               QStringLiteral("44.1k"), true, color);
+        const QIcon icon = TrayIconImage::icon(u"metronome"_s, u"176.4k"_s, false, color);
         QVERIFY(icon.isMask());
         for (int size : TrayIconImage::sizes()) {
-            const QImage image = icon.pixmap(size, size).toImage().convertToFormat(QImage::Format_ARGB32);
+            const QImage image = icon.pixmap(size, size).toImage();
             QCOMPARE(image.size(), QSize(size, size));
-            for (int y = 0; y < size; ++y)
-                for (int x = 0; x < size; ++x)
-                    if (qAlpha(image.pixel(x, y)) == 255)
-                        QCOMPARE(QColor(image.pixel(x, y)).rgb(), color.rgb());
+            const int lower = ink(image, size / 2, size, color);
+            QVERIFY2(lower > size * size / 16, qPrintable(u"%1 px at %2"_s.arg(lower).arg(size)));
+            QVERIFY(ink(image, 0, size * 2 / 5) > 0); // and the symbol above it
         }
+        // Without a rate it is the symbol alone; a stale rate is struck through.
+        const auto render = [](std::optional<QString> text, bool stale) {
+            return TrayIconImage::render(u"metronome"_s, text, stale, Qt::white, 22)
+                .convertToFormat(QImage::Format_ARGB32);
+        };
+        QCOMPARE(render({}, false),
+                 SymbolImage::pixmap(u"metronome"_s, 22, Qt::white)
+                     .toImage()
+                     .convertToFormat(QImage::Format_ARGB32));
+        QVERIFY(render(u"44.1k"_s, false) != render(u"48k"_s, false));
+        QVERIFY(render(u"48k"_s, true) != render(u"48k"_s, false));
     }
 
     void inkFollowsTheDesktopAndItsPreference()
     {
         using S = ColorSchemeWatcher::Scheme;
         using K = TrayInk::Kind;
-        // Plasma and LXQt hand Qt programs the panel's palette; GNOME Shell's bar is dark in both
-        // styles; elsewhere the preference decides, and without one a mid tone holds on either.
-        // Menus follow the preference, not GNOME's bar.
+        // Plasma hands Qt programs the panel's palette; GNOME Shell's bar is always dark (its
+        // menus are not); elsewhere the preference decides, and without one a mid tone holds.
         for (auto [desktop, scheme, icon, menu] :
              {std::tuple {"KDE", S::Light, K::PaletteText, K::PaletteText},
               {"ubuntu:GNOME", S::Light, K::Light, K::Dark},
