@@ -170,7 +170,7 @@ private Q_SLOTS:
         m_sim.waitForFinished(5000);
     }
 
-    void commandLine()
+    void testConnectionTouchesNeitherLogNorSettings()
     {
         const Run version = runQuorvel({QStringLiteral("--version")});
         QVERIFY(version.exitCode == 0 && version.out.startsWith(QStringLiteral("Quorvel ")));
@@ -178,10 +178,6 @@ private Q_SLOTS:
         QVERIFY(help.exitCode == 0 && help.out.contains(QStringLiteral("--test-connection HOST")));
         const Run wrong = runQuorvel({QStringLiteral("--frobnicate")});
         QVERIFY(wrong.exitCode == 2 && wrong.err.contains(QStringLiteral("--frobnicate")));
-    }
-
-    void testConnectionTouchesNeitherLogNorSettings()
-    {
         QFile::remove(logPath);
         const QByteArray settingsBefore = contents(settingsPath);
         const Run ok = runQuorvel({QStringLiteral("--test-connection"), m_host});
@@ -200,7 +196,8 @@ private Q_SLOTS:
         QCOMPARE(contents(settingsPath), settingsBefore);
     }
 
-    void followsTheDeviceAndQuitsCleanly()
+    // Follows the device; scripts and status bars see and steer it on the session bus.
+    void followsTheDeviceOnTheSessionBus()
     {
         FakeNotificationServer notifications;
         QFile::remove(logPath);
@@ -212,37 +209,6 @@ private Q_SLOTS:
         const Run second = runQuorvel({QStringLiteral("--headless")});
         QVERIFY(second.exitCode != 0);
         QVERIFY2(second.err.contains(QStringLiteral("already running")), qPrintable(second.err));
-
-        sim(QStringLiteral("/sim/state?madi=96000"));
-        QVERIFY2(waitForLog(QStringLiteral("[INFO] Set rate to 96000 Hz")),
-                 qPrintable(logMessages().join('\n')));
-        if (notifications.isRegistered()) {
-            QTRY_VERIFY(!notifications.notifications().isEmpty());
-            QCOMPARE(notifications.notifications().first().summary, QStringLiteral("Sample rate changed"));
-            QCOMPARE(notifications.notifications().first().body, QStringLiteral("M-1620 set to 96.0 kHz"));
-        }
-        quorvel.terminate(); // SIGTERM, by its own id
-        QVERIFY(quorvel.waitForFinished(10000));
-        QCOMPARE(quorvel.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(quorvel.exitCode(), 0);
-        const QStringList log = logMessages();
-        QVERIFY(log.size() >= 6 && log[0].startsWith(QStringLiteral("[INFO] Quorvel launched — version ")));
-        QCOMPARE(log.mid(1, 5),
-                 (QStringList {QStringLiteral("[INFO] Sync starting (host: %1)").arg(m_host),
-                               QStringLiteral("[INFO] Connected to ") + m_host,
-                               QStringLiteral("[INFO] MADI input rate changed: 48000 → 96000 Hz"),
-                               QStringLiteral("[INFO] Syncing 48000 → 96000 Hz"),
-                               QStringLiteral("[INFO] Set rate to 96000 Hz")}));
-        QVERIFY(contents(settingsPath).contains("futureKey")); // unknown keys survive a run
-        // The next test starts it again: the lock is free once the first instance has ended.
-    }
-
-    // Scripts and status bars see and steer the running program on the session bus.
-    void answersOnTheSessionBus()
-    {
-        sim(QStringLiteral("/sim/reset"));
-        QProcess quorvel;
-        QVERIFY(startHeadless(quorvel));
         QDBusConnection bus = QDBusConnection::sessionBus();
         QTRY_COMPARE_WITH_TIMEOUT(busProperty(QStringLiteral("ConnectionState")).toString(),
                                   QStringLiteral("connected"), 10000);
@@ -257,6 +223,13 @@ private Q_SLOTS:
         QVERIFY(watch.waitForStarted());
 
         sim(QStringLiteral("/sim/state?madi=96000"));
+        QVERIFY2(waitForLog(QStringLiteral("[INFO] Set rate to 96000 Hz")),
+                 qPrintable(logMessages().join('\n')));
+        if (notifications.isRegistered()) {
+            QTRY_VERIFY(!notifications.notifications().isEmpty());
+            QCOMPARE(notifications.notifications().first().summary, QStringLiteral("Sample rate changed"));
+            QCOMPARE(notifications.notifications().first().body, QStringLiteral("M-1620 set to 96.0 kHz"));
+        }
         QTRY_COMPARE_WITH_TIMEOUT(m_rates.size(), 1, 10000);
         QCOMPARE(m_rates.first(), std::make_pair(qint64(48000), qint64(96000)));
         QTRY_VERIFY_WITH_TIMEOUT(saw(QStringLiteral("DeviceRate"), qint64(96000)), 10000);
@@ -294,9 +267,19 @@ private Q_SLOTS:
             QDBusConnection::disconnectFromBus(QStringLiteral("leaver"));
         }
         QCOMPARE(busProperty(QStringLiteral("DeviceRate")).toLongLong(), 44100);
-        quorvel.terminate();
+        quorvel.terminate(); // SIGTERM, by its own id
         QVERIFY(quorvel.waitForFinished(10000));
+        QCOMPARE(quorvel.exitStatus(), QProcess::NormalExit);
         QCOMPARE(quorvel.exitCode(), 0);
+        const QStringList log = logMessages();
+        QVERIFY(log.size() >= 6 && log[0].startsWith(QStringLiteral("[INFO] Quorvel launched — version ")));
+        QCOMPARE(log.mid(1, 5),
+                 (QStringList {QStringLiteral("[INFO] Sync starting (host: %1)").arg(m_host),
+                               QStringLiteral("[INFO] Connected to ") + m_host,
+                               QStringLiteral("[INFO] MADI input rate changed: 48000 → 96000 Hz"),
+                               QStringLiteral("[INFO] Syncing 48000 → 96000 Hz"),
+                               QStringLiteral("[INFO] Set rate to 96000 Hz")}));
+        QVERIFY(contents(settingsPath).contains("futureKey")); // unknown keys survive a run
         const Run stopped = runQuorvel({QStringLiteral("status")});
         QVERIFY(stopped.exitCode == 4 && stopped.err.contains(QStringLiteral("not running")));
 

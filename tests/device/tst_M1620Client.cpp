@@ -54,15 +54,17 @@ std::optional<qint64> rateOf(M1620Client &client)
 // The client's own failure texts, as the user reads them.
 const QString timedOut = QStringLiteral("The request timed out");
 const QString tooLarge = QStringLiteral("The device’s response is larger than 1 MiB");
-const QString cancelled = QStringLiteral("The request was cancelled");
 const QString unanswered = QStringLiteral("The device closed the connection without answering");
 const QString cutShort = QStringLiteral("The device closed the connection before its answer was complete");
 
-const ScriptedAnswer hanging = [] {
-    ScriptedAnswer answer;
-    answer.hang = true; // reads the request, never answers
+// An answer that stops 10 bytes short of its Content-Length, then closes or resets.
+ScriptedAnswer cutAnswer(int status, bool reset = false)
+{
+    ScriptedAnswer answer = ScriptedAnswer::http(status, fullStatus);
+    answer.bytes.chop(10);
+    answer.reset = reset;
     return answer;
-}();
+}
 
 } // namespace
 
@@ -89,8 +91,6 @@ private Q_SLOTS:
 
     void cleanup() { m_server.reset(); }
 
-    // ---- The request on the wire
-
     void requestsOnTheWire()
     {
         // Each byte as meant, and a cookie the device sets is never sent back.
@@ -107,18 +107,6 @@ private Q_SLOTS:
             QCOMPARE(m_server->requests()[i].raw, requestBytes(m_server->hostText(), bodies[i]));
     }
 
-    void ipv6HostKeepsItsBracketsInTheHostField()
-    {
-        ScriptedHttpServer server;
-        if (!server.listen(QHostAddress::LocalHostIPv6))
-            QSKIP("no IPv6 loopback on this machine");
-        server.answerWith(ScriptedAnswer::http(200, fullStatus));
-        QVERIFY2(fetch(server.hostText()).ok(), qPrintable(failureOf(fetch(server.hostText()))));
-        QCOMPARE(server.requests().first().header("Host"), server.hostText().toUtf8());
-    }
-
-    // ---- Reading the status
-
     void statusLookup_data()
     {
         QTest::addColumn<QByteArray>("body");
@@ -133,7 +121,6 @@ private Q_SLOTS:
             return R"({"clock":{"sources":{"madi_coaxial":{)" + members + "}}}}";
         };
         const qint64 max = std::numeric_limits<qint64>::max();
-        row("all three", fullStatus, 44100, 48000, false);
         row("other members ignored",
             R"({"x":1,"clock":{"y":null,"sampling_rate":88200,"sources":{"madi_coaxial":)"
             R"({"rate":176400,"sync":true,"z":"q"}}}})",
@@ -143,7 +130,6 @@ private Q_SLOTS:
         row("whole double", R"({"clock":{"sampling_rate":48000.0}})", 48000);
         row("largest qint64", rateBody(max), max);
         row("2^63", R"({"clock":{"sampling_rate":9223372036854775808}})", {});
-        row("2^64 + 96000", madi(R"("rate":18446744073709647616)"), {});
         row("2^53 + 1 exact", madi(R"("rate":9007199254740993)"), {}, 9007199254740993);
         row("rate null, sync as number", madi(R"("rate":null,"sync":1)"), {});
         row("body of exactly 1 MiB",
@@ -164,8 +150,6 @@ private Q_SLOTS:
         QCOMPARE(result.value().madiSync, madiSync);
     }
 
-    // ---- Failures
-
     void failures_data()
     {
         QTest::addColumn<ScriptedAnswer>("answer");
@@ -178,6 +162,13 @@ private Q_SLOTS:
             QTest::newRow(name) << answer << true << message;
         };
         bad("300", ScriptedAnswer::http(300, fullStatus));
+        bad("500, kept alive", ScriptedAnswer::keepAlive(500, fullStatus));
+        // Headers at once, then a byte of the body every 400 ms: an idle limit alone never fires.
+        // Timed out after the head of an error answer, the exchange failed first: unreachable.
+        ScriptedAnswer trickle = ScriptedAnswer::keepAlive(500, fullStatus);
+        trickle.trickleAfter = trickle.bytes.indexOf("\r\n\r\n") + 4;
+        trickle.trickleMs = 400;
+        unreachable("trickling 500", trickle, timedOut);
         // A redirect is not followed: to a host that refuses, it would read as unreachable.
         bad("307 elsewhere",
             ScriptedAnswer::http(307, "{}", "application/json",
@@ -192,16 +183,9 @@ private Q_SLOTS:
         bad("another protocol, left open", ssh);
         // A failed exchange is unreachable, even after the status line of an error answer.
         unreachable("closed without answer", ScriptedAnswer(), unanswered);
-        ScriptedAnswer cut = ScriptedAnswer::http(200, fullStatus);
-        cut.bytes.chop(10);
-        unreachable("closed mid-body", cut, cutShort);
-        ScriptedAnswer cutError = ScriptedAnswer::http(500, fullStatus);
-        cutError.bytes.chop(10);
-        unreachable("500 closed mid-body", cutError, cutShort);
-        ScriptedAnswer reset = ScriptedAnswer::http(200, fullStatus);
-        reset.bytes.chop(10);
-        reset.reset = true;
-        unreachable("reset mid-body", reset, QStringLiteral("The connection was reset"));
+        unreachable("closed mid-body", cutAnswer(200), cutShort);
+        unreachable("500 closed mid-body", cutAnswer(500), cutShort);
+        unreachable("reset mid-body", cutAnswer(200, true), QStringLiteral("The connection was reset"));
         // Documents deep or large enough to hurt a parser.
         unreachable("exponent 1e400", ScriptedAnswer::http(200, R"({"clock":{"sampling_rate":1e400}})"),
                     notJson("illegal number", 31));
@@ -218,21 +202,32 @@ private Q_SLOTS:
 
     void failures()
     {
-        // The same failure for either request, each sent exactly once.
+        // The same failure for either request, each sent exactly once; its connection is closed,
+        // so the next request goes on a new one.
         QFETCH(ScriptedAnswer, answer);
         QFETCH(bool, unreachable);
         QFETCH(QString, message);
-        m_server->answerWith(answer);
+        m_server->answerWith(ScriptedAnswer::keepAlive(200, fullStatus));
+        m_server->answerNext(answer);
+        m_server->answerNext(answer);
         M1620Client client(m_server->hostText());
+        QElapsedTimer clock;
+        clock.start();
         const M1620Result<DeviceStatus> status = awaitTask(client.fetchStatus());
+        // The deadline bounds the whole exchange; the upper bound is generous for a busy machine.
+        if (message == timedOut)
+            QVERIFY2(clock.elapsed() >= 1990 && clock.elapsed() < 5000,
+                     qPrintable(QString::number(clock.elapsed())));
         const M1620Result<M1620Done> done = awaitTask(client.setRate(48000));
-        QCOMPARE(m_server->requests().size(), 2);
         QVERIFY(!status.ok());
         QVERIFY(!done.ok());
         QCOMPARE(done.error(), status.error());
         QCOMPARE(status.error().kind(),
                  unreachable ? M1620Error::Kind::Unreachable : M1620Error::Kind::BadResponse);
         QCOMPARE(status.error().errorDescription(), message);
+        QVERIFY(awaitTask(client.fetchStatus()).ok());
+        QCOMPARE(m_server->requests().size(), 3);
+        QCOMPARE(m_server->connectionCount(), 3);
     }
 
     void refusedConnection()
@@ -243,8 +238,6 @@ private Q_SLOTS:
         probe.close();
         QCOMPARE(fetch(host).error(), M1620Error::unreachable(QStringLiteral("Connection refused")));
     }
-
-    // ---- Framing and keeping the connection
 
     void answerFramings_data()
     {
@@ -309,50 +302,11 @@ private Q_SLOTS:
         QCOMPARE(awaitTask(client.fetchStatus()).error(), M1620Error::unreachable(unanswered));
         QCOMPARE(m_server->requests().size(), 7);
         QCOMPARE(m_server->connectionCount(), 4);
-    }
-
-    void failedExchangeClosesItsConnection_data()
-    {
-        QTest::addColumn<ScriptedAnswer>("answer");
-        QTest::addColumn<QString>("message");
-        QTest::newRow("500") << ScriptedAnswer::keepAlive(500, fullStatus)
-                             << QStringLiteral("Unexpected response from device");
-        QTest::newRow("silent") << hanging << timedOut;
-        // Headers at once, then a byte of the body every 400 ms: an idle limit alone never fires.
-        // Timed out after the head of an error answer, the exchange failed first: unreachable.
-        ScriptedAnswer trickle = ScriptedAnswer::keepAlive(500, fullStatus);
-        trickle.trickleAfter = trickle.bytes.indexOf("\r\n\r\n") + 4;
-        trickle.trickleMs = 400;
-        QTest::newRow("trickling 500") << trickle << timedOut;
         // A byte of answer means the device took the request up: it is not sent again.
-        ScriptedAnswer cut = ScriptedAnswer::http(200, fullStatus);
-        cut.bytes.chop(10);
-        QTest::newRow("partly answered") << cut << cutShort;
-    }
-
-    void failedExchangeClosesItsConnection()
-    {
-        // The second of three requests fails on the kept connection; the third needs a new one.
-        QFETCH(ScriptedAnswer, answer);
-        QFETCH(QString, message);
-        m_server->answerWith(ScriptedAnswer::keepAlive(200, fullStatus));
-        m_server->answerNext(ScriptedAnswer::keepAlive(200, fullStatus));
-        m_server->answerNext(answer);
-        M1620Client client(m_server->hostText());
-        QVERIFY(awaitTask(client.fetchStatus()).ok());
-        QElapsedTimer clock;
-        clock.start();
-        const M1620Result<DeviceStatus> failed = awaitTask(client.fetchStatus());
-        const qint64 elapsed = clock.elapsed();
-        QVERIFY(!failed.ok());
-        QCOMPARE(failed.error().errorDescription(), message);
-        // The deadline bounds the whole exchange; the upper bound is generous for a busy machine.
-        if (message == timedOut)
-            QVERIFY2(elapsed >= 1990 && elapsed < 5000, qPrintable(QString::number(elapsed)));
-        QTRY_COMPARE(m_server->openConnectionCount(), 0);
-        QVERIFY(awaitTask(client.fetchStatus()).ok());
-        QCOMPARE(m_server->requests().size(), 3);
-        QCOMPARE(m_server->connectionCount(), 2);
+        QCOMPARE(rateOf(client), 96000);
+        m_server->answerNext(cutAnswer(200));
+        QCOMPARE(awaitTask(client.fetchStatus()).error(), M1620Error::unreachable(cutShort));
+        QCOMPARE(m_server->requests().size(), 9);
     }
 
     void overlappingRequestsNeverShareAConnection()
@@ -371,8 +325,6 @@ private Q_SLOTS:
         QCOMPARE(m_server->requests()[2].connection, 2);
     }
 
-    // ---- Host handling
-
     void hostChangeTakesEffectOnTheNextRequest()
     {
         // A request in flight keeps its host; the next goes to the new one, on a new connection.
@@ -389,63 +341,34 @@ private Q_SLOTS:
         QCOMPARE(rateOf(client), 96000);
         QCOMPARE(rateOf(client), 96000);
         QCOMPARE(otherPort.connectionCount(), 1);
-        client.updateHost(m_server->hostText());
-        QCOMPARE(rateOf(client), 44100);
-        QCOMPARE(m_server->requests().size(), 2);
     }
 
     void malformedHostSendsNothing()
     {
-        m_server->answerWith(ScriptedAnswer::http(200, fullStatus));
-        for (const QString &host : QStringList {m_server->hostText() + "/x", m_server->hostText() + "\n",
-                                                m_server->hostText() + ":80"}) {
-            const M1620Result<DeviceStatus> result = fetch(host);
-            QVERIFY(!result.ok());
-            QCOMPARE(result.error().kind(), M1620Error::Kind::Unreachable);
-            QVERIFY2(failureOf(result).startsWith(QStringLiteral("Invalid device address “")),
-                     qPrintable(failureOf(result)));
-        }
+        const M1620Result<DeviceStatus> result = fetch(m_server->hostText() + "/x");
+        QCOMPARE(result.error().kind(), M1620Error::Kind::Unreachable);
+        QVERIFY(failureOf(result).startsWith(QStringLiteral("Invalid device address “")));
         QTest::qWait(100); // room for a stray connection to arrive
         QCOMPARE(m_server->connectionCount(), 0);
     }
 
-    // ---- Lifetime
-
-    void deletingTheClientClosesItsConnection()
-    {
-        m_server->answerWith(ScriptedAnswer::keepAlive(200, fullStatus));
-        auto *client = new M1620Client(m_server->hostText());
-        QVERIFY(awaitTask(client->fetchStatus()).ok());
-        QCOMPARE(m_server->openConnectionCount(), 1);
-        delete client;
-        QTRY_COMPARE(m_server->openConnectionCount(), 0);
-    }
-
-    void clientDeletedMidRequestEndsItAtOnce()
+    void deletingTheClientEndsItsRequestAndConnection()
     {
         // Whoever awaits the request resumes now, not when an event loop that may be gone
         // would have delivered the answer or the deadline.
+        ScriptedAnswer hanging;
+        hanging.hang = true; // reads the request, never answers
         m_server->answerWith(hanging);
+        m_server->answerNext(ScriptedAnswer::keepAlive(200, fullStatus));
         auto *client = new M1620Client(m_server->hostText());
+        QVERIFY(awaitTask(client->fetchStatus()).ok());
         QCoro::Task<M1620Result<DeviceStatus>> pending = client->fetchStatus();
-        QVERIFY(QTest::qWaitFor([&] { return !m_server->requests().isEmpty(); }, 5000));
+        QVERIFY(QTest::qWaitFor([&] { return m_server->requests().size() == 2; }, 5000));
         delete client;
         QVERIFY(pending.isReady());
-        QCOMPARE(awaitTask(std::move(pending)).error(), M1620Error::unreachable(cancelled));
-    }
-
-    void clientLivingInsideACoroutine()
-    {
-        // The connection test's shape: the client ends with the coroutine frame, which is
-        // resumed from within the socket's own signal.
-        m_server->answerWith(ScriptedAnswer::http(200, fullStatus));
-        const auto probe = [](QString host) -> QCoro::Task<std::optional<qint64>> {
-            M1620Client client(host);
-            const M1620Result<DeviceStatus> result = co_await client.fetchStatus();
-            co_return result.ok() ? result.value().deviceRate : std::nullopt;
-        };
-        QCOMPARE(awaitTask(probe(m_server->hostText())), 44100);
-        QCOMPARE(awaitTask(probe(m_server->hostText())), 44100);
+        QCOMPARE(awaitTask(std::move(pending)).error(),
+                 M1620Error::unreachable(QStringLiteral("The request was cancelled")));
+        QTRY_COMPARE(m_server->openConnectionCount(), 0);
     }
 };
 
