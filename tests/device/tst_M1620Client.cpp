@@ -230,15 +230,6 @@ private Q_SLOTS:
         QCOMPARE(m_server->connectionCount(), 3);
     }
 
-    void refusedConnection()
-    {
-        QTcpServer probe; // a loopback port on which nothing listens once it is closed
-        QVERIFY(probe.listen(QHostAddress::LocalHost));
-        const QString host = QStringLiteral("127.0.0.1:%1").arg(probe.serverPort());
-        probe.close();
-        QCOMPARE(fetch(host).error(), M1620Error::unreachable(QStringLiteral("Connection refused")));
-    }
-
     void answerFramings_data()
     {
         QTest::addColumn<ScriptedAnswer>("answer");
@@ -309,42 +300,37 @@ private Q_SLOTS:
         QCOMPARE(m_server->requests().size(), 9);
     }
 
-    void overlappingRequestsNeverShareAConnection()
+    void requestsInFlightKeepTheirConnectionAndHost()
     {
-        ScriptedAnswer slow = ScriptedAnswer::keepAlive(200, fullStatus);
-        slow.delayMs = 200;
-        m_server->answerWith(slow);
-        M1620Client client(m_server->hostText());
-        QVERIFY(awaitTask(client.fetchStatus()).ok());
-        QCoro::Task<M1620Result<DeviceStatus>> first = client.fetchStatus();
-        QCoro::Task<M1620Result<DeviceStatus>> second = client.fetchStatus();
-        QVERIFY(awaitTask(std::move(first)).ok());
-        QVERIFY(awaitTask(std::move(second)).ok());
-        QCOMPARE(m_server->requests().size(), 3);
-        QCOMPARE(m_server->requests()[1].connection, 1);
-        QCOMPARE(m_server->requests()[2].connection, 2);
-    }
-
-    void hostChangeTakesEffectOnTheNextRequest()
-    {
-        // A request in flight keeps its host; the next goes to the new one, on a new connection.
+        // Overlapping requests never share a connection; the next request goes to the new host.
         ScriptedHttpServer otherPort;
         QVERIFY(otherPort.listen());
         ScriptedAnswer slow = ScriptedAnswer::keepAlive(200, rateBody(44100));
-        slow.delayMs = 300;
+        slow.delayMs = 200;
         m_server->answerWith(slow);
         otherPort.answerWith(ScriptedAnswer::keepAlive(200, rateBody(96000)));
         M1620Client client(m_server->hostText());
-        QCoro::Task<M1620Result<DeviceStatus>> inFlight = client.fetchStatus();
+        QCOMPARE(rateOf(client), 44100);
+        QCoro::Task<M1620Result<DeviceStatus>> first = client.fetchStatus();
+        QCoro::Task<M1620Result<DeviceStatus>> second = client.fetchStatus();
         client.updateHost(otherPort.hostText());
-        QCOMPARE(awaitTask(std::move(inFlight)).value().deviceRate, 44100);
+        QCOMPARE(awaitTask(std::move(first)).value().deviceRate, 44100);
+        QCOMPARE(awaitTask(std::move(second)).value().deviceRate, 44100);
+        QCOMPARE(m_server->requests()[1].connection, 1);
+        QCOMPARE(m_server->requests()[2].connection, 2);
         QCOMPARE(rateOf(client), 96000);
         QCOMPARE(rateOf(client), 96000);
         QCOMPARE(otherPort.connectionCount(), 1);
     }
 
-    void malformedHostSendsNothing()
+    void unreachableHosts()
     {
+        QTcpServer probe; // a loopback port on which nothing listens once it is closed
+        QVERIFY(probe.listen(QHostAddress::LocalHost));
+        const QString refusing = QStringLiteral("127.0.0.1:%1").arg(probe.serverPort());
+        probe.close();
+        QCOMPARE(fetch(refusing).error(), M1620Error::unreachable(QStringLiteral("Connection refused")));
+        // A malformed host sends nothing.
         const M1620Result<DeviceStatus> result = fetch(m_server->hostText() + "/x");
         QCOMPARE(result.error().kind(), M1620Error::Kind::Unreachable);
         QVERIFY(failureOf(result).startsWith(QStringLiteral("Invalid device address “")));

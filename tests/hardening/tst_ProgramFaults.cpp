@@ -1,5 +1,5 @@
 // The real program, headless, when things around it fail: the device restarting in the middle of
-// a set-rate, the session bus gone. It must keep following the device. The device is the
+// a set-rate or never answering, the session bus gone. It must keep following the device. The device is the
 // simulator, in this process, on loopback (tests/netns.sh, tests/isolated.sh). A log folder that
 // fails is the logger's own test.
 #include "DeviceSimulator.h"
@@ -7,6 +7,7 @@
 #include "PrivateBus.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTest>
@@ -67,13 +68,24 @@ private Q_SLOTS:
         QVERIFY2(follows(96000), logBytes());
         QVERIFY2(logBytes().contains("[WARN] Set rate failed: "), logBytes());
 
+        // A device that takes a request and never answers: given up on at the deadline, and
+        // followed again once it behaves.
+        m_sim.setFault(SimFault::Mode::Hang, 1, 0);
+        QVERIFY(QTest::qWaitFor([&] { return !m_sim.fault().active(); }, 10000)); // the request came
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(QTest::qWaitFor(
+            [] { return logBytes().contains("[WARN] Lost connection: The request timed out"); }, 10000));
+        QVERIFY2(clock.elapsed() < 3500,
+                 qPrintable(QStringLiteral("held on for %1 ms").arg(clock.elapsed())));
+        QVERIFY(follows(44100));
+
         if (notifications) {
-            QVERIFY(QTest::qWaitFor([&] { return notifications->notifications().size() == 1; }, 10000));
+            QVERIFY(QTest::qWaitFor([&] { return !notifications->notifications().isEmpty(); }, 10000));
             bus.stop();
         } else {
             qInfo("dbus-daemon is not available: the bus stays");
         }
-        QVERIFY(follows(44100));
         QVERIFY(follows(48000));
         QVERIFY(QTest::qWaitFor([] { return logBytes().contains("[INFO] Set rate to 48000 Hz"); }, 10000));
         quorvel.terminate(); // SIGTERM, by its own id
