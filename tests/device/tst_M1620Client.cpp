@@ -91,22 +91,6 @@ private Q_SLOTS:
 
     void cleanup() { m_server.reset(); }
 
-    void requestsOnTheWire()
-    {
-        // Each byte as meant, and a cookie the device sets is never sent back.
-        m_server->answerWith(ScriptedAnswer::keepAlive(200, fullStatus, {"Set-Cookie: session=1; Path=/"}));
-        M1620Client client(m_server->hostText());
-        QVERIFY(awaitTask(client.fetchStatus()).ok());
-        QVERIFY(awaitTask(client.setRate(48000)).ok());
-        QVERIFY(awaitTask(client.setRate(std::numeric_limits<qint64>::max())).ok());
-        QVERIFY(awaitTask(client.fetchStatus()).ok());
-        const QList<QByteArray> bodies {statusQuery, rateBody(48000), rateBody(9223372036854775807),
-                                        statusQuery};
-        QCOMPARE(m_server->requests().size(), bodies.size());
-        for (qsizetype i = 0; i < bodies.size(); ++i)
-            QCOMPARE(m_server->requests()[i].raw, requestBytes(m_server->hostText(), bodies[i]));
-    }
-
     void statusLookup_data()
     {
         QTest::addColumn<QByteArray>("body");
@@ -233,33 +217,41 @@ private Q_SLOTS:
     void answerFramings_data()
     {
         QTest::addColumn<ScriptedAnswer>("answer");
-        QTest::addColumn<int>("connections"); // for the three requests
-        QTest::newRow("kept alive") << ScriptedAnswer::keepAlive(200, fullStatus) << 1;
-        QTest::newRow("299, kept alive") << ScriptedAnswer::keepAlive(299, fullStatus) << 1;
+        QTest::addColumn<bool>("kept"); // the connection, for all requests
+        // A cookie the device sets is never sent back.
+        QTest::newRow("kept alive") << ScriptedAnswer::keepAlive(200, fullStatus,
+                                                                 {"Set-Cookie: session=1; Path=/"})
+                                    << true;
+        QTest::newRow("299, kept alive") << ScriptedAnswer::keepAlive(299, fullStatus) << true;
         ScriptedAnswer untilClose;
         untilClose.bytes = "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n\r\n" + fullStatus;
-        QTest::newRow("body until the close") << untilClose << 3;
+        QTest::newRow("body until the close") << untilClose << false;
         // The device says it will close but leaves the connection open: the client closes it.
         ScriptedAnswer closeLeftOpen = ScriptedAnswer::http(200, fullStatus);
         closeLeftOpen.closeAfter = false;
-        QTest::newRow("close announced, left open") << closeLeftOpen << 3;
+        QTest::newRow("close announced, left open") << closeLeftOpen << false;
     }
 
     void answerFramings()
     {
-        // A status query, a rate setting and another query: on one connection if the answer keeps
-        // it open, else on one each.
+        // Each request byte for byte as meant, on one connection if the answer keeps it open, else
+        // on one each.
         QFETCH(ScriptedAnswer, answer);
-        QFETCH(int, connections);
+        QFETCH(bool, kept);
         m_server->answerWith(answer);
         M1620Client client(m_server->hostText());
         const M1620Result<DeviceStatus> result = awaitTask(client.fetchStatus());
         QVERIFY2(result.ok(), qPrintable(failureOf(result)));
         QVERIFY(result.value() == (DeviceStatus {44100, 48000, false}));
         QVERIFY(awaitTask(client.setRate(48000)).ok());
+        QVERIFY(awaitTask(client.setRate(std::numeric_limits<qint64>::max())).ok());
         QCOMPARE(rateOf(client), 44100);
-        QCOMPARE(m_server->requests().size(), 3);
-        QCOMPARE(m_server->connectionCount(), connections);
+        const QList<QByteArray> bodies {statusQuery, rateBody(48000), rateBody(9223372036854775807),
+                                        statusQuery};
+        QCOMPARE(m_server->requests().size(), bodies.size());
+        for (qsizetype i = 0; i < bodies.size(); ++i)
+            QCOMPARE(m_server->requests()[i].raw, requestBytes(m_server->hostText(), bodies[i]));
+        QCOMPARE(m_server->connectionCount(), kept ? 1 : bodies.size());
     }
 
     void requestLostOnAKeptConnectionGoesOnceMore()
