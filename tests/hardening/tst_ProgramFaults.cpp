@@ -1,10 +1,13 @@
-// The real program, headless, when things around it fail: the device restarting in the middle of
-// a set-rate or never answering, the session bus gone. It must keep following the device. The device is the
-// simulator, in this process, on loopback (tests/netns.sh, tests/isolated.sh). A log folder that
-// fails is the logger's own test.
+// The real program, headless, when things around it fail: a device that floods it, restarts in
+// the middle of a set-rate or never answers, the session bus gone. It must keep its memory and
+// keep following the device. The devices are this process's own, on loopback, in this test's own
+// network namespace (tests/netns.sh, tests/isolated.sh). The other wrong answers are the client's
+// failure table; a log folder that fails is the logger's own test.
 #include "DeviceSimulator.h"
 #include "FakeNotificationServer.h"
 #include "PrivateBus.h"
+#include "ProcessStatus.h"
+#include "device/ScriptedHttpServer.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -18,6 +21,36 @@ QByteArray logBytes()
 {
     QFile file(qEnvironmentVariable("XDG_STATE_HOME") + QStringLiteral("/Quorvel/sync.log"));
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool logShows(const QByteArray &text, int timeoutMs = 10000)
+{
+    return QTest::qWaitFor([&] { return logBytes().contains(text); }, timeoutMs);
+}
+
+// Starts the program polling only this host: never the default address.
+bool start(QProcess &quorvel, const QString &host,
+           const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
+{
+    const QString config = qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/Quorvel");
+    QFile settings(config + QStringLiteral("/settings.json"));
+    if (!QDir().mkpath(config) || !settings.open(QIODevice::WriteOnly))
+        return false;
+    settings.write(QStringLiteral(R"({"customHost":"%1","useCustomHost":true})").arg(host).toUtf8());
+    settings.close();
+    quorvel.setProcessEnvironment(environment);
+    quorvel.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    quorvel.start(qEnvironmentVariable("QUORVEL_BIN_DIR") + QStringLiteral("/quorvel"),
+                  {QStringLiteral("--headless")});
+    return quorvel.waitForStarted();
+}
+
+// A clean quit: SIGTERM (by the process's own id) ends it with status 0.
+bool stop(QProcess &quorvel)
+{
+    quorvel.terminate();
+    return quorvel.waitForFinished(10000) && quorvel.exitStatus() == QProcess::NormalExit
+        && quorvel.exitCode() == 0;
 }
 
 } // namespace
@@ -36,18 +69,34 @@ class TestProgramFaults : public QObject
     }
 
 private Q_SLOTS:
+    void survivesAFlood()
+    {
+        ScriptedHttpServer device;
+        device.answerWith(ScriptedAnswer::keepAlive(
+            200,
+            R"({"clock":{"sampling_rate":48000,"sources":{"madi_coaxial":{"rate":48000,"sync":true}}}})"));
+        QVERIFY(device.listen());
+        QProcess quorvel;
+        QVERIFY(start(quorvel, device.hostText()));
+        // A few good polls first, so that what start-up allocates is not counted as growth.
+        QVERIFY(QTest::qWaitFor([&] { return device.requests().size() >= 5; }, 15000));
+        const QString pid = QString::number(quorvel.processId());
+        const qint64 rssBefore = residentKiB(pid);
+        ScriptedAnswer flood; // no length: the body runs until the close
+        flood.bytes = "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n{\"a\":\"" + QByteArray(64 << 20, 'a');
+        device.answerNext(flood);
+        QVERIFY(logShows("Lost connection: The device’s response is larger than 1 MiB"));
+        QVERIFY(QTest::qWaitFor([] { return logBytes().count("Connected to ") == 2; }, 10000));
+        const qint64 rssAfter = residentKiB(pid);
+        qInfo("VmRSS of quorvel: %lld KiB before the flood, %lld KiB after", rssBefore, rssAfter);
+        QVERIFY2(rssBefore > 0 && rssAfter - rssBefore < 30 * 1024, "memory grew by more than 30 MB");
+        QVERIFY(stop(quorvel));
+        QVERIFY(QFile::remove(qEnvironmentVariable("XDG_STATE_HOME") + QStringLiteral("/Quorvel/sync.log")));
+    }
+
     void keepsFollowingThroughFaults()
     {
         QVERIFY(m_sim.listen());
-        // The program polls only the simulator: never the default address.
-        const QString config = qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/Quorvel");
-        QVERIFY(QDir().mkpath(config));
-        QFile settings(config + QStringLiteral("/settings.json"));
-        QVERIFY(settings.open(QIODevice::WriteOnly));
-        settings.write(QStringLiteral(R"({"customHost":"127.0.0.1:%1","useCustomHost":true})")
-                           .arg(m_sim.port())
-                           .toUtf8());
-        settings.close();
         PrivateBus bus; // one the test can take away
         std::unique_ptr<FakeNotificationServer> notifications;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -57,11 +106,7 @@ private Q_SLOTS:
             environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
         }
         QProcess quorvel;
-        quorvel.setProcessEnvironment(environment);
-        quorvel.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        quorvel.start(qEnvironmentVariable("QUORVEL_BIN_DIR") + QStringLiteral("/quorvel"),
-                      {QStringLiteral("--headless")});
-        QVERIFY(quorvel.waitForStarted());
+        QVERIFY(start(quorvel, QStringLiteral("127.0.0.1:%1").arg(m_sim.port()), environment));
 
         // The device restarts in the middle of the set-rate and forgets it: set again once it is back.
         m_sim.setFault(SimFault::Mode::Reboot, 1, 1000);
@@ -74,8 +119,7 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitFor([&] { return !m_sim.fault().active(); }, 10000)); // the request came
         QElapsedTimer clock;
         clock.start();
-        QVERIFY(QTest::qWaitFor(
-            [] { return logBytes().contains("[WARN] Lost connection: The request timed out"); }, 10000));
+        QVERIFY(logShows("[WARN] Lost connection: The request timed out"));
         QVERIFY2(clock.elapsed() < 3500,
                  qPrintable(QStringLiteral("held on for %1 ms").arg(clock.elapsed())));
         QVERIFY(follows(44100));
@@ -87,11 +131,8 @@ private Q_SLOTS:
             qInfo("dbus-daemon is not available: the bus stays");
         }
         QVERIFY(follows(48000));
-        QVERIFY(QTest::qWaitFor([] { return logBytes().contains("[INFO] Set rate to 48000 Hz"); }, 10000));
-        quorvel.terminate(); // SIGTERM, by its own id
-        QVERIFY(quorvel.waitForFinished(10000));
-        QCOMPARE(quorvel.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(quorvel.exitCode(), 0);
+        QVERIFY(logShows("[INFO] Set rate to 48000 Hz"));
+        QVERIFY(stop(quorvel));
     }
 };
 
