@@ -17,7 +17,6 @@
 #include <QNetworkReply>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QTcpServer>
 #include <QTest>
 
 namespace {
@@ -120,12 +119,6 @@ class TestHeadlessEndToEnd : public QObject
         return QTest::qWaitFor([&] { return logMessages().contains(message); }, 15000);
     }
 
-    bool startHeadless(QProcess &quorvel)
-    {
-        quorvel.start(binary(QStringLiteral("quorvel")), {QStringLiteral("--headless")});
-        return quorvel.waitForStarted();
-    }
-
 public Q_SLOTS:
     void rateChanged(qint64 from, qint64 to) { m_rates.append({from, to}); }
 
@@ -162,15 +155,8 @@ private Q_SLOTS:
         const Run ok = runQuorvel({QStringLiteral("--test-connection"), m_host});
         QCOMPARE(ok.exitCode, 0);
         QCOMPARE(ok.out, QStringLiteral("✓ Connected. Device rate: 48000 Hz\n"));
-        QTcpServer closed;
-        QVERIFY(closed.listen(QHostAddress::LocalHost));
-        const QString deadHost = QStringLiteral("127.0.0.1:%1").arg(closed.serverPort());
-        closed.close();
-        for (const QString &host : {deadHost, QStringLiteral("m1620 local")}) {
-            const Run failed = runQuorvel({QStringLiteral("--test-connection"), host});
-            QCOMPARE(failed.exitCode, 1);
-            QVERIFY2(failed.out.startsWith(QStringLiteral("✗ ")), qPrintable(failed.out));
-        }
+        const Run failed = runQuorvel({QStringLiteral("--test-connection"), QStringLiteral("m1620 local")});
+        QVERIFY2(failed.exitCode == 1 && failed.out.startsWith(QStringLiteral("✗ ")), qPrintable(failed.out));
         QVERIFY(!QFile::exists(logPath));
         QCOMPARE(contents(settingsPath), settingsBefore);
     }
@@ -180,7 +166,7 @@ private Q_SLOTS:
     {
         QFile::remove(logPath);
         QProcess quorvel;
-        QVERIFY(startHeadless(quorvel));
+        quorvel.start(binary(QStringLiteral("quorvel")), {QStringLiteral("--headless")});
         QVERIFY2(waitForLog(QStringLiteral("[INFO] Connected to ") + m_host),
                  qPrintable(logMessages().join('\n')));
         // One engine per user: a second headless start refuses and says why.
@@ -277,7 +263,7 @@ private Q_SLOTS:
         writeSettings({{QStringLiteral("matchPipeWireRate"), true},
                        {QStringLiteral("rateChangeCommand"), command.arg(record)}});
         QProcess quorvel;
-        QVERIFY(startHeadless(quorvel));
+        quorvel.start(binary(QStringLiteral("quorvel")), {QStringLiteral("--headless")});
         QVERIFY2(waitForLog(QStringLiteral("[INFO] PipeWire graph rate set to 48000 Hz")),
                  qPrintable(logMessages().join('\n')));
         sim(QStringLiteral("/sim/state?madi=96000"));

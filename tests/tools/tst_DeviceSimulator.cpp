@@ -116,22 +116,19 @@ private Q_SLOTS:
     void badRequestsChangeNothing_data()
     {
         QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<int>("status");
-        const auto row = [](const char *name, const QByteArray &bytes, int status) {
-            QTest::newRow(name) << bytes << status;
-        };
-        row("unsupported rate", request("POST", "/api/v2/self", setRate(44000)), 400);
-        row("unknown key", request("POST", "/sim/state?madi=96000&colour=red", {}), 400);
-        row("reboot of 0 ms", request("POST", "/sim/fault?mode=reboot&ms=0", {}), 400);
-        row("value for another mode", request("POST", "/sim/fault?mode=hang&ms=5", {}), 400);
-        row("not HTTP", "hello device\r\n\r\n", 400);
+        const auto row = [](const char *name, const QByteArray &bytes) { QTest::newRow(name) << bytes; };
+        row("unsupported rate", request("POST", "/api/v2/self", setRate(44000)));
+        row("unknown key", request("POST", "/sim/state?madi=96000&colour=red", {}));
+        row("reboot of 0 ms", request("POST", "/sim/fault?mode=reboot&ms=0", {}));
+        row("value for another mode", request("POST", "/sim/fault?mode=hang&ms=5", {}));
+        row("not HTTP", "hello device\r\n\r\n");
     }
 
     void badRequestsChangeNothing()
     {
         QFETCH(QByteArray, bytes);
         const Wire reply = exchange(bytes);
-        QTEST(reply.status(), "status");
+        QCOMPARE(reply.status(), 400);
         QVERIFY(!parse(reply.body())["error"].toString().isEmpty());
         QCOMPARE(sim->stateObject()["device_rate"].toInteger(), 48000);
         QCOMPARE(sim->madiRate(), 48000);
