@@ -146,10 +146,13 @@ private Q_SLOTS:
             return std::move(Wire(sim->port(), query).wait());
         };
         QCOMPARE(control("/sim/fault?mode=status&code=503&count=2"), 200);
+        QSignalSpy lines(sim.get(), &DeviceSimulator::logLine);
         const Wire error = exchange(request("POST", "/api/v2/self", setRate(96000)));
+        // Set before the answer goes: a poll right after the set sees the new rate.
+        QVERIFY(lines.at(1).first().toString().endsWith(QStringLiteral(" state device=96000")));
         QVERIFY(error.status() == 503 && parse(error.body())["clock"].isObject());
         QCOMPARE(exchange(request("GET", "/api/v2/self", {})).status(), 503); // error answers too
-        QCOMPARE(ask()["clock"].toObject()["sampling_rate"].toInteger(), 96000); // carried out
+        QCOMPARE(ask()["clock"].toObject()["sampling_rate"].toInteger(), 96000);
         const Wire garbage = faulted(Mode::Garbage);
         QVERIFY(garbage.closed && !garbage.bytes.isEmpty() && !garbage.bytes.startsWith("HTTP"));
         // The UI's tests rely on the delay: the answer comes, but late.
@@ -158,7 +161,6 @@ private Q_SLOTS:
         const Wire late = faulted(Mode::Delay, 300);
         QVERIFY(clock.elapsed() >= 299 && parse(late.body())["clock"].isObject());
         // A restart drops the set-rate that sets it off, and the rate with it.
-        QSignalSpy lines(sim.get(), &DeviceSimulator::logLine);
         sim->setFault(Mode::Reboot, 1, 1);
         QVERIFY(exchange(request("POST", "/api/v2/self", setRate(44100))).bytes.isEmpty());
         QTRY_VERIFY(lines.last().first().toString().endsWith(QStringLiteral(" state up")));
