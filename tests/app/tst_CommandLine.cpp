@@ -21,13 +21,10 @@ private Q_SLOTS:
                                << "10.0.0.9:81";
         QTest::newRow("blank host kept")
             << QStringList {"--test-connection", " "} << int(M::TestConnection) << " ";
-        QTest::newRow("status") << QStringList {"status"} << int(M::Status) << QString();
         QTest::newRow("status json") << QStringList {"status", "--json"} << int(M::Status) << QString();
         QTest::newRow("json alone") << QStringList {"--json"} << int(M::Invalid) << QString();
-        QTest::newRow("watch") << QStringList {"watch"} << int(M::Watch) << QString();
         QTest::newRow("pause") << QStringList {"pause"} << int(M::Pause) << QString();
         QTest::newRow("resume") << QStringList {"resume"} << int(M::Resume) << QString();
-        QTest::newRow("version") << QStringList {"--version"} << int(M::Version) << QString();
         QTest::newRow("help") << QStringList {"-h"} << int(M::Help) << QString();
         QTest::newRow("missing host") << QStringList {"--test-connection"} << int(M::Invalid) << QString();
         QTest::newRow("unknown") << QStringList {"--frob"} << int(M::Invalid) << QString();

@@ -23,8 +23,6 @@ private Q_SLOTS:
         row("port 1", "h:1", "http://h:1/api/v2/self");
         row("port 65535", "h:65535", "http://h:65535/api/v2/self");
         row("IPv6 with port", "[::1]:8080", "http://[::1]:8080/api/v2/self");
-        row("IPv6 full", "[2001:db8:0:0:0:0:0:1]", "http://[2001:db8::1]/api/v2/self");
-        row("IPv4-mapped IPv6", "[::ffff:127.0.0.1]", "http://[::ffff:127.0.0.1]/api/v2/self");
         row("non-ASCII name", "Jörgs-M1620.local", "http://xn--jrgs-m1620-ecb.local/api/v2/self");
     }
 
@@ -50,30 +48,24 @@ private Q_SLOTS:
         const QString notIpv6 = QStringLiteral("is not a valid IPv6 address");
         const QString brackets = QStringLiteral("an IPv6 address must be written in brackets, as in “[::1]”");
         row("empty", "", "is empty");
-        row("space inside", "a b", "contains a space");
         row("discovered service name", "M-1620 Pro (Studio A).local", "contains a space");
         row("slash", "h/x", "contains “/”");
         row("IPv6 zone", "[fe80::1%eth0]", "contains “%”");
         row("fullwidth digits", "１２７.０.０.１", "contains “１”");
         row("newline", "\n", "contains the control character U+000A");
-        row("NUL", QString(QChar(0)) + "h", "contains the control character U+0000");
         row("zero-width space", "a\u200Bb", "contains the invisible character U+200B");
         row("port 0", "h:0", range);
         row("port 65536", "h:65536", range);
-        row("port too long", "h:000080", range);
-        row("IPv6 port 0", "[::1]:0", range);
         row("two colons", "h:80:90", brackets);
         row("bare IPv6", "::1", brackets);
         row("IPv6 unclosed", "[::1", "an IPv6 address needs a closing “]”");
         row("text after bracket", "[::1]x", notName);
         row("IPv4 in brackets", "[127.0.0.1]", notIpv6);
-        row("bracket inside name", "a[b]", notName);
         row("port without host", ":80", "the host name is missing");
         row("empty label", "a..b", notName);
         row("leading hyphen", "-a", notName);
         row("short IPv4", "127.1", notIpv4);
         row("hex IPv4", "0x7f.0.0.1", notIpv4);
-        row("hex last label", "a.0x7f", notIpv4);
         row("octal IPv4", "010.0.0.1", notIpv4);
         row("octet over 255", "1.2.3.256", notIpv4);
         row("IPv4 trailing dot", "1.2.3.4.", notIpv4);

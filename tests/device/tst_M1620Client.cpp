@@ -40,11 +40,6 @@ QString notJson(const char *problem, int offset)
         .arg(offset);
 }
 
-template<typename T> QString failureOf(const M1620Result<T> &result)
-{
-    return result.ok() ? QString() : result.error().errorDescription();
-}
-
 std::optional<qint64> rateOf(M1620Client &client)
 {
     const M1620Result<DeviceStatus> result = awaitTask(client.fetchStatus());
@@ -54,15 +49,17 @@ std::optional<qint64> rateOf(M1620Client &client)
 // The client's own failure texts, as the user reads them.
 const QString timedOut = QStringLiteral("The request timed out");
 const QString tooLarge = QStringLiteral("The device’s response is larger than 1 MiB");
-const QString cancelled = QStringLiteral("The request was cancelled");
 const QString unanswered = QStringLiteral("The device closed the connection without answering");
 const QString cutShort = QStringLiteral("The device closed the connection before its answer was complete");
 
-const ScriptedAnswer hanging = [] {
-    ScriptedAnswer answer;
-    answer.hang = true; // reads the request, never answers
+// An answer that stops 10 bytes short of its Content-Length, then closes or resets.
+ScriptedAnswer cutAnswer(int status, bool reset = false)
+{
+    ScriptedAnswer answer = ScriptedAnswer::http(status, fullStatus);
+    answer.bytes.chop(10);
+    answer.reset = reset;
     return answer;
-}();
+}
 
 } // namespace
 
@@ -89,36 +86,6 @@ private Q_SLOTS:
 
     void cleanup() { m_server.reset(); }
 
-    // ---- The request on the wire
-
-    void requestsOnTheWire()
-    {
-        // Each byte as meant, and a cookie the device sets is never sent back.
-        m_server->answerWith(ScriptedAnswer::keepAlive(200, fullStatus, {"Set-Cookie: session=1; Path=/"}));
-        M1620Client client(m_server->hostText());
-        QVERIFY(awaitTask(client.fetchStatus()).ok());
-        QVERIFY(awaitTask(client.setRate(48000)).ok());
-        QVERIFY(awaitTask(client.setRate(std::numeric_limits<qint64>::max())).ok());
-        QVERIFY(awaitTask(client.fetchStatus()).ok());
-        const QList<QByteArray> bodies {statusQuery, rateBody(48000), rateBody(9223372036854775807),
-                                        statusQuery};
-        QCOMPARE(m_server->requests().size(), bodies.size());
-        for (qsizetype i = 0; i < bodies.size(); ++i)
-            QCOMPARE(m_server->requests()[i].raw, requestBytes(m_server->hostText(), bodies[i]));
-    }
-
-    void ipv6HostKeepsItsBracketsInTheHostField()
-    {
-        ScriptedHttpServer server;
-        if (!server.listen(QHostAddress::LocalHostIPv6))
-            QSKIP("no IPv6 loopback on this machine");
-        server.answerWith(ScriptedAnswer::http(200, fullStatus));
-        QVERIFY2(fetch(server.hostText()).ok(), qPrintable(failureOf(fetch(server.hostText()))));
-        QCOMPARE(server.requests().first().header("Host"), server.hostText().toUtf8());
-    }
-
-    // ---- Reading the status
-
     void statusLookup_data()
     {
         QTest::addColumn<QByteArray>("body");
@@ -133,7 +100,6 @@ private Q_SLOTS:
             return R"({"clock":{"sources":{"madi_coaxial":{)" + members + "}}}}";
         };
         const qint64 max = std::numeric_limits<qint64>::max();
-        row("all three", fullStatus, 44100, 48000, false);
         row("other members ignored",
             R"({"x":1,"clock":{"y":null,"sampling_rate":88200,"sources":{"madi_coaxial":)"
             R"({"rate":176400,"sync":true,"z":"q"}}}})",
@@ -143,7 +109,6 @@ private Q_SLOTS:
         row("whole double", R"({"clock":{"sampling_rate":48000.0}})", 48000);
         row("largest qint64", rateBody(max), max);
         row("2^63", R"({"clock":{"sampling_rate":9223372036854775808}})", {});
-        row("2^64 + 96000", madi(R"("rate":18446744073709647616)"), {});
         row("2^53 + 1 exact", madi(R"("rate":9007199254740993)"), {}, 9007199254740993);
         row("rate null, sync as number", madi(R"("rate":null,"sync":1)"), {});
         row("body of exactly 1 MiB",
@@ -158,13 +123,11 @@ private Q_SLOTS:
         QFETCH(std::optional<bool>, madiSync);
         m_server->answerWith(ScriptedAnswer::http(200, body));
         const M1620Result<DeviceStatus> result = fetch();
-        QVERIFY2(result.ok(), qPrintable(failureOf(result)));
+        QVERIFY(result.ok());
         QCOMPARE(result.value().deviceRate, deviceRate);
         QCOMPARE(result.value().madiRate, madiRate);
         QCOMPARE(result.value().madiSync, madiSync);
     }
-
-    // ---- Failures
 
     void failures_data()
     {
@@ -178,6 +141,13 @@ private Q_SLOTS:
             QTest::newRow(name) << answer << true << message;
         };
         bad("300", ScriptedAnswer::http(300, fullStatus));
+        bad("500, kept alive", ScriptedAnswer::keepAlive(500, fullStatus));
+        // Headers at once, then a byte of the body every 400 ms: an idle limit alone never fires.
+        // Timed out after the head of an error answer, the exchange failed first: unreachable.
+        ScriptedAnswer trickle = ScriptedAnswer::keepAlive(500, fullStatus);
+        trickle.trickleAfter = trickle.bytes.indexOf("\r\n\r\n") + 4;
+        trickle.trickleMs = 400;
+        unreachable("trickling 500", trickle, timedOut);
         // A redirect is not followed: to a host that refuses, it would read as unreachable.
         bad("307 elsewhere",
             ScriptedAnswer::http(307, "{}", "application/json",
@@ -192,16 +162,9 @@ private Q_SLOTS:
         bad("another protocol, left open", ssh);
         // A failed exchange is unreachable, even after the status line of an error answer.
         unreachable("closed without answer", ScriptedAnswer(), unanswered);
-        ScriptedAnswer cut = ScriptedAnswer::http(200, fullStatus);
-        cut.bytes.chop(10);
-        unreachable("closed mid-body", cut, cutShort);
-        ScriptedAnswer cutError = ScriptedAnswer::http(500, fullStatus);
-        cutError.bytes.chop(10);
-        unreachable("500 closed mid-body", cutError, cutShort);
-        ScriptedAnswer reset = ScriptedAnswer::http(200, fullStatus);
-        reset.bytes.chop(10);
-        reset.reset = true;
-        unreachable("reset mid-body", reset, QStringLiteral("The connection was reset"));
+        unreachable("closed mid-body", cutAnswer(200), cutShort);
+        unreachable("500 closed mid-body", cutAnswer(500), cutShort);
+        unreachable("reset mid-body", cutAnswer(200, true), QStringLiteral("The connection was reset"));
         // Documents deep or large enough to hurt a parser.
         unreachable("exponent 1e400", ScriptedAnswer::http(200, R"({"clock":{"sampling_rate":1e400}})"),
                     notJson("illegal number", 31));
@@ -218,64 +181,71 @@ private Q_SLOTS:
 
     void failures()
     {
-        // The same failure for either request, each sent exactly once.
+        // The same failure for either request, each sent exactly once; its connection is closed,
+        // so the next request goes on a new one.
         QFETCH(ScriptedAnswer, answer);
         QFETCH(bool, unreachable);
         QFETCH(QString, message);
-        m_server->answerWith(answer);
+        m_server->answerWith(ScriptedAnswer::keepAlive(200, fullStatus));
+        m_server->answerNext(answer);
+        m_server->answerNext(answer);
         M1620Client client(m_server->hostText());
+        QElapsedTimer clock;
+        clock.start();
         const M1620Result<DeviceStatus> status = awaitTask(client.fetchStatus());
+        // The deadline bounds the whole exchange; the upper bound is generous for a busy machine.
+        if (message == timedOut)
+            QVERIFY2(clock.elapsed() >= 1990 && clock.elapsed() < 5000,
+                     qPrintable(QString::number(clock.elapsed())));
         const M1620Result<M1620Done> done = awaitTask(client.setRate(48000));
-        QCOMPARE(m_server->requests().size(), 2);
-        QVERIFY(!status.ok());
-        QVERIFY(!done.ok());
+        QVERIFY(!status.ok() && !done.ok());
         QCOMPARE(done.error(), status.error());
         QCOMPARE(status.error().kind(),
                  unreachable ? M1620Error::Kind::Unreachable : M1620Error::Kind::BadResponse);
         QCOMPARE(status.error().errorDescription(), message);
+        QVERIFY(awaitTask(client.fetchStatus()).ok());
+        QCOMPARE(m_server->requests().size(), 3);
+        QCOMPARE(m_server->connectionCount(), 3);
     }
-
-    void refusedConnection()
-    {
-        QTcpServer probe; // a loopback port on which nothing listens once it is closed
-        QVERIFY(probe.listen(QHostAddress::LocalHost));
-        const QString host = QStringLiteral("127.0.0.1:%1").arg(probe.serverPort());
-        probe.close();
-        QCOMPARE(fetch(host).error(), M1620Error::unreachable(QStringLiteral("Connection refused")));
-    }
-
-    // ---- Framing and keeping the connection
 
     void answerFramings_data()
     {
         QTest::addColumn<ScriptedAnswer>("answer");
-        QTest::addColumn<int>("connections"); // for the three requests
-        QTest::newRow("kept alive") << ScriptedAnswer::keepAlive(200, fullStatus) << 1;
-        QTest::newRow("299, kept alive") << ScriptedAnswer::keepAlive(299, fullStatus) << 1;
+        QTest::addColumn<bool>("kept"); // the connection, for all requests
+        // A cookie the device sets is never sent back.
+        QTest::newRow("kept alive") << ScriptedAnswer::keepAlive(200, fullStatus,
+                                                                 {"Set-Cookie: session=1; Path=/"})
+                                    << true;
+        QTest::newRow("299, kept alive") << ScriptedAnswer::keepAlive(299, fullStatus) << true;
         ScriptedAnswer untilClose;
         untilClose.bytes = "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n\r\n" + fullStatus;
-        QTest::newRow("body until the close") << untilClose << 3;
+        QTest::newRow("body until the close") << untilClose << false;
         // The device says it will close but leaves the connection open: the client closes it.
         ScriptedAnswer closeLeftOpen = ScriptedAnswer::http(200, fullStatus);
         closeLeftOpen.closeAfter = false;
-        QTest::newRow("close announced, left open") << closeLeftOpen << 3;
+        QTest::newRow("close announced, left open") << closeLeftOpen << false;
     }
 
     void answerFramings()
     {
-        // A status query, a rate setting and another query: on one connection if the answer keeps
-        // it open, else on one each.
+        // Each request byte for byte as meant, on one connection if the answer keeps it open, else
+        // on one each.
         QFETCH(ScriptedAnswer, answer);
-        QFETCH(int, connections);
+        QFETCH(bool, kept);
         m_server->answerWith(answer);
         M1620Client client(m_server->hostText());
         const M1620Result<DeviceStatus> result = awaitTask(client.fetchStatus());
-        QVERIFY2(result.ok(), qPrintable(failureOf(result)));
+        QVERIFY(result.ok());
         QVERIFY(result.value() == (DeviceStatus {44100, 48000, false}));
         QVERIFY(awaitTask(client.setRate(48000)).ok());
+        QVERIFY(awaitTask(client.setRate(std::numeric_limits<qint64>::max())).ok());
         QCOMPARE(rateOf(client), 44100);
-        QCOMPARE(m_server->requests().size(), 3);
-        QCOMPARE(m_server->connectionCount(), connections);
+        const QList<QByteArray> bodies {statusQuery, rateBody(48000), rateBody(9223372036854775807),
+                                        statusQuery};
+        QCOMPARE(m_server->requests().size(), bodies.size());
+        for (qsizetype i = 0; i < bodies.size(); ++i)
+            QCOMPARE(m_server->requests()[i].raw, requestBytes(m_server->hostText(), bodies[i]));
+        QCOMPARE(m_server->connectionCount(), kept ? 1 : bodies.size());
     }
 
     void requestLostOnAKeptConnectionGoesOnceMore()
@@ -288,7 +258,7 @@ private Q_SLOTS:
         M1620Client client(m_server->hostText());
         QCOMPARE(rateOf(client), 44100);
         const M1620Result<M1620Done> result = awaitTask(client.setRate(96000));
-        QVERIFY2(result.ok(), qPrintable(failureOf(result)));
+        QVERIFY(result.ok());
         QCOMPARE(m_server->requests().size(), 3);
         QCOMPARE(m_server->requests()[1].connection, 1);
         QCOMPARE(m_server->requests()[2].connection, 2);
@@ -296,156 +266,74 @@ private Q_SLOTS:
         // The new connection is the one kept from now on.
         QCOMPARE(rateOf(client), 96000);
         QCOMPARE(m_server->requests()[3].connection, 2);
-        // Closed while idle, the connection is replaced before the request goes: sent once.
-        m_server->closeConnections();
-        QTRY_COMPARE(m_server->openConnectionCount(), 0);
-        QTest::qWait(50); // the client's side sees the close too
-        QCOMPARE(rateOf(client), 96000);
-        QCOMPARE(m_server->requests().size(), 5);
-        QCOMPARE(m_server->requests()[4].connection, 3);
 
         m_server->answerNext(ScriptedAnswer());
         m_server->answerNext(ScriptedAnswer());
         QCOMPARE(awaitTask(client.fetchStatus()).error(), M1620Error::unreachable(unanswered));
-        QCOMPARE(m_server->requests().size(), 7);
-        QCOMPARE(m_server->connectionCount(), 4);
-    }
-
-    void failedExchangeClosesItsConnection_data()
-    {
-        QTest::addColumn<ScriptedAnswer>("answer");
-        QTest::addColumn<QString>("message");
-        QTest::newRow("500") << ScriptedAnswer::keepAlive(500, fullStatus)
-                             << QStringLiteral("Unexpected response from device");
-        QTest::newRow("silent") << hanging << timedOut;
-        // Headers at once, then a byte of the body every 400 ms: an idle limit alone never fires.
-        // Timed out after the head of an error answer, the exchange failed first: unreachable.
-        ScriptedAnswer trickle = ScriptedAnswer::keepAlive(500, fullStatus);
-        trickle.trickleAfter = trickle.bytes.indexOf("\r\n\r\n") + 4;
-        trickle.trickleMs = 400;
-        QTest::newRow("trickling 500") << trickle << timedOut;
+        QCOMPARE(m_server->requests().size(), 6);
+        QCOMPARE(m_server->connectionCount(), 3);
         // A byte of answer means the device took the request up: it is not sent again.
-        ScriptedAnswer cut = ScriptedAnswer::http(200, fullStatus);
-        cut.bytes.chop(10);
-        QTest::newRow("partly answered") << cut << cutShort;
+        QCOMPARE(rateOf(client), 96000);
+        m_server->answerNext(cutAnswer(200));
+        QCOMPARE(awaitTask(client.fetchStatus()).error(), M1620Error::unreachable(cutShort));
+        QCOMPARE(m_server->requests().size(), 8);
     }
 
-    void failedExchangeClosesItsConnection()
+    void requestsInFlightKeepTheirConnectionAndHost()
     {
-        // The second of three requests fails on the kept connection; the third needs a new one.
-        QFETCH(ScriptedAnswer, answer);
-        QFETCH(QString, message);
-        m_server->answerWith(ScriptedAnswer::keepAlive(200, fullStatus));
-        m_server->answerNext(ScriptedAnswer::keepAlive(200, fullStatus));
-        m_server->answerNext(answer);
-        M1620Client client(m_server->hostText());
-        QVERIFY(awaitTask(client.fetchStatus()).ok());
-        QElapsedTimer clock;
-        clock.start();
-        const M1620Result<DeviceStatus> failed = awaitTask(client.fetchStatus());
-        const qint64 elapsed = clock.elapsed();
-        QVERIFY(!failed.ok());
-        QCOMPARE(failed.error().errorDescription(), message);
-        // The deadline bounds the whole exchange; the upper bound is generous for a busy machine.
-        if (message == timedOut)
-            QVERIFY2(elapsed >= 1990 && elapsed < 5000, qPrintable(QString::number(elapsed)));
-        QTRY_COMPARE(m_server->openConnectionCount(), 0);
-        QVERIFY(awaitTask(client.fetchStatus()).ok());
-        QCOMPARE(m_server->requests().size(), 3);
-        QCOMPARE(m_server->connectionCount(), 2);
-    }
-
-    void overlappingRequestsNeverShareAConnection()
-    {
-        ScriptedAnswer slow = ScriptedAnswer::keepAlive(200, fullStatus);
-        slow.delayMs = 200;
-        m_server->answerWith(slow);
-        M1620Client client(m_server->hostText());
-        QVERIFY(awaitTask(client.fetchStatus()).ok());
-        QCoro::Task<M1620Result<DeviceStatus>> first = client.fetchStatus();
-        QCoro::Task<M1620Result<DeviceStatus>> second = client.fetchStatus();
-        QVERIFY(awaitTask(std::move(first)).ok());
-        QVERIFY(awaitTask(std::move(second)).ok());
-        QCOMPARE(m_server->requests().size(), 3);
-        QCOMPARE(m_server->requests()[1].connection, 1);
-        QCOMPARE(m_server->requests()[2].connection, 2);
-    }
-
-    // ---- Host handling
-
-    void hostChangeTakesEffectOnTheNextRequest()
-    {
-        // A request in flight keeps its host; the next goes to the new one, on a new connection.
+        // Overlapping requests never share a connection; the next request goes to the new host.
         ScriptedHttpServer otherPort;
         QVERIFY(otherPort.listen());
         ScriptedAnswer slow = ScriptedAnswer::keepAlive(200, rateBody(44100));
-        slow.delayMs = 300;
+        slow.delayMs = 200;
         m_server->answerWith(slow);
         otherPort.answerWith(ScriptedAnswer::keepAlive(200, rateBody(96000)));
         M1620Client client(m_server->hostText());
-        QCoro::Task<M1620Result<DeviceStatus>> inFlight = client.fetchStatus();
+        QCOMPARE(rateOf(client), 44100);
+        QCoro::Task<M1620Result<DeviceStatus>> first = client.fetchStatus();
+        QCoro::Task<M1620Result<DeviceStatus>> second = client.fetchStatus();
         client.updateHost(otherPort.hostText());
-        QCOMPARE(awaitTask(std::move(inFlight)).value().deviceRate, 44100);
+        QCOMPARE(awaitTask(std::move(first)).value().deviceRate, 44100);
+        QCOMPARE(awaitTask(std::move(second)).value().deviceRate, 44100);
+        QCOMPARE(m_server->requests()[1].connection, 1);
+        QCOMPARE(m_server->requests()[2].connection, 2);
         QCOMPARE(rateOf(client), 96000);
         QCOMPARE(rateOf(client), 96000);
         QCOMPARE(otherPort.connectionCount(), 1);
-        client.updateHost(m_server->hostText());
-        QCOMPARE(rateOf(client), 44100);
-        QCOMPARE(m_server->requests().size(), 2);
     }
 
-    void malformedHostSendsNothing()
+    void unreachableHosts()
     {
-        m_server->answerWith(ScriptedAnswer::http(200, fullStatus));
-        for (const QString &host : QStringList {m_server->hostText() + "/x", m_server->hostText() + "\n",
-                                                m_server->hostText() + ":80"}) {
-            const M1620Result<DeviceStatus> result = fetch(host);
-            QVERIFY(!result.ok());
-            QCOMPARE(result.error().kind(), M1620Error::Kind::Unreachable);
-            QVERIFY2(failureOf(result).startsWith(QStringLiteral("Invalid device address “")),
-                     qPrintable(failureOf(result)));
-        }
+        QTcpServer probe; // a loopback port on which nothing listens once it is closed
+        QVERIFY(probe.listen(QHostAddress::LocalHost));
+        const QString refusing = QStringLiteral("127.0.0.1:%1").arg(probe.serverPort());
+        probe.close();
+        QCOMPARE(fetch(refusing).error(), M1620Error::unreachable(QStringLiteral("Connection refused")));
+        // A malformed host sends nothing.
+        const M1620Result<DeviceStatus> result = fetch(m_server->hostText() + "/x");
+        QCOMPARE(result.error().kind(), M1620Error::Kind::Unreachable);
+        QVERIFY(result.error().errorDescription().startsWith(QStringLiteral("Invalid device address “")));
         QTest::qWait(100); // room for a stray connection to arrive
         QCOMPARE(m_server->connectionCount(), 0);
     }
 
-    // ---- Lifetime
-
-    void deletingTheClientClosesItsConnection()
-    {
-        m_server->answerWith(ScriptedAnswer::keepAlive(200, fullStatus));
-        auto *client = new M1620Client(m_server->hostText());
-        QVERIFY(awaitTask(client->fetchStatus()).ok());
-        QCOMPARE(m_server->openConnectionCount(), 1);
-        delete client;
-        QTRY_COMPARE(m_server->openConnectionCount(), 0);
-    }
-
-    void clientDeletedMidRequestEndsItAtOnce()
+    void deletingTheClientEndsItsRequestAndConnection()
     {
         // Whoever awaits the request resumes now, not when an event loop that may be gone
         // would have delivered the answer or the deadline.
+        ScriptedAnswer hanging;
+        hanging.hang = true; // reads the request, never answers
         m_server->answerWith(hanging);
+        m_server->answerNext(ScriptedAnswer::keepAlive(200, fullStatus));
         auto *client = new M1620Client(m_server->hostText());
+        QVERIFY(awaitTask(client->fetchStatus()).ok());
         QCoro::Task<M1620Result<DeviceStatus>> pending = client->fetchStatus();
-        QVERIFY(QTest::qWaitFor([&] { return !m_server->requests().isEmpty(); }, 5000));
+        QVERIFY(QTest::qWaitFor([&] { return m_server->requests().size() == 2; }, 5000));
         delete client;
         QVERIFY(pending.isReady());
-        QCOMPARE(awaitTask(std::move(pending)).error(), M1620Error::unreachable(cancelled));
-    }
-
-    void clientLivingInsideACoroutine()
-    {
-        // The connection test's shape: the client ends with the coroutine frame, which is
-        // resumed from within the socket's own signal.
-        m_server->answerWith(ScriptedAnswer::http(200, fullStatus));
-        const auto probe = [](QString host) -> QCoro::Task<std::optional<qint64>> {
-            M1620Client client(host);
-            const M1620Result<DeviceStatus> result = co_await client.fetchStatus();
-            co_return result.ok() ? result.value().deviceRate : std::nullopt;
-        };
-        QCOMPARE(awaitTask(probe(m_server->hostText())), 44100);
-        QCOMPARE(awaitTask(probe(m_server->hostText())), 44100);
+        QCOMPARE(awaitTask(std::move(pending)).error(),
+                 M1620Error::unreachable(QStringLiteral("The request was cancelled")));
+        QTRY_COMPARE(m_server->openConnectionCount(), 0);
     }
 };
 

@@ -1,9 +1,7 @@
 #include "DeviceSimulator.h"
 
 #include <QElapsedTimer>
-#include <QJsonArray>
 #include <QJsonDocument>
-#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTcpSocket>
 #include <QTest>
@@ -97,8 +95,6 @@ private Q_SLOTS:
             ask(),
             parse(
                 R"({"clock":{"sampling_rate":48000,"sources":{"madi_coaxial":{"rate":48000,"sync":true}}}})"));
-        QCOMPARE(ask(R"({"x":1,"clock":{"sources":{"madi_coaxial":{"rate":null}}}})"),
-                 parse(R"({"x":1,"clock":{"sources":{"madi_coaxial":{"rate":48000}}}})"));
         QCOMPARE(control("/sim/state?madi=96000&sync=false&report-device=false"), 200);
         QCOMPARE(ask(), parse(R"({"clock":{"sources":{"madi_coaxial":{"rate":96000,"sync":false}}}})"));
         QCOMPARE(ask(setRate(192000)), parse(setRate(192000)));
@@ -120,22 +116,19 @@ private Q_SLOTS:
     void badRequestsChangeNothing_data()
     {
         QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<int>("status");
-        const auto row = [](const char *name, const QByteArray &bytes, int status) {
-            QTest::newRow(name) << bytes << status;
-        };
-        row("unsupported rate", request("POST", "/api/v2/self", setRate(44000)), 400);
-        row("unknown key", request("POST", "/sim/state?madi=96000&colour=red", {}), 400);
-        row("reboot of 0 ms", request("POST", "/sim/fault?mode=reboot&ms=0", {}), 400);
-        row("value for another mode", request("POST", "/sim/fault?mode=hang&ms=5", {}), 400);
-        row("not HTTP", "hello device\r\n\r\n", 400);
+        const auto row = [](const char *name, const QByteArray &bytes) { QTest::newRow(name) << bytes; };
+        row("unsupported rate", request("POST", "/api/v2/self", setRate(44000)));
+        row("unknown key", request("POST", "/sim/state?madi=96000&colour=red", {}));
+        row("reboot of 0 ms", request("POST", "/sim/fault?mode=reboot&ms=0", {}));
+        row("value for another mode", request("POST", "/sim/fault?mode=hang&ms=5", {}));
+        row("not HTTP", "hello device\r\n\r\n");
     }
 
     void badRequestsChangeNothing()
     {
         QFETCH(QByteArray, bytes);
         const Wire reply = exchange(bytes);
-        QTEST(reply.status(), "status");
+        QCOMPARE(reply.status(), 400);
         QVERIFY(!parse(reply.body())["error"].toString().isEmpty());
         QCOMPARE(sim->stateObject()["device_rate"].toInteger(), 48000);
         QCOMPARE(sim->madiRate(), 48000);
@@ -143,86 +136,35 @@ private Q_SLOTS:
         QCOMPARE(sim->requestCount(), bytes.startsWith("POST /sim/") ? 0 : 1); // answered once
     }
 
-    void faultsOverHttpCountDown()
-    {
-        QSignalSpy lines(sim.get(), &DeviceSimulator::logLine);
-        QCOMPARE(control("/sim/fault?mode=status&code=503&count=2"), 200);
-        QCOMPARE(exchange(request("POST", "/api/v2/self", setRate(96000))).status(), 503); // carried out
-        QCOMPARE(exchange(request("GET", "/api/v2/self", {})).status(), 503); // error answers too
-        QCOMPARE(ask()["clock"].toObject()["sampling_rate"].toInteger(), 96000);
-        QStringList events;
-        for (const QList<QVariant> &arguments : lines)
-            events << arguments.first().toString().section(u' ', 1);
-        QCOMPARE(events,
-                 (QStringList {"control POST /sim/fault?mode=status&code=503&count=2",
-                               "state fault=status code=503 count=2", "request set-rate 96000",
-                               "state device=96000", "fault status code=503",
-                               "state fault=status code=503 count=1", "request bad-method GET /api/v2/self",
-                               "fault status code=503", "state fault=none", "request status"}));
-        QVERIFY(QRegularExpression(QStringLiteral(R"(^\d+\.\d{6} )"))
-                    .match(lines.first().first().toString())
-                    .hasMatch());
-    }
-
+    // The modes the product's tests use, and one that must close the connection.
     void faultsMisbehaveOnTheWire()
     {
         using Mode = SimFault::Mode;
         const QByteArray query = request("POST", "/api/v2/self");
-        const auto faulted = [&](Mode mode, qint64 value = 0, int requests = 1) {
+        const auto faulted = [&](Mode mode, qint64 value = 0) {
             sim->setFault(mode, 1, value);
-            return std::move(Wire(sim->port(), query.repeated(requests)).wait());
+            return std::move(Wire(sim->port(), query).wait());
         };
-        const Wire error = faulted(Mode::Status, 500);
-        QVERIFY(error.status() == 500 && parse(error.body())["clock"].isObject());
-        Wire noContent = faulted(Mode::Status, 204, 2); // no body: the next answer follows the head
-        QTRY_VERIFY(noContent.poll().body().startsWith("HTTP/1.1 200 OK\r\n"));
-        QVERIFY(faulted(Mode::Empty).body().isEmpty());
-        const QByteArray notJson = faulted(Mode::NotJson).body();
-        QVERIFY(!notJson.isEmpty() && QJsonDocument::fromJson(notJson).isNull());
-        QVERIFY(QJsonDocument::fromJson(faulted(Mode::Array).body()).isArray());
-        Wire huge = faulted(Mode::Huge, 2'000'000);
-        QCOMPARE(huge.wait(60000).declaredLength(), 2'000'000);
-        QCOMPARE(parse(huge.body().first(2'000'000))["clock"].toObject()["sampling_rate"].toInteger(), 48000);
-        const Wire half = faulted(Mode::CloseMidBody);
-        QVERIFY(half.closed && half.body().size() > 0 && half.body().size() < half.declaredLength());
+        QCOMPARE(control("/sim/fault?mode=status&code=503&count=2"), 200);
+        QSignalSpy lines(sim.get(), &DeviceSimulator::logLine);
+        const Wire error = exchange(request("POST", "/api/v2/self", setRate(96000)));
+        // Set before the answer goes: a poll right after the set sees the new rate.
+        QVERIFY(lines.at(1).first().toString().endsWith(QStringLiteral(" state device=96000")));
+        QVERIFY(error.status() == 503 && parse(error.body())["clock"].isObject());
+        QCOMPARE(exchange(request("GET", "/api/v2/self", {})).status(), 503); // error answers too
+        QCOMPARE(ask()["clock"].toObject()["sampling_rate"].toInteger(), 96000);
         const Wire garbage = faulted(Mode::Garbage);
         QVERIFY(garbage.closed && !garbage.bytes.isEmpty() && !garbage.bytes.startsWith("HTTP"));
-        const Wire reset = faulted(Mode::Reset);
-        QVERIFY(reset.closed && reset.bytes.isEmpty());
-
-        // The slow ones side by side: a delay, a silence, a cut-off head and a trickle.
+        // The UI's tests rely on the delay: the answer comes, but late.
         QElapsedTimer clock;
         clock.start();
-        std::vector<std::unique_ptr<Wire>> slow;
-        for (const Mode mode : {Mode::Delay, Mode::Hang, Mode::HangHeaders, Mode::Trickle}) {
-            sim->setFault(mode, 1, 300);
-            slow.push_back(std::make_unique<Wire>(sim->port(), query));
-            QTRY_VERIFY(!sim->fault().active());
-        }
-        QVERIFY(slow[0]->wait().complete() && clock.elapsed() >= 299);
-        QVERIFY(parse(slow[0]->body())["clock"].isObject());
-        QTRY_VERIFY_WITH_TIMEOUT(slow[3]->poll().bytes.size() >= 2, 5000); // one byte at once, one a second
-        QVERIFY(clock.elapsed() >= 990 && QByteArray("HTTP/1.1 200 OK").startsWith(slow[3]->bytes));
-        QVERIFY(slow[1]->poll().bytes.isEmpty() && !slow[1]->closed);
-        QVERIFY(slow[2]->poll().bytes.startsWith("HTTP/1.1 200 OK\r\n") && slow[2]->headEnd() < 0
-                && !slow[2]->closed);
-    }
-
-    void rebootLosesTheSetRate()
-    {
-        QSignalSpy lines(sim.get(), &DeviceSimulator::logLine);
-        sim->setFault(SimFault::Mode::Reboot, 1, 300);
-        QCOMPARE(ask()["clock"].toObject()["sampling_rate"].toInteger(),
-                 48000); // only a set-rate sets it off
-        const Wire dropped = exchange(request("POST", "/api/v2/self", setRate(96000)));
-        QVERIFY(dropped.closed && dropped.bytes.isEmpty());
-        QVERIFY(sim->isRebooting());
-        QVERIFY(exchange(request("POST", "/api/v2/self")).bytes.isEmpty());
-        QTRY_VERIFY(!sim->isRebooting());
-        QVERIFY(lines.last().first().toString().endsWith(QStringLiteral(" state up")));
-        QCOMPARE(ask()["clock"].toObject()["sampling_rate"].toInteger(), 48000);
-        QCOMPARE(sim->setRateRequests(), QList<qint64> {96000});
-        QVERIFY(!sim->fault().active());
+        const Wire late = faulted(Mode::Delay, 300);
+        QVERIFY(clock.elapsed() >= 299 && parse(late.body())["clock"].isObject());
+        // A restart drops the set-rate that sets it off, and the rate with it.
+        sim->setFault(Mode::Reboot, 1, 1);
+        QVERIFY(exchange(request("POST", "/api/v2/self", setRate(44100))).bytes.isEmpty());
+        QTRY_VERIFY(lines.last().first().toString().endsWith(QStringLiteral(" state up")));
+        QCOMPARE(ask()["clock"].toObject()["sampling_rate"].toInteger(), 96000);
     }
 };
 
