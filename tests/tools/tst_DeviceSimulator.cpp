@@ -155,6 +155,24 @@ private Q_SLOTS:
         QCOMPARE(ask()["clock"].toObject()["sampling_rate"].toInteger(), 96000);
         const Wire garbage = faulted(Mode::Garbage);
         QVERIFY(garbage.closed && !garbage.bytes.isEmpty() && !garbage.bytes.startsWith("HTTP"));
+        // The soak benchmark's faults: each must really misbehave, or the soak proves nothing.
+        const Wire empty = faulted(Mode::Empty), notJson = faulted(Mode::NotJson),
+                   array = faulted(Mode::Array), huge = faulted(Mode::Huge, 4096),
+                   cut = faulted(Mode::CloseMidBody), reset = faulted(Mode::Reset);
+        QVERIFY(empty.status() == 200 && empty.body().isEmpty());
+        QVERIFY(notJson.status() == 200 && !notJson.body().isEmpty()
+                && QJsonDocument::fromJson(notJson.body()).isNull());
+        QVERIFY(array.status() == 200 && QJsonDocument::fromJson(array.body()).isArray());
+        QVERIFY(huge.body().size() >= 4096 && parse(huge.body()).size() > 0);
+        QVERIFY(cut.closed && cut.status() == 200 && cut.body().size() < cut.declaredLength());
+        QVERIFY(reset.closed && reset.bytes.isEmpty());
+        for (const Mode mode : {Mode::Hang, Mode::HangHeaders}) {
+            sim->setFault(mode, 1, 0);
+            Wire stuck(sim->port(), query);
+            QTest::qWait(300);
+            QVERIFY(!stuck.poll().closed && stuck.headEnd() < 0
+                    && stuck.bytes.isEmpty() == (mode == Mode::Hang));
+        }
         // The UI's tests rely on the delay: the answer comes, but late.
         QElapsedTimer clock;
         clock.start();
