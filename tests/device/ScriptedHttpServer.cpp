@@ -141,13 +141,6 @@ void ScriptedHttpServer::readFrom(QTcpSocket *socket)
     socket->setProperty(bufferProperty, buffer);
 }
 
-void ScriptedHttpServer::closeConnections()
-{
-    const QList<QTcpSocket *> sockets = findChildren<QTcpSocket *>();
-    for (QTcpSocket *socket : sockets)
-        socket->disconnectFromHost();
-}
-
 void ScriptedHttpServer::respond(QTcpSocket *socket)
 {
     const ScriptedAnswer answer = m_next.isEmpty() ? m_answer : m_next.takeFirst();

@@ -59,8 +59,6 @@ public:
     void answerWith(const ScriptedAnswer &answer) { m_answer = answer; }
     // Answers the next request with this, ahead of the standing answer; queued in order.
     void answerNext(const ScriptedAnswer &answer) { m_next.append(answer); }
-    // Closes every open connection, as a device does with an idle one.
-    void closeConnections();
 
     int connectionCount() const { return m_connections; }
     int openConnectionCount() const { return m_open; }
