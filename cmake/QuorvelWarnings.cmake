@@ -4,6 +4,12 @@ target_compile_options(quorvel_options INTERFACE
   -Wall -Wextra -Wold-style-cast -Wnon-virtual-dtor -Woverloaded-virtual)
 target_compile_definitions(quorvel_options INTERFACE
   QT_USE_QSTRINGBUILDER)
+# In a unity build a source file is no longer the compiler's main file, and GCC then warns about
+# every coroutine frame or lambda that holds a type of the file's anonymous namespace, which is
+# only a problem for types in headers. Compiled one by one, the same code has no such warning.
+if(CMAKE_UNITY_BUILD AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+  target_compile_options(quorvel_options INTERFACE -Wno-subobject-linkage)
+endif()
 if(QUORVEL_SANITIZE)
   target_compile_options(quorvel_options INTERFACE
     -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
