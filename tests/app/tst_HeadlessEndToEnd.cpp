@@ -246,8 +246,8 @@ private Q_SLOTS:
         QCOMPARE(QJsonDocument::fromJson(lines.value(lines.size() - 2))["history"].toArray().size(), 2);
     }
 
-    // The computer follows too: PipeWire's graph rate pinned to the device's and let go on quit,
-    // and the user's command run after each change. The followers' own tests hold the details.
+    // The computer follows too: PipeWire's graph rate pinned to the device's and let go on pause,
+    // and the user's command run after each change (its rules: the engine's tests).
     void keepsTheComputerInStep()
     {
         if (!PipeWireDaemon::installed())
@@ -273,10 +273,20 @@ private Q_SLOTS:
                  QStringLiteral("QUORVEL_HOST=%1\nQUORVEL_PREVIOUS_RATE=48000\nQUORVEL_RATE=96000\n")
                      .arg(m_host)
                      .toUtf8());
+        // Let go on pause, pinned again on resume; a pin made by hand meanwhile is the user's,
+        // and quitting leaves it.
+        QCOMPARE(runQuorvel({QStringLiteral("pause")}).exitCode, 0);
+        QVERIFY(waitForLog(QStringLiteral("[INFO] PipeWire graph rate released")));
+        QCOMPARE(PipeWireDaemon::forcedRate(), 0);
+        QCOMPARE(runQuorvel({QStringLiteral("resume")}).exitCode, 0);
+        QTRY_COMPARE_WITH_TIMEOUT(PipeWireDaemon::forcedRate(), 96000, 10000);
+        PipeWireDaemon::forceRate(44100);
         quorvel.terminate(); // SIGTERM, by its own id
         QVERIFY(quorvel.waitForFinished(10000));
         QCOMPARE(quorvel.exitCode(), 0);
-        QCOMPARE(PipeWireDaemon::forcedRate(), 0);
+        QCOMPARE(PipeWireDaemon::forcedRate(), 44100);
+        QVERIFY(logMessages().contains(
+            QStringLiteral("[INFO] PipeWire graph rate left at 44100 Hz, set outside Quorvel")));
         writeSettings();
     }
 };
