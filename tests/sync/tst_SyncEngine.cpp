@@ -10,6 +10,7 @@
 #include "services/AppSettings.h"
 #include "services/Logger.h"
 #include "services/SettingsStore.h"
+#include "sync/GraphRateFollower.h"
 #include "sync/LegacyScriptDetector.h"
 #include "sync/RateChangeCommand.h"
 #include "sync/SyncEngine.h"
@@ -34,6 +35,20 @@ struct FakeLegacyDetector final : LegacyScriptDetector
     { }
     QCoro::Task<bool> detect() const override { co_return present; }
     bool present = false;
+};
+
+// Fails as told, else pins whatever it is asked.
+struct FakeGraph final : AudioGraph
+{
+    Result::Failure failure = Result::Failure::NotRunning;
+    qint64 pinned = 0;
+    QCoro::Task<Result> forcedRate() override { co_return Result {failure, pinned}; }
+    QCoro::Task<Result> forceRate(qint64 hertz) override
+    {
+        if (failure == Result::Failure::None)
+            pinned = hertz;
+        co_return Result {failure, pinned};
+    }
 };
 
 struct RecordingNotifier final : Notifier
@@ -333,6 +348,33 @@ private Q_SLOTS:
                  QStringList {
                      u"Old M-1620 Rate Sync is still installed: It changes the sample rate on its own and "
                      "can fight Quorvel. Open Quorvel for how to remove it."_s});
+    }
+
+    // A graph that cannot be pinned is warned of once per kind of failure, not at every change.
+    void graphFailuresWarnOncePerKind()
+    {
+        EngineHarness h;
+        FakeGraph graph;
+        h.settings.setMatchPipeWireRate(true);
+        h.state.setConnectionState(ConnectionState::connected(h.host()));
+        GraphRateFollower follower(h.state, h.settings, graph, h.logger);
+        QSignalSpy idle(&follower, &GraphRateFollower::idle);
+        const auto change = [&](qint64 hertz) {
+            const qsizetype before = idle.count();
+            follower.deviceRateSet(hertz);
+            QTRY_VERIFY(idle.count() > before);
+        };
+        for (const qint64 hertz : {48000, 96000, 44100})
+            change(hertz);
+        graph.failure = AudioGraph::Result::Failure::None;
+        change(48000);
+        graph.failure = AudioGraph::Result::Failure::NotRunning;
+        change(96000);
+        QCOMPARE(h.log(u"PipeWire"_s),
+                 (QStringList {u"[WARN] PipeWire graph rate unchanged — PipeWire is not running"_s,
+                               u"[INFO] PipeWire graph rate set to 48000 Hz"_s,
+                               u"[WARN] PipeWire graph rate unchanged — PipeWire is not running"_s}));
+        QCOMPARE(follower.pinnedRate(), std::optional<qint64>(48000));
     }
 
     void commandLineSplitsLikeADesktopEntry()
