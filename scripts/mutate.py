@@ -30,6 +30,10 @@ LAYERS = ["core", "device", "platform", "services", "sync", "discovery", "ui", "
 SOURCES = {**{layer: f"src/{layer}" for layer in LAYERS[:-1]}, "tools": "tools/m1620-sim"}
 PROGRAMS = ["quorvel", "quorvel-engine", "m1620-sim"]  # what the end-to-end tests start
 CONFIGURE = ["-G", "Ninja", "-DCMAKE_BUILD_TYPE=RelWithDebInfo", "-DQUORVEL_BUILD_BENCH=OFF"]
+# Each mutant's file is compiled twice (mutated, then restored for the next one): the second time
+# ccache has it.
+if shutil.which("ccache"):
+    CONFIGURE.append("-DCMAKE_CXX_COMPILER_LAUNCHER=ccache")
 OPERATORS = ["boundary", "comparison", "constant", "delete", "negate", "bool", "text"]
 # Binary operators stand between spaces (clang-format), template brackets never do.
 SWAPS = [(re.compile(r"(?<= )(<=|>=|<|>)(?= )"), "boundary"), (re.compile(r"(?<= )(==|!=)(?= )"), "comparison"),
