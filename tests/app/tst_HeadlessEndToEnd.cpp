@@ -1,20 +1,16 @@
-// The real program, headless, against the real simulator program, in this test's own
-// temporary XDG tree (tests/isolated.sh) and, where the machine allows, its own network
+// The real program, headless, against a simulated device served from this test, in this test's
+// own temporary XDG tree (tests/isolated.sh) and, where the machine allows, its own network
 // namespace (tests/netns.sh).
+#include "DeviceSimulator.h"
 #include "PipeWireDaemon.h"
 
 #include <QDBusConnection>
-#include <QDBusMessage>
-#include <QDBusPendingCall>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QNetworkAccessManager>
-#include <QNetworkProxy>
-#include <QNetworkReply>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTest>
@@ -56,11 +52,13 @@ struct Run
     QString err;
 };
 
+// Waits with the event loop running: the simulated device answers from it.
 Run runQuorvel(const QStringList &arguments)
 {
     QProcess process;
     process.start(binary(QStringLiteral("quorvel")), arguments);
-    if (!process.waitForFinished(15000) || process.exitStatus() != QProcess::NormalExit) {
+    if (!QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 15000)
+        || process.exitStatus() != QProcess::NormalExit) {
         process.kill();
         process.waitForFinished();
         return {};
@@ -87,22 +85,9 @@ class TestHeadlessEndToEnd : public QObject
 {
     Q_OBJECT
 
-    QProcess m_sim;
+    DeviceSimulator m_sim;
     QString m_host;
-    QNetworkAccessManager m_network;
     QList<std::pair<qint64, qint64>> m_rates;
-
-    // A request to the simulator's control API; its state as it answers.
-    QJsonObject sim(const QString &pathAndQuery, bool post = true)
-    {
-        QNetworkRequest request(QUrl(QStringLiteral("http://%1%2").arg(m_host, pathAndQuery)));
-        request.setHeader(QNetworkRequest::ContentTypeHeader, "application/x-www-form-urlencoded");
-        std::unique_ptr<QNetworkReply> reply(post ? m_network.post(request, QByteArray())
-                                                  : m_network.get(request));
-        if (!QTest::qWaitFor([&] { return reply->isFinished(); }, 5000))
-            return {};
-        return QJsonDocument::fromJson(reply->readAll()).object();
-    }
 
     void writeSettings(QJsonObject settings = {})
     {
@@ -125,21 +110,11 @@ public Q_SLOTS:
 private Q_SLOTS:
     void initTestCase()
     {
-        m_network.setProxy(QNetworkProxy::NoProxy);
-        m_sim.start(binary(QStringLiteral("m1620-sim")), {});
-        QVERIFY(m_sim.waitForStarted() && m_sim.waitForReadyRead(10000));
-        const QString line = QString::fromUtf8(m_sim.readLine()).trimmed();
-        QVERIFY2(line.startsWith(QStringLiteral("listening on 127.0.0.1:")), qPrintable(line));
-        m_host = line.mid(int(qstrlen("listening on ")));
+        QVERIFY(m_sim.listen());
+        m_host = QStringLiteral("127.0.0.1:%1").arg(m_sim.port());
         // The engine polls only the simulator: never the default address.
         QVERIFY(QDir().mkpath(QFileInfo(settingsPath).path()));
         writeSettings();
-    }
-
-    void cleanupTestCase()
-    {
-        m_sim.terminate(); // by its own id
-        m_sim.waitForFinished(5000);
     }
 
     void testConnectionTouchesNeitherLogNorSettings()
@@ -180,7 +155,7 @@ private Q_SLOTS:
         watch.start(binary(QStringLiteral("quorvel")), {QStringLiteral("watch")});
         QVERIFY(watch.waitForStarted());
 
-        sim(QStringLiteral("/sim/state?madi=96000"));
+        m_sim.setMadiRate(96000);
         QVERIFY2(waitForLog(QStringLiteral("[INFO] Set rate to 96000 Hz")),
                  qPrintable(logMessages().join('\n')));
         QTRY_COMPARE_WITH_TIMEOUT(m_rates.size(), 1, 10000);
@@ -189,9 +164,9 @@ private Q_SLOTS:
         QCOMPARE(runQuorvel({QStringLiteral("pause")}).exitCode, 0);
         QCOMPARE(runQuorvel({QStringLiteral("pause")}).exitCode, 0);
         QTRY_VERIFY(statusJson().value(u"paused").toBool());
-        sim(QStringLiteral("/sim/state?madi=44100"));
+        m_sim.setMadiRate(44100);
         QTest::qWait(1200); // two polls at the connected interval
-        QCOMPARE(sim(QStringLiteral("/sim/state"), false).value(u"set_rates").toArray().size(), 1);
+        QCOMPARE(m_sim.setRateRequests().size(), 1);
         QCOMPARE(runQuorvel({QStringLiteral("resume")}).exitCode, 0);
         QTRY_COMPARE_WITH_TIMEOUT(m_rates.size(), 2, 10000);
         QTRY_COMPARE_WITH_TIMEOUT(statusJson().value(u"deviceRate").toInteger(), 44100, 10000);
@@ -210,12 +185,6 @@ private Q_SLOTS:
                                                                          {"paused", false}})
             QVERIFY2(json.value(QLatin1String(key)) == value, key);
 
-        { // a client that leaves in the middle of a call harms nothing
-            QDBusConnection leaver = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "leaver");
-            leaver.asyncCall(QDBusMessage::createMethodCall(busName, busPath, busInterface, "Resume"));
-            QDBusConnection::disconnectFromBus(QStringLiteral("leaver"));
-        }
-        QCOMPARE(statusJson().value(u"deviceRate").toInteger(), 44100);
         quorvel.terminate(); // SIGTERM, by its own id
         QVERIFY(quorvel.waitForFinished(10000));
         QCOMPARE(quorvel.exitStatus(), QProcess::NormalExit);
@@ -254,7 +223,7 @@ private Q_SLOTS:
             QSKIP("pipewire and pw-metadata are not installed (scripts/install-deps.sh installs them)");
         PipeWireDaemon pipewire;
         QVERIFY(pipewire.start());
-        sim(QStringLiteral("/sim/reset"));
+        m_sim.reset();
         QFile::remove(logPath);
         const QString record = qEnvironmentVariable("QUORVEL_TEST_ROOT") + QStringLiteral("/rate env");
         // Split as a desktop entry's Exec line: sh, -c, the script, and the file as $0.
@@ -266,7 +235,7 @@ private Q_SLOTS:
         quorvel.start(binary(QStringLiteral("quorvel")), {QStringLiteral("--headless")});
         QVERIFY2(waitForLog(QStringLiteral("[INFO] PipeWire graph rate set to 48000 Hz")),
                  qPrintable(logMessages().join('\n')));
-        sim(QStringLiteral("/sim/state?madi=96000"));
+        m_sim.setMadiRate(96000);
         QVERIFY(waitForLog(QStringLiteral("[INFO] Rate-change command exited with status 0")));
         QCOMPARE(PipeWireDaemon::forcedRate(), 96000);
         QCOMPARE(contents(record),

@@ -20,9 +20,6 @@ std::optional<ReceivedRequest> takeRequest(QByteArray &buffer)
         return std::nullopt;
     ReceivedRequest request;
     const QList<QByteArray> lines = buffer.left(headEnd).split('\n');
-    const QList<QByteArray> start = lines.value(0).trimmed().split(' ');
-    request.method = start.value(0);
-    request.target = start.value(1);
     for (qsizetype i = 1; i < lines.size(); ++i) {
         const qsizetype colon = lines[i].indexOf(':');
         if (colon > 0)
@@ -31,7 +28,6 @@ std::optional<ReceivedRequest> takeRequest(QByteArray &buffer)
     const qsizetype length = request.header("Content-Length").toLongLong();
     if (buffer.size() < headEnd + 4 + length)
         return std::nullopt;
-    request.body = buffer.mid(headEnd + 4, length);
     request.raw = buffer.left(headEnd + 4 + length);
     buffer.remove(0, headEnd + 4 + length);
     return request;

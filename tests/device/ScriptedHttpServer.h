@@ -31,10 +31,7 @@ struct ScriptedAnswer
 // One request as the server read it off the wire.
 struct ReceivedRequest
 {
-    QByteArray method;
-    QByteArray target;
     QList<std::pair<QByteArray, QByteArray>> headers;
-    QByteArray body;
     QByteArray raw; // every byte of the request as it arrived
     int connection = 0; // which connection it came on, counted from 1 in order of arrival
 

@@ -20,8 +20,6 @@ public:
 
     PipeWireDaemon() { qputenv("PIPEWIRE_RUNTIME_DIR", runtimeDir().toLocal8Bit()); }
     ~PipeWireDaemon() { stop(); }
-    PipeWireDaemon(const PipeWireDaemon &) = delete;
-    PipeWireDaemon &operator=(const PipeWireDaemon &) = delete;
 
     bool start()
     {

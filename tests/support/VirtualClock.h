@@ -21,7 +21,6 @@ public:
     QDateTime wallNow() const override;
     QCoro::Task<> sleep(milliseconds duration) override;
 
-    milliseconds elapsed() const { return m_elapsed; }
     // Moves time forward, resuming every sleeper whose deadline is reached on the way.
     void advance(milliseconds by);
     // Moves time to the earliest deadline among sleepers of at most maxDuration and resumes
@@ -31,7 +30,6 @@ public:
     int sleepersUpTo(milliseconds maxDuration) const;
     // Every sleep ever asked for, in order.
     QList<milliseconds> requestedSleeps() const { return m_requested; }
-    void forgetRequestedSleeps() { m_requested.clear(); }
     // Jumps the wall clock without touching monotonic time.
     void jumpWallClock(milliseconds by) { m_wallOffset += by; }
 
