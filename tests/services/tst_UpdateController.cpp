@@ -15,7 +15,6 @@
 
 using namespace std::chrono_literals;
 using Kind = UpdateController::Outcome::Kind;
-using Outcomes = QList<UpdateController::Outcome>;
 
 namespace {
 
@@ -48,7 +47,7 @@ struct Rig
     ScriptedHttpServer server;
     std::unique_ptr<SettingsStore> store;
     std::unique_ptr<UpdateController> updates; // goes before the clock that wakes its loop
-    Outcomes user, scheduled;
+    QList<UpdateController::Outcome> user, scheduled;
 
     Rig() { server.listen(QHostAddress::LocalHost); }
     QString settingsPath() const { return dir.path() + QStringLiteral("/settings.json"); }
