@@ -14,20 +14,16 @@ class FakeSettingsPortal : public QObject
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.Settings")
 
 public:
-    uint preference = 1;
-
-    void change(const QString &nameSpace, const QString &key, uint value)
+    void change(const QString &key, uint value)
     {
-        if (nameSpace == QLatin1String("org.freedesktop.appearance") && key == QLatin1String("color-scheme"))
-            preference = value;
-        Q_EMIT SettingChanged(nameSpace, key, QDBusVariant(value));
+        Q_EMIT SettingChanged(QStringLiteral("org.freedesktop.appearance"), key, QDBusVariant(value));
     }
 
 public Q_SLOTS:
-    // The real portal answers with the value inside one variant more.
+    // Dark at start; the real portal answers with the value inside one variant more.
     QDBusVariant Read(const QString &, const QString &)
     {
-        return QDBusVariant(QVariant::fromValue(QDBusVariant(preference)));
+        return QDBusVariant(QVariant::fromValue(QDBusVariant(1u)));
     }
 
 Q_SIGNALS:
@@ -54,10 +50,10 @@ private Q_SLOTS:
         QTRY_COMPARE(watcher.scheme(), ColorSchemeWatcher::Scheme::Dark);
         QSignalSpy changed(&watcher, &ColorSchemeWatcher::schemeChanged);
 
-        portal.change(QStringLiteral("org.freedesktop.appearance"), QStringLiteral("color-scheme"), 2);
+        portal.change(QStringLiteral("color-scheme"), 2);
         QTRY_COMPARE(watcher.scheme(), ColorSchemeWatcher::Scheme::Light);
-        portal.change(QStringLiteral("org.freedesktop.appearance"), QStringLiteral("accent-color"), 1);
-        portal.change(QStringLiteral("org.freedesktop.appearance"), QStringLiteral("color-scheme"), 0);
+        portal.change(QStringLiteral("accent-color"), 1);
+        portal.change(QStringLiteral("color-scheme"), 0);
         QTRY_COMPARE(watcher.scheme(), ColorSchemeWatcher::Scheme::Unknown);
         QCOMPARE(changed.size(), 2); // the other key changed nothing
     }

@@ -46,12 +46,6 @@ struct FakeLogSocket
     }
 };
 
-// What syslog() sends after its header.
-QByteArray tagged(const char *message)
-{
-    return "quorvel[" + QByteArray::number(::getpid()) + "]: " + message;
-}
-
 } // namespace
 
 class TestJournaldSystemLog : public QObject
@@ -97,7 +91,9 @@ private Q_SLOTS:
         journal.stopKeepingPath();
         systemLog.write(Priority::Error, QStringLiteral("journal stopped"));
         const QByteArray datagram = syslogDaemon.receive(); // user facility, err
-        QVERIFY2(datagram.startsWith("<11>") && datagram.endsWith(tagged("journal stopped")),
+        QVERIFY2(datagram.startsWith("<11>")
+                     && datagram.endsWith(
+                         QByteArray("quorvel[" + QByteArray::number(::getpid()) + "]: journal stopped")),
                  datagram.constData());
     }
 };

@@ -75,8 +75,6 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("program");
         QTest::addColumn<QString>("exec");
-        QTest::newRow("plain") << "/usr/bin/quorvel"
-                               << "/usr/bin/quorvel";
         QTest::newRow("spaces") << "/home/ann/My Apps/quorvel"
                                 << R"("/home/ann/My Apps/quorvel")";
         QTest::newRow("reserved") << R"(/opt/a$b/"q"/back\slash/quorvel)"

@@ -45,7 +45,6 @@ private Q_SLOTS:
         QVERIFY2(appcast.isValid(), qPrintable(appcast.errorString()));
         QCOMPARE(appcast.items().size(), 3);
         const Appcast::Item &first = appcast.items()[0];
-        QCOMPARE(first.title, QStringLiteral("Quorvel 1.3"));
         QCOMPARE(first.version, QStringLiteral("130")); // the element wins over the enclosure
         QCOMPARE(first.displayVersion(), QStringLiteral("1.3"));
         QCOMPARE(first.releaseNotesLink,

@@ -123,7 +123,6 @@ private Q_SLOTS:
             logOfLines(500).mid(logOfLines(300).size()).chopped(1).constData());
         // n + 1 pieces between line feeds: without the final line feed that is one line more.
         row("no final line feed", "a\nb\nc", 1, "b\nc");
-        row("empty line at the start trimmed", "a\n\nb\n", 2, "b");
         row("negative count", "a\nb\n", -7, "");
         row("huge count", "a\nb\n", std::numeric_limits<qint64>::max(), "a\nb");
         row("line breaks trimmed at the ends only", "\r\n\xe2\x80\xa8 a\r\nb \xe2\x80\xa9\xc2\x85\x0b\x0c\n",

