@@ -3,11 +3,10 @@
 // namespace (tests/netns.sh).
 #include "DeviceSimulator.h"
 #include "PipeWireDaemon.h"
+#include "TestFiles.h"
 
 #include <QDBusConnection>
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -26,16 +25,10 @@ const QString logPath = qEnvironmentVariable("XDG_STATE_HOME") + QStringLiteral(
 const QString settingsPath
     = qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/Quorvel/settings.json");
 
-QByteArray contents(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 // Log messages without their timestamps.
 QStringList logMessages()
 {
-    QStringList lines = QString::fromUtf8(contents(logPath)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QStringList lines = QString::fromUtf8(readAll(logPath)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     static const QRegularExpression stamp(QStringLiteral(R"(^\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\] )"));
     for (QString &line : lines) {
         if (!line.contains(stamp))
@@ -94,9 +87,7 @@ class TestHeadlessEndToEnd : public QObject
         settings.insert(QStringLiteral("customHost"), m_host);
         settings.insert(QStringLiteral("useCustomHost"), true);
         settings.insert(QStringLiteral("futureKey"), QJsonArray {1, 2});
-        QFile file(settingsPath);
-        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(QJsonDocument(settings).toJson());
+        writeFile(settingsPath, QJsonDocument(settings).toJson());
     }
 
     static bool waitForLog(const QString &message)
@@ -112,9 +103,7 @@ private Q_SLOTS:
     {
         QVERIFY(m_sim.listen());
         m_host = QStringLiteral("127.0.0.1:%1").arg(m_sim.port());
-        // The engine polls only the simulator: never the default address.
-        QVERIFY(QDir().mkpath(QFileInfo(settingsPath).path()));
-        writeSettings();
+        writeSettings(); // the engine polls only the simulator: never the default address
     }
 
     void testConnectionTouchesNeitherLogNorSettings()
@@ -126,14 +115,14 @@ private Q_SLOTS:
         const Run wrong = runQuorvel({QStringLiteral("--frobnicate")});
         QVERIFY(wrong.exitCode == 2 && wrong.err.contains(QStringLiteral("--frobnicate")));
         QFile::remove(logPath);
-        const QByteArray settingsBefore = contents(settingsPath);
+        const QByteArray settingsBefore = readAll(settingsPath);
         const Run ok = runQuorvel({QStringLiteral("--test-connection"), m_host});
         QCOMPARE(ok.exitCode, 0);
         QCOMPARE(ok.out, QStringLiteral("✓ Connected. Device rate: 48000 Hz\n"));
         const Run failed = runQuorvel({QStringLiteral("--test-connection"), QStringLiteral("m1620 local")});
         QVERIFY2(failed.exitCode == 1 && failed.out.startsWith(QStringLiteral("✗ ")), qPrintable(failed.out));
         QVERIFY(!QFile::exists(logPath));
-        QCOMPARE(contents(settingsPath), settingsBefore);
+        QCOMPARE(readAll(settingsPath), settingsBefore);
     }
 
     // Follows the device; scripts and status bars see and steer it on the session bus.
@@ -197,7 +186,7 @@ private Q_SLOTS:
                                QStringLiteral("[INFO] MADI input rate changed: 48000 → 96000 Hz"),
                                QStringLiteral("[INFO] Syncing 48000 → 96000 Hz"),
                                QStringLiteral("[INFO] Set rate to 96000 Hz")}));
-        QVERIFY(contents(settingsPath).contains("futureKey")); // unknown keys survive a run
+        QVERIFY(readAll(settingsPath).contains("futureKey")); // unknown keys survive a run
         const Run stopped = runQuorvel({QStringLiteral("status")});
         QVERIFY(stopped.exitCode == 4 && stopped.err.contains(QStringLiteral("not running")));
 
@@ -238,7 +227,7 @@ private Q_SLOTS:
         m_sim.setMadiRate(96000);
         QVERIFY(waitForLog(QStringLiteral("[INFO] Rate-change command exited with status 0")));
         QCOMPARE(PipeWireDaemon::forcedRate(), 96000);
-        QCOMPARE(contents(record),
+        QCOMPARE(readAll(record),
                  QStringLiteral("QUORVEL_HOST=%1\nQUORVEL_PREVIOUS_RATE=48000\nQUORVEL_RATE=96000\n")
                      .arg(m_host)
                      .toUtf8());

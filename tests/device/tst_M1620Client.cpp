@@ -279,29 +279,6 @@ private Q_SLOTS:
         QCOMPARE(m_server->requests().size(), 8);
     }
 
-    void requestsInFlightKeepTheirConnectionAndHost()
-    {
-        // Overlapping requests never share a connection; the next request goes to the new host.
-        ScriptedHttpServer otherPort;
-        QVERIFY(otherPort.listen());
-        ScriptedAnswer slow = ScriptedAnswer::keepAlive(200, rateBody(44100));
-        slow.delayMs = 200;
-        m_server->answerWith(slow);
-        otherPort.answerWith(ScriptedAnswer::keepAlive(200, rateBody(96000)));
-        M1620Client client(m_server->hostText());
-        QCOMPARE(rateOf(client), 44100);
-        QCoro::Task<M1620Result<DeviceStatus>> first = client.fetchStatus();
-        QCoro::Task<M1620Result<DeviceStatus>> second = client.fetchStatus();
-        client.updateHost(otherPort.hostText());
-        QCOMPARE(awaitTask(std::move(first)).value().deviceRate, 44100);
-        QCOMPARE(awaitTask(std::move(second)).value().deviceRate, 44100);
-        QCOMPARE(m_server->requests()[1].connection, 1);
-        QCOMPARE(m_server->requests()[2].connection, 2);
-        QCOMPARE(rateOf(client), 96000);
-        QCOMPARE(rateOf(client), 96000);
-        QCOMPARE(otherPort.connectionCount(), 1);
-    }
-
     void unreachableHosts()
     {
         QTcpServer probe; // a loopback port on which nothing listens once it is closed

@@ -7,6 +7,7 @@
 #include "FakeNotificationServer.h"
 #include "PrivateBus.h"
 #include "ProcessStatus.h"
+#include "TestFiles.h"
 #include "device/ScriptedHttpServer.h"
 
 #include <QDir>
@@ -19,8 +20,7 @@ namespace {
 
 QByteArray logBytes()
 {
-    QFile file(qEnvironmentVariable("XDG_STATE_HOME") + QStringLiteral("/Quorvel/sync.log"));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return readAll(qEnvironmentVariable("XDG_STATE_HOME") + QStringLiteral("/Quorvel/sync.log"));
 }
 
 bool logShows(const QByteArray &text, int timeoutMs = 10000)

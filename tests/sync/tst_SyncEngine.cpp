@@ -1,5 +1,6 @@
 // The engine on a virtual clock against a simulator on loopback; the user's command for real.
 #include "DeviceSimulator.h"
+#include "TestFiles.h"
 #include "VirtualClock.h"
 
 #include "core/AppState.h"
@@ -133,18 +134,7 @@ struct EngineHarness
         }
     }
 
-    // The log lines that contain needle, without their "[yyyy-MM-dd hh:mm:ss] ".
-    QStringList log(const QString &needle = {})
-    {
-        logger.flush();
-        QFile file(logger.logFile());
-        QStringList lines;
-        if (file.open(QIODevice::ReadOnly))
-            for (const QString &line : QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts))
-                if (line.contains(needle))
-                    lines << line.mid(22);
-        return lines;
-    }
+    QStringList log(const QString &needle = {}) { return logLines(logger).filter(needle); }
 
     // The waits the polling loop asked for, without the legacy watch's.
     QList<std::chrono::milliseconds> pollWaits() const
@@ -397,9 +387,7 @@ private Q_SLOTS:
         command.rateSet(44100, 88200, u"b"_s);
         command.rateSet(std::nullopt, 48000, u"c"_s);
         QVERIFY(waitIdle());
-        QFile runs(m_dir.filePath(u"runs"_s));
-        QVERIFY(runs.open(QIODevice::ReadOnly));
-        QCOMPARE(runs.readAll(), QByteArray("x 96000>44100 a\nx >48000 c\n"));
+        QCOMPARE(readAll(m_dir.filePath(u"runs"_s)), QByteArray("x 96000>44100 a\nx >48000 c\n"));
         QCOMPARE(h.log(u"exited"_s), (QStringList(2, u"[INFO] Rate-change command exited with status 0"_s)));
 
         for (const QString &line : QStringList {recorder() + u" x 3"_s, recorder(1),
