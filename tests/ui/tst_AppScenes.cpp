@@ -305,6 +305,7 @@ private Q_SLOTS:
         Q_EMIT h.updates->userCheckFinished(newer);
         QCOMPARE(s.scenes.updateDialog(), dialog);
         auto *download = dialog->findChild<QPushButton *>(u"download"_s);
+        QCOMPARE(download->text(), u"Open Download Page"_s);
         QTest::mouseClick(download, Qt::LeftButton);
         QCOMPARE(h.desktop.opened, QList<QUrl> {newer.downloadPage});
     }

