@@ -92,7 +92,7 @@ class TestAppScenes : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void trayIconAndMenu()
+    void trayIconMenuAndPanelPerPlatform()
     {
         UiHarness h;
         Scenes s(h);
@@ -124,12 +124,19 @@ private Q_SLOTS:
         s.action("openPanel")->trigger();
         QVERIFY(s.panel().isVisible());
 
-        // Not on Wayland: a frameless popup that closes on Escape.
+        // Not on Wayland: a frameless popup below an icon in a top panel, above one in a bottom
+        // panel, always on the screen, that closes on Escape.
+        QCOMPARE(PanelWindow::dropDownStyle(u"xcb"_s), Style::Popup);
+        const QRect screen(0, 0, 1920, 1080);
+        QCOMPARE(PanelWindow::placement({300, 400}, QRect(1000, 0, 24, 24), screen), QPoint(861, 28));
+        QCOMPARE(PanelWindow::placement({300, 400}, QRect(1000, 1056, 24, 24), screen), QPoint(861, 652));
+        QCOMPARE(PanelWindow::placement({300, 400}, QRect(1900, 0, 20, 20), screen).x(), 1920 - 300);
         QCOMPARE(s.panel().windowType(), Qt::Popup);
         QTest::keyClick(&s.panel(), Qt::Key_Escape);
         QVERIFY(!s.panel().isVisible());
         // On Wayland: a titled window the compositor places, which stays when another window
         // takes the focus and goes on a click on the icon.
+        QCOMPARE(PanelWindow::dropDownStyle(u"wayland-egl"_s), Style::Floating);
         s.panel().setStyle(Style::Floating);
         s.clickIcon();
         QCOMPARE(s.panel().windowType(), Qt::Window);
@@ -265,17 +272,6 @@ private Q_SLOTS:
                 QVERIFY(s.panel().isVisible());
             }
         }
-    }
-
-    void dropDownPerPlatform()
-    {
-        QCOMPARE(PanelWindow::dropDownStyle(u"wayland-egl"_s), Style::Floating);
-        QCOMPARE(PanelWindow::dropDownStyle(u"xcb"_s), Style::Popup);
-        // Below an icon in a top panel, above one in a bottom panel, always on the screen.
-        const QRect screen(0, 0, 1920, 1080);
-        QCOMPARE(PanelWindow::placement({300, 400}, QRect(1000, 0, 24, 24), screen), QPoint(861, 28));
-        QCOMPARE(PanelWindow::placement({300, 400}, QRect(1000, 1056, 24, 24), screen), QPoint(861, 652));
-        QCOMPARE(PanelWindow::placement({300, 400}, QRect(1900, 0, 20, 20), screen).x(), 1920 - 300);
     }
 
     void updateOutcomes()

@@ -159,10 +159,9 @@ private Q_SLOTS:
         QCOMPARE(QList<qsizetype>({status.count(), rates.count(), switches.count(), legacy.count()}),
                  QList<qsizetype>({1, 2, 2, 1}));
 
-        QSignalSpy ran(&model, &Model::commandRun);
         model.run(C::Settings);
         model.run(C::Quit);
-        QCOMPARE(QList<qsizetype>({settingsOpened, quits, ran.count()}), QList<qsizetype>({1, 1, 2}));
+        QCOMPARE((std::pair {settingsOpened, quits}), (std::pair {1, 1}));
         QSignalSpy finished(h.updates.get(), &UpdateController::userCheckFinished);
         model.run(C::CheckForUpdates);
         QVERIFY(!model.command(C::CheckForUpdates)->enabled);
