@@ -2,12 +2,13 @@
 
 // The objects the views are given, on this test's own temporary files. The engine is built for
 // a loopback host and never started; the views only call togglePause(). DNS-SD browsers are
-// fakes the test drives, and connection tests may be answered by a recorder.
+// fakes the test drives.
 #include "VirtualClock.h"
 #include "discovery/FakeServiceBrowser.h"
 
 #include "core/AppState.h"
 #include "device/M1620Client.h"
+#include "discovery/DeviceDiscovery.h"
 #include "platform/Desktop.h"
 #include "platform/Notifier.h"
 #include "platform/SystemLog.h"
@@ -19,11 +20,8 @@
 #include "services/UpdateController.h"
 #include "sync/LegacyScriptDetector.h"
 #include "sync/SyncEngine.h"
-#include "ui/settings/ConnectionTabModel.h"
 
 #include <QFile>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QPointer>
 #include <QTemporaryDir>
 #include <QUrl>
@@ -56,9 +54,11 @@ public:
 
 struct UiHarness
 {
-    // feedUrl: where the update controller would look; empty means it can never check.
-    explicit UiHarness(const QUrl &feedUrl = {})
+    // Without a feed a check is never possible; with one, on the closed discard port, a check
+    // runs and fails at once.
+    explicit UiHarness(bool withFeed = false)
     {
+        const QUrl feedUrl(withFeed ? QStringLiteral("http://127.0.0.1:9/appcast.xml") : QString());
         // Never the device's default address, even though the engine is never started.
         settings.setCustomHost(QStringLiteral("127.0.0.1:9"));
         settings.setUseCustomHost(true);
@@ -77,12 +77,6 @@ struct UiHarness
             ? QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts)
             : QStringList();
     }
-    QJsonObject storedSettings() const
-    {
-        QFile file(store.filePath());
-        return file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll()).object()
-                                              : QJsonObject();
-    }
 
     // The newest fake browser is the one in use; made.count(nullptr) are the deleted ones.
     DeviceDiscovery::BrowserFactory browsers()
@@ -94,14 +88,6 @@ struct UiHarness
         };
     }
     FakeServiceBrowser *browser() const { return made.isEmpty() ? nullptr : made.last().data(); }
-    // Answers at once with testAnswer and records the host asked for.
-    ConnectionTabModel::ConnectionTester recordingTester()
-    {
-        return [this](const QString &host) -> QCoro::Task<M1620Result<DeviceStatus>> {
-            tested.append(host);
-            co_return testAnswer;
-        };
-    }
 
     QTemporaryDir dir;
     Logger logger {dir.path() + QStringLiteral("/logs"), nullptr};
@@ -119,6 +105,4 @@ struct UiHarness
         std::make_unique<XdgAutostartEntry>(autostartDir(), QStringLiteral("/usr/bin/quorvel")), logger);
     std::unique_ptr<UpdateController> updates;
     QList<QPointer<FakeServiceBrowser>> made;
-    QStringList tested;
-    M1620Result<DeviceStatus> testAnswer {DeviceStatus {48000, 48000, true}};
 };
