@@ -1,20 +1,11 @@
 // The engine on a virtual clock against a simulator on loopback; the user's command for real.
 #include "DeviceSimulator.h"
+#include "Stage.h"
 #include "TestFiles.h"
-#include "VirtualClock.h"
 
-#include "core/AppState.h"
-#include "device/M1620Client.h"
-#include "platform/Notifier.h"
 #include "platform/QProcessRunner.h"
-#include "platform/SystemLog.h"
-#include "services/AppSettings.h"
-#include "services/Logger.h"
-#include "services/SettingsStore.h"
 #include "sync/GraphRateFollower.h"
-#include "sync/LegacyScriptDetector.h"
 #include "sync/RateChangeCommand.h"
-#include "sync/SyncEngine.h"
 
 #include <QDeadlineTimer>
 #include <QSignalSpy>
@@ -52,29 +43,11 @@ struct FakeGraph final : AudioGraph
     }
 };
 
-struct RecordingNotifier final : Notifier
+// The stage, with an engine that polls a simulator and asks a fake whether the old script is there.
+struct EngineHarness : Stage
 {
-    QCoro::Task<> post(const QString &title, const QString &body) override
-    {
-        posted << title + u": "_s + body;
-        co_return;
-    }
-    QStringList posted;
-};
-
-struct EngineHarness
-{
-    VirtualClock clock;
-    RecordingNotifier notifier;
-    QTemporaryDir dir;
-    Logger logger {dir.path() + u"/logs"_s, nullptr};
-    SettingsStore store {dir.path() + u"/settings.json"_s};
-    AppSettings settings {store};
-    AppState state;
     DeviceSimulator device;
-    FakeLegacyDetector legacy;
-    M1620Client client {QString()};
-    std::unique_ptr<SyncEngine> engine;
+    FakeLegacyDetector oldScript;
     std::unique_ptr<QSignalSpy> polls;
     QList<ConnectionState> connectionStates;
 
@@ -82,14 +55,12 @@ struct EngineHarness
     {
         if (!device.listen())
             qFatal("simulator could not listen");
-        // Never the default address: every engine here polls loopback.
-        settings.setCustomHost(host());
-        settings.setUseCustomHost(true);
+        settings.setCustomHost(host()); // loopback, as everywhere here
         client.updateHost(settings.effectiveHost());
         QObject::connect(&state, &AppState::connectionStateChanged,
                          [this] { connectionStates.append(state.connectionState()); });
         engine = std::make_unique<SyncEngine>(
-            state, settings, SyncEngine::Services {&client, &clock, &notifier, &logger, &legacy});
+            state, settings, SyncEngine::Services {&client, &clock, &notifier, &logger, &oldScript});
         polls = std::make_unique<QSignalSpy>(engine.get(), &SyncEngine::pollFinished);
     }
 
@@ -304,7 +275,7 @@ private Q_SLOTS:
     void pausedMismatchAndTheOldScript()
     {
         EngineHarness h;
-        h.legacy.present = true;
+        h.oldScript.present = true;
         h.device.setMadiRate(96000);
         h.engine->togglePause();
         h.start(); // reading 1 at t = 0 s: the mismatch starts
@@ -324,7 +295,7 @@ private Q_SLOTS:
 
         QVERIFY(QTest::qWaitFor([&] { return h.state.legacyScriptDetected(); }, 5000));
         for (const bool present : {false, true}) {
-            h.legacy.present = present;
+            h.oldScript.present = present;
             QVERIFY(h.waitForPollSleep());
             QVERIFY(QTest::qWaitFor(
                 [&] { return h.clock.sleepersUpTo(SyncEngine::legacyCheckInterval) == 2; }, 5000));

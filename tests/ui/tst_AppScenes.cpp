@@ -234,7 +234,7 @@ private Q_SLOTS:
         QCOMPARE(decided.first().first().toBool(), false);
         QCOMPARE(s.panel().style(), Style::Window);
         QVERIFY(s.panel().isVisible() && !s.panel().isActiveWindow());
-        QVERIFY(h.logLines().filter(u"[WARN]"_s).first().endsWith(AppScenes::noTrayMessage.arg(0)));
+        QVERIFY(logLines(h.logger).filter(u"[WARN]"_s).first().endsWith(AppScenes::noTrayMessage.arg(0)));
         QTest::keyClick(&s.panel(), Qt::Key_Escape); // a window stays; closed, it can come back
         QVERIFY(s.panel().isVisible());
         s.panel().close();
@@ -247,14 +247,14 @@ private Q_SLOTS:
         s.tray.setAvailable(true);
         QCOMPARE(decided.size(), 2);
         QVERIFY(s.scenes.statusItem().trayIcon()->isVisible() && s.panel().isVisible());
-        QCOMPARE(h.logLines().filter(u"[WARN]"_s).size(), 1);
+        QCOMPARE(logLines(h.logger).filter(u"[WARN]"_s).size(), 1);
 
         // A tray that comes within the patience is used quietly.
         UiHarness quiet;
         Scenes patient(quiet, false);
         patient.tray.setAvailable(true);
         QVERIFY(!patient.scenes.isWaitingForTray() && patient.scenes.statusItem().trayIcon());
-        QVERIFY(!patient.panel().isVisible() && quiet.logLines().filter(u"[WARN]"_s).isEmpty());
+        QVERIFY(!patient.panel().isVisible() && logLines(quiet.logger).filter(u"[WARN]"_s).isEmpty());
     }
 
     // Where a new window would take the keyboard (Wayland), a notification offers the panel; the

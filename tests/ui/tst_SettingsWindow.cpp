@@ -186,7 +186,7 @@ private Q_SLOTS:
         QCOMPARE(textColor(result), FormStyle::green(w.window.palette()));
         // The test is the window's own: the shared state and the log are left alone.
         QCOMPARE(h.state.connectionState(), ConnectionState::disconnected());
-        QCOMPARE(h.logLines(), QStringList());
+        QCOMPARE(logLines(h.logger), QStringList());
 
         sim.setFault(SimFault::Mode::Status, 1, 404);
         QTest::mouseClick(test, Qt::LeftButton);
@@ -276,7 +276,7 @@ private Q_SLOTS:
                 && QFile(h.autostartDir()).open(QIODevice::WriteOnly));
         QTest::mouseClick(login, Qt::LeftButton);
         QVERIFY(!login->isChecked());
-        QCOMPARE(h.logLines().filter(u"[ERROR] Launch at login change failed: "_s).size(), 1);
+        QCOMPARE(logLines(h.logger).filter(u"[ERROR] Launch at login change failed: "_s).size(), 1);
 
         // Clicked twice: one About dialog, with the program's credits, or without them.
         w.click(u"aboutButton"_s);

@@ -1,21 +1,9 @@
 // Draws the panel in its main states, the settings window's two tabs and the tray icon to PNG,
 // on the offscreen platform, for people who want to see Quorvel before they run it. Everything is built on
 // temporary files; the engine is never started and nothing is sent anywhere.
-#include "core/AppState.h"
-#include "device/M1620Client.h"
+#include "Stage.h"
+
 #include "discovery/ServiceBrowser.h"
-#include "platform/Clock.h"
-#include "platform/Desktop.h"
-#include "platform/Notifier.h"
-#include "platform/SystemLog.h"
-#include "platform/XdgAutostartEntry.h"
-#include "services/AppSettings.h"
-#include "services/LaunchAtLogin.h"
-#include "services/Logger.h"
-#include "services/SettingsStore.h"
-#include "services/UpdateController.h"
-#include "sync/LegacyScriptDetector.h"
-#include "sync/SyncEngine.h"
 #include "ui/panel/MenuBarView.h"
 #include "ui/panel/TrayIconImage.h"
 #include "ui/settings/SettingsWindow.h"
@@ -32,38 +20,10 @@
 #include <QStyle>
 #include <QStyleFactory>
 #include <QTabWidget>
-#include <QTemporaryDir>
 
 #include <cstdio>
 
 namespace {
-
-class StillClock final : public Clock
-{
-public:
-    std::chrono::steady_clock::time_point monotonicNow() const override { return {}; }
-    QDateTime wallNow() const override { return QDateTime::currentDateTime(); }
-    QCoro::Task<> sleep(std::chrono::milliseconds) override { co_return; }
-};
-
-// Pictures only: nothing is copied or opened.
-class StillDesktop final : public Desktop
-{
-public:
-    void copyText(const QString &) override { }
-    void revealFile(const QString &) override { }
-    void openUrl(const QUrl &) override { }
-    QCoro::Task<bool> offer(const QString &, const QString &, const QString &, std::function<void()>) override
-    {
-        co_return false;
-    }
-};
-
-class SilentNotifier final : public Notifier
-{
-public:
-    QCoro::Task<> post(const QString &, const QString &) override { co_return; }
-};
 
 // Reports a fixed set of services as soon as it starts, as a network with two devices would.
 class StillBrowser final : public ServiceBrowser
@@ -104,45 +64,6 @@ QCoro::Task<M1620Result<DeviceStatus>> answerAtOnce(QString)
 {
     co_return DeviceStatus {48000, 48000, true};
 }
-
-// The shared objects a panel is given, on temporary files.
-struct World
-{
-    World()
-    {
-        settings.setCustomHost(QStringLiteral("127.0.0.1:9"));
-        settings.setUseCustomHost(true);
-        client = std::make_unique<M1620Client>(settings.effectiveHost());
-        engine = std::make_unique<SyncEngine>(
-            state, settings, SyncEngine::Services {client.get(), &clock, &notifier, &logger, &legacy});
-        launchAtLogin = std::make_unique<LaunchAtLogin>(
-            std::make_unique<XdgAutostartEntry>(dir.path() + QStringLiteral("/autostart"),
-                                                QStringLiteral("/usr/bin/quorvel")),
-            logger);
-        // A feed on loopback so the update command is drawn as it is where updates are offered;
-        // no check is ever started here.
-        updates = std::make_unique<UpdateController>(
-            UpdateController::Config {QUrl(QStringLiteral("http://127.0.0.1:9/appcast.xml")),
-                                      QStringLiteral("0.1.0"),
-                                      {},
-                                      std::chrono::milliseconds(1000)},
-            store, UpdateController::Services {&clock, &notifier, &logger});
-    }
-
-    QTemporaryDir dir;
-    Logger logger {dir.path() + QStringLiteral("/logs"), nullptr};
-    SettingsStore store {dir.path() + QStringLiteral("/settings.json")};
-    AppSettings settings {store};
-    AppState state;
-    StillClock clock;
-    SilentNotifier notifier;
-    StillDesktop desktop;
-    LegacyScriptDetector legacy {dir.path()};
-    std::unique_ptr<M1620Client> client;
-    std::unique_ptr<SyncEngine> engine;
-    std::unique_ptr<LaunchAtLogin> launchAtLogin;
-    std::unique_ptr<UpdateController> updates;
-};
 
 RateHistory historyOf(const QList<std::tuple<int, int, std::optional<qint64>, qint64>> &entries)
 {
@@ -216,7 +137,7 @@ QPalette lightPalette()
     return p;
 }
 
-QImage renderPanel(World &world, const QPalette &palette)
+QImage renderPanel(Stage &world, const QPalette &palette)
 {
     MenuBarView view(world.state, *world.engine, *world.launchAtLogin, *world.updates, world.desktop, {});
     view.setPalette(palette);
@@ -267,7 +188,7 @@ QImage windowFramed(const QPixmap &content, const QString &title, const QPalette
 }
 
 // The settings window on one of its tabs.
-QImage renderSettings(World &world, int tab, const QPalette &palette, bool scrolledToEnd = false)
+QImage renderSettings(Stage &world, int tab, const QPalette &palette, bool scrolledToEnd = false)
 {
     SettingsWindow::Services services {&world.settings,
                                        world.launchAtLogin.get(),
@@ -437,7 +358,7 @@ int main(int argc, char *argv[])
     bool ok = true;
 
     {
-        World world;
+        Stage world(true); // with a feed, so the update command is drawn
         world.state.setConnectionState(ConnectionState::connected(AppSettings::defaultHost));
         world.state.setDeviceRate(48000);
         world.state.setMadiRate(48000);
@@ -451,7 +372,7 @@ int main(int argc, char *argv[])
     {
         // The device lost at its USB address, its last reading still shown. The engine is never
         // started here, so the default host is only a text.
-        World world;
+        Stage world(true); // with a feed, so the update command is drawn
         world.settings.setUseCustomHost(false);
         world.state.setDeviceRate(48000);
         world.state.setMadiRate(48000);
@@ -461,7 +382,7 @@ int main(int argc, char *argv[])
         ok &= save(renderPanel(world, lightPalette()), out.filePath(QStringLiteral("panel-not-found.png")));
     }
     {
-        World world;
+        Stage world(true); // with a feed, so the update command is drawn
         world.state.setConnectionState(ConnectionState::connected(AppSettings::defaultHost));
         world.state.setDeviceRate(96000);
         world.state.setMadiRate(96000);
@@ -477,7 +398,7 @@ int main(int argc, char *argv[])
                    out.filePath(QStringLiteral("panel-legacy-warning.png")));
     }
     {
-        World world;
+        Stage world(true); // with a feed, so the update command is drawn
         // What "Use" stores on a desktop whose resolver knows mDNS: the host and port it resolved to.
         world.settings.setCustomHost(QStringLiteral("m1620-a1b2.local:8080"));
         world.launchAtLogin->setEnabled(true);
