@@ -165,17 +165,13 @@ private Q_SLOTS:
         QCOMPARE(history.size(), 2);
         QCOMPARE(history.at(0).toObject().value(u"from").toInteger(), 96000);
         QCOMPARE(history.at(0).toObject().value(u"to").toInteger(), 44100);
-        for (const auto &[key, value] :
-             std::initializer_list<std::pair<const char *, QJsonValue>> {{"connectionState", "connected"},
-                                                                         {"host", m_host},
-                                                                         {"deviceRate", 44100},
-                                                                         {"madiRate", 44100},
-                                                                         {"madiSync", "locked"},
-                                                                         {"paused", false}})
-            QVERIFY2(json.value(QLatin1String(key)) == value, key);
+        json.remove(u"legacyToolDetected"); // another test's stand-in old script may be running
+        const QString expected = QStringLiteral(R"({"running":true,"connectionState":"connected","host":"%1",
+            "error":"","deviceRate":44100,"madiRate":44100,"madiSync":"locked","paused":false,"rateMismatch":false})");
+        QCOMPARE(json, QJsonDocument::fromJson(expected.arg(m_host).toUtf8()).object());
 
         quorvel.terminate(); // SIGTERM, by its own id
-        QVERIFY(quorvel.waitForFinished(10000));
+        QTRY_VERIFY_WITH_TIMEOUT(quorvel.state() == QProcess::NotRunning, 10000);
         QCOMPARE(quorvel.exitStatus(), QProcess::NormalExit);
         QCOMPARE(quorvel.exitCode(), 0);
         const QStringList log = logMessages();
@@ -195,13 +191,11 @@ private Q_SLOTS:
         QByteArray printed;
         QTRY_VERIFY((printed += watch.readAllStandardOutput()).contains(R"({"running":false})"));
         watch.terminate();
-        QVERIFY(watch.waitForFinished(5000));
+        QTRY_VERIFY(watch.state() == QProcess::NotRunning);
         QCOMPARE(watch.exitCode(), 0);
         const qsizetype at96 = printed.indexOf("\"deviceRate\":96000"),
                         at44 = printed.indexOf("\"deviceRate\":44100");
         QVERIFY(at96 >= 0 && at96 < at44);
-        const QList<QByteArray> lines = printed.trimmed().split('\n'); // the last state, then the end
-        QCOMPARE(QJsonDocument::fromJson(lines.value(lines.size() - 2))["history"].toArray().size(), 2);
     }
 
     // The computer follows too: PipeWire's graph rate pinned to the device's and let go on pause,
@@ -240,7 +234,7 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(PipeWireDaemon::forcedRate(), 96000, 10000);
         PipeWireDaemon::forceRate(44100);
         quorvel.terminate(); // SIGTERM, by its own id
-        QVERIFY(quorvel.waitForFinished(10000));
+        QTRY_VERIFY_WITH_TIMEOUT(quorvel.state() == QProcess::NotRunning, 10000);
         QCOMPARE(quorvel.exitCode(), 0);
         QCOMPARE(PipeWireDaemon::forcedRate(), 44100);
         QVERIFY(logMessages().contains(

@@ -45,14 +45,6 @@ private Q_SLOTS:
             QVERIFY2(pixels > 16 * 16 / 8 && pixels < 16 * 16, qPrintable(name));
         }
         QVERIFY(SymbolImage::pixmap(u"no.such.symbol"_s, 16, Qt::black).isNull());
-        const QIcon icon = SymbolImage::icon(u"power"_s, Qt::red);
-        const auto image = [&icon](QIcon::Mode mode) {
-            return icon.pixmap(24, 24, mode).toImage().convertToFormat(QImage::Format_ARGB32);
-        };
-        QCOMPARE(
-            image(QIcon::Normal),
-            SymbolImage::pixmap(u"power"_s, 24, Qt::red).toImage().convertToFormat(QImage::Format_ARGB32));
-        QVERIFY(image(QIcon::Disabled) != image(QIcon::Normal)); // the same shape, faded
         QCOMPARE(SymbolImage::pixmap(u"gearshape"_s, 16, Qt::black, 2.0).size(), QSize(32, 32));
     }
 
