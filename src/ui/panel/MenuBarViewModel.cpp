@@ -241,7 +241,6 @@ void MenuBarViewModel::run(Command command)
             QCoreApplication::quit();
         break;
     }
-    Q_EMIT commandRun(command);
 }
 
 void MenuBarViewModel::updateStatusHeader()

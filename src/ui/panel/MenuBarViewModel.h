@@ -150,8 +150,6 @@ Q_SIGNALS:
     void historyRowsChanged();
     void switchesChanged();
     void commandsChanged();
-    // After a command has run, for hosts that step aside for the window it opened.
-    void commandRun(MenuBarViewModel::Command command);
 
 private:
     void updateStatusHeader();
