@@ -384,6 +384,9 @@ def run(args):
     build_dir = checkout / "build-mutate"
     selected = json.loads(args.catalogue.read_text(encoding="utf-8"))["mutants"]
     ids = set(args.only.split(",")) if args.only else {m["id"] for m in selected}
+    if args.killed_in:  # what an earlier run killed: all that a run after a change of the tests must kill
+        earlier = json.loads(args.killed_in.read_text())["mutants"]
+        ids &= {i for i, r in earlier.items() if r["status"] == "killed"}
     layers = set(args.layer.split(",")) if args.layer else set(LAYERS)
     unknown = ids - {m["id"] for m in selected} | layers - set(LAYERS)
     if unknown:
@@ -483,6 +486,7 @@ def main():
     go.add_argument("--checkout", type=Path, default=REPO, help="source tree to mutate (built in its build-mutate/)")
     go.add_argument("--catalogue", type=Path, default=CATALOGUE)
     go.add_argument("--only", help="comma-separated mutant ids")
+    go.add_argument("--killed-in", type=Path, help="only the mutants this earlier results file has killed")
     go.add_argument("--layer", help="comma-separated layers: " + ",".join(LAYERS))
     go.add_argument("--limit", type=int, help="run at most N mutants")
     go.add_argument("--resume", action="store_true", help="skip the mutants already in the results")
