@@ -20,4 +20,3 @@ QString Stage::autostartEntry() const
 {
     return autostartDir() + u'/' + XdgAutostartEntry::fileName;
 }
-
