@@ -66,11 +66,13 @@ class TrayHosts(unittest.TestCase):
         def panel_shown(_=None):
             return desktop.run(["xdotool", "search", "--onlyvisible", "--name", "^Quorvel$"]).stdout.split()
 
+        desktop.env["QT_LOGGING_RULES"] = "quorvel.ui.debug=true"  # says when the panel is shown
         quorvel, _ = self.run_in_tray(desktop, ["xfce4-panel"], panel_shown)
         # A second start shows the running one's panel and ends at once.
         second = desktop.run([f"{BIN}/quorvel"])
         self.assertEqual((second.returncode, second.stderr), (0, ""))
-        self.assertTrue(wait_for(panel_shown, 10), "a second start showed no panel")
+        with open(f"{desktop.root}/quorvel.err") as f:
+            self.assertTrue(wait_for(panel_shown, 10), "a second start showed no panel; its log:\n" + f.read())
         self.assertEqual(stop(quorvel, 15), 0, "SIGTERM, as at a logout, ends it cleanly")
         self.assertIn("] [INFO] Sync starting", sync_log(desktop))
         self.assertNotIn("No system tray found", sync_log(desktop))
