@@ -46,7 +46,8 @@ def start_simulator(simulator, root, env, log_path, extra=()):
                                        *extra]), stdout=subprocess.DEVNULL, env=env)
     for _ in range(200):
         if os.path.exists(port_file):
-            text = open(port_file).read().strip()
+            with open(port_file) as f:
+                text = f.read().strip()
             if text:
                 return sim, int(text)
         if sim.poll() is not None:
